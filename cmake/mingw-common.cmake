@@ -1,0 +1,15 @@
+# Shared part of both toolchain files: TORVEX_TRIPLET names the target.
+set(CMAKE_C_COMPILER ${TORVEX_TRIPLET}-gcc-posix)
+set(CMAKE_CXX_COMPILER ${TORVEX_TRIPLET}-g++-posix)
+set(CMAKE_RC_COMPILER ${TORVEX_TRIPLET}-windres)
+set(CMAKE_AR ${TORVEX_TRIPLET}-gcc-ar-posix CACHE FILEPATH "")
+set(CMAKE_RANLIB ${TORVEX_TRIPLET}-gcc-ranlib-posix CACHE FILEPATH "")
+set(CMAKE_FIND_ROOT_PATH /usr/${TORVEX_TRIPLET})
+set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
+set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
+# No mingw runtime DLL may be needed next to the binaries.
+set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
+set(CMAKE_SHARED_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
+set(CMAKE_MODULE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")

@@ -1,0 +1,42 @@
+# Shared by the scripts: paths, the dependency cache key and quiet command runs.
+repo=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
+deps_dir=${TORVEX_DEPS_DIR:-$HOME/.cache/torvex-deps}
+log_dir="$deps_dir/logs"
+
+# Debian source packages cross-built for both targets, and the versions the cache is keyed by.
+source_names=(libogg libvorbis flac db5.3)
+declare -A source_versions=(
+  [libogg]=1.3.5-3
+  [libvorbis]=1.3.7-1
+  [flac]=1.4.2+ds-2
+  [db5.3]=5.3.28+dfsg2-1
+)
+
+triplet_of() { case $1 in i686) echo i686-w64-mingw32 ;; x86_64) echo x86_64-w64-mingw32 ;; esac; }
+
+all_dependencies_built() {
+  local target name
+  for target in i686 x86_64; do
+    for name in "${source_names[@]}"; do
+      [ -f "$deps_dir/$target/.stamps/$name-${source_versions[$name]}" ] || return 1
+    done
+  done
+}
+
+# Runs a command with its output in a log file; shows the log's tail only when it fails.
+run_logged() {
+  local what=$1; shift
+  mkdir -p "$log_dir"
+  local log="$log_dir/$(echo "$what" | tr -c 'A-Za-z0-9._-' '_').log"
+  if ! "$@" >"$log" 2>&1; then
+    echo "FAILED: $what (log: $log)" >&2
+    tail -n 40 "$log" >&2
+    return 1
+  fi
+}
+
+# Everything installed and built?
+bootstrap_done() {
+  command -v x86_64-w64-mingw32-g++-posix >/dev/null && command -v wine >/dev/null &&
+    command -v ninja >/dev/null && [ -d /usr/src/googletest ] && all_dependencies_built
+}

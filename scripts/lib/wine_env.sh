@@ -1,0 +1,22 @@
+# The Wine environment of the test run: a project-owned prefix in the build folder, no debug
+# output, a pinned locale (ANSI code page 1252) and time zone.
+wine_env() {
+  local build_dir=$1
+  export WINEPREFIX="$build_dir/wineprefix"
+  export WINEDEBUG=-all
+  export WINEDLLOVERRIDES="mscoree,mshtml="
+  export LANG=C.UTF-8 LC_ALL=C.UTF-8
+  export TZ=UTC
+  export WINE=/usr/lib/wine/wine64
+}
+
+# Wine's helpers inherit the standard streams of the first command of a prefix; keep them off
+# any pipe so that ctest's capture can close.
+wine_start() {
+  mkdir -p "$WINEPREFIX"
+  wineserver -p </dev/null >/dev/null 2>&1
+  "$WINE" wineboot --init </dev/null >/dev/null 2>&1
+  wineserver -w </dev/null >/dev/null 2>&1 &
+}
+
+wine_stop() { wineserver -k </dev/null >/dev/null 2>&1 || true; }
