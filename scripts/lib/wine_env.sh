@@ -16,7 +16,6 @@ wine_start() {
   mkdir -p "$WINEPREFIX"
   wineserver -p </dev/null >/dev/null 2>&1
   "$WINE" wineboot --init </dev/null >/dev/null 2>&1
-  wineserver -w </dev/null >/dev/null 2>&1 &
 }
 
 wine_stop() { wineserver -k </dev/null >/dev/null 2>&1 || true; }
