@@ -3,6 +3,22 @@ repo=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 deps_dir=${TORVEX_DEPS_DIR:-$HOME/.cache/torvex-deps}
 log_dir="$deps_dir/logs"
 
+# Debian packages the build, the tests and their oracles need.
+packages=(
+  mingw-w64 g++-mingw-w64 mingw-w64-tools
+  wine wine64 fonts-wine
+  cmake ninja-build make python3 dpkg-dev googletest
+  lame sox flac vorbis-tools ffmpeg id3v2 eyed3 python3-mutagen db5.3-util dosfstools
+)
+
+missing_packages() {
+  local p missing=()
+  for p in "${packages[@]}"; do
+    dpkg-query -W -f='${Status}\n' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+  done
+  echo "${missing[*]}"
+}
+
 # Debian source packages cross-built for both targets, and the versions the cache is keyed by.
 source_names=(libogg libvorbis flac db5.3)
 declare -A source_versions=(
@@ -36,7 +52,4 @@ run_logged() {
 }
 
 # Everything installed and built?
-bootstrap_done() {
-  command -v x86_64-w64-mingw32-g++-posix >/dev/null && command -v wine >/dev/null &&
-    command -v ninja >/dev/null && [ -d /usr/src/googletest ] && all_dependencies_built
-}
+bootstrap_done() { [ -z "$(missing_packages)" ] && all_dependencies_built; }
