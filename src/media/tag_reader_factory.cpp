@@ -1,0 +1,58 @@
+#include "media/tag_reader_factory.h"
+
+#include <cctype>
+
+#include "media/mp3_tag_reader.h"
+
+namespace {
+
+// Rows whose reader is not part of the library yet stay commented out at their place in the
+// order; add the creator's header above and uncomment the row.
+const TagReaderRow kTagReaders[] = {
+    {"mp2", CreateMp3TagReader},
+    {"mp3", CreateMp3TagReader},
+    // WMA/ASF reader:
+    // {"asf", CreateAsfTagReader},
+    // {"wma", CreateAsfTagReader},
+    // WAV, Ogg Vorbis and FLAC readers:
+    // {"wav", CreateWavTagReader},
+    // {"ogg", CreateOggTagReader},
+    // {"fla", CreateFlacTagReader},
+    // {"flac", CreateFlacTagReader},
+    {nullptr, nullptr},
+};
+
+bool EqualNoCase(const char* a, const std::string& b) {
+  size_t i = 0;
+  for (; a[i] != '\0' && i < b.size(); ++i) {
+    if (std::tolower(static_cast<unsigned char>(a[i])) !=
+        std::tolower(static_cast<unsigned char>(b[i]))) {
+      return false;
+    }
+  }
+  return a[i] == '\0' && i == b.size();
+}
+
+}  // namespace
+
+const TagReaderRow* TagReaderTable() { return kTagReaders; }
+
+std::string FileExtension(const std::string& path) {
+  const size_t dot = path.rfind('.');
+  if (dot == std::string::npos || path.find_first_of("/\\", dot) != std::string::npos) return "";
+  return path.substr(dot + 1);
+}
+
+Result TagReaderFactory(const TagReaderRow* table, const std::string& path,
+                        const std::string& extension, std::unique_ptr<TagReader>* reader) {
+  const std::string wanted = extension.empty() ? FileExtension(path) : extension;
+  for (const TagReaderRow* row = table; row->extension != nullptr; ++row) {
+    if (EqualNoCase(row->extension, wanted)) return row->create(path, reader);
+  }
+  return rc::kNoTagHandler;
+}
+
+Result TagReaderFactory(const std::string& path, const std::string& extension,
+                        std::unique_ptr<TagReader>* reader) {
+  return TagReaderFactory(kTagReaders, path, extension, reader);
+}
