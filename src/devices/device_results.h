@@ -26,5 +26,6 @@ constexpr Result kGenerationChanged = static_cast<Result>(0xC0049028);
 constexpr Result kPlayerError = static_cast<Result>(0xC0049029);
 constexpr Result kBadInfoAnswer = static_cast<Result>(0xC004902A);
 constexpr Result kSizeMismatch = static_cast<Result>(0xC004902B);
+constexpr Result kProtocolError = static_cast<Result>(0xC0049013);  // status word 0, -1 or unknown
 
 }  // namespace rc
