@@ -6,6 +6,7 @@
 #include "devices/device_results.h"
 #include "devices/progress_sink.h"
 #include "devices/usb_transfers.h"
+#include "support/byte_order.h"
 #include "support/debug_trace.h"
 #include "support/stream.h"
 
@@ -19,18 +20,6 @@ constexpr int kFirmwareStartTries = 5;
 constexpr uint32_t kFirmwareStartPauseMs = 300;
 constexpr uint32_t kFirmwarePauseMs = 4;
 constexpr int kFirmwareStatusReads = 10;
-
-uint32_t GetLe32(const uint8_t* p) {
-  return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
-         static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
-}
-
-void PutLe32(uint8_t* p, uint32_t v) {
-  p[0] = static_cast<uint8_t>(v);
-  p[1] = static_cast<uint8_t>(v >> 8);
-  p[2] = static_cast<uint8_t>(v >> 16);
-  p[3] = static_cast<uint8_t>(v >> 24);
-}
 
 // Bounds a progress loop that the player drives: reports that do not raise the percentage
 // are counted, and too many of them in a row mean the player is stuck.
@@ -79,7 +68,7 @@ Result ProtocolSession::RawRequest(uint8_t request, uint16_t value, uint16_t ind
   uint8_t reply[UsbHardware::kReplySize] = {};
   Result result = transport_->ControlRequest(request, value, index, reply);
   if (rc::Failed(result)) return result;
-  *word = GetLe32(reply);
+  *word = bytes::Le32(reply);
   return rc::kOk;
 }
 
@@ -110,7 +99,7 @@ Result ProtocolSession::WriteData(const void* buffer, uint32_t length, uint32_t 
 Result ProtocolSession::WriteCommand(const char* word, uint32_t length_field) {
   uint8_t block[qel::kBlockSize] = {};
   memcpy(block, word, 8);
-  PutLe32(block + 8, length_field);
+  bytes::PutLe32(block + 8, length_field);
   return WriteData(block, sizeof block, qel::kTransferTimeoutMs);
 }
 
@@ -190,7 +179,7 @@ Result ProtocolSession::ReadStorageBlock(uint16_t storage,
                                          uint8_t block[qel::kStorageBlockSize]) {
   Result result = ReadyRead(104, storage, block, qel::kStorageBlockSize);
   if (rc::Failed(result)) return result;
-  uint32_t status = GetLe32(block);
+  uint32_t status = bytes::Le32(block);
   if (status == 1) return rc::kOk;
   return status == 0 ? rc::kShortTransfer : rc::kBadStorageBlock;
 }
@@ -200,7 +189,7 @@ Result ProtocolSession::ReadRecordBlock(uint16_t value, uint16_t index,
   Result result = ReadyRequest(105, value, index);
   if (rc::Succeeded(result)) result = ReadData(record, qel::kRecordSize, qel::kTransferTimeoutMs);
   if (rc::Failed(result)) return result;
-  uint32_t first = GetLe32(record);
+  uint32_t first = bytes::Le32(record);
   return first == 0 || first == qel::kStatusInvalid ? rc::kShortTransfer : rc::kOk;
 }
 
@@ -240,7 +229,7 @@ Result ProtocolSession::GetDatabaseSize(uint32_t* size) {
   if (rc::Failed(result)) return result;
   if (memcmp(block, "SQELNODB", 8) == 0) return rc::kNoDatabase;
   if (memcmp(block, "SQELDBSE", 8) != 0) return rc::kBadStatusBlock;
-  uint32_t announced = GetLe32(block + 8);
+  uint32_t announced = bytes::Le32(block + 8);
   // Callers size a buffer from it; an absurd value must not wrap their arithmetic.
   if (announced > qel::kMaxDatabaseSize) return rc::kBadData;
   *size = announced;
@@ -290,7 +279,7 @@ Result ProtocolSession::RequestDownload(uint16_t value, const uint8_t record[qel
   if (rc::Succeeded(result)) result = ReadStatus(qel::kTransferTimeoutMs, &word);
   if (rc::Failed(result)) return result;
   if (word == "RDY.") {
-    download_left_ = GetLe32(record + 8);
+    download_left_ = bytes::Le32(record + 8);
     if (download_left_ == 0) phase_ = Phase::kNone;
     return rc::kOk;
   }
@@ -555,7 +544,7 @@ Result ProtocolSession::StartFirmwareUpgrade(uint32_t image_size, uint32_t* stat
 
   clock_->SleepMs(kFirmwarePauseMs);
   uint8_t size_block[qel::kBlockSize] = {};
-  PutLe32(size_block, image_size);
+  bytes::PutLe32(size_block, image_size);
   result = WriteData(size_block, sizeof size_block, qel::kTransferTimeoutMs);
   if (rc::Succeeded(result)) result = ReadFirmwareBlock(block);
   if (rc::Succeeded(result)) result = FollowFirmwareProgress(block, progress);

@@ -10,6 +10,7 @@
 #include "devices/device_results.h"
 #include "devices/win32_usb_api.h"
 #include "support/clock.h"
+#include "support/byte_order.h"
 #include "support/debug_trace.h"
 
 namespace {
@@ -28,15 +29,6 @@ constexpr DWORD kOpenAccess = GENERIC_READ | GENERIC_WRITE;
 constexpr DWORD kOpenShare = FILE_SHARE_READ | FILE_SHARE_WRITE;
 // Not a result anybody sees: the driver had not finished a transfer it reported as done.
 constexpr Result kIncomplete = 2;
-
-uint32_t LoadLe32(const uint8_t* p) {
-  return p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<uint32_t>(p[3]) << 24);
-}
-
-void StoreLe16(uint8_t* p, uint16_t v) {
-  p[0] = static_cast<uint8_t>(v);
-  p[1] = static_cast<uint8_t>(v >> 8);
-}
 
 // A failed call whose last error is 0 is still a failure.
 Result ErrorResult(DWORD error) { return error == 0 ? rc::kFail : rc::FromWin32(error); }
@@ -69,11 +61,11 @@ void EncodeVendorRecord(uint8_t request, uint16_t value, uint16_t index, uint32_
                         uint8_t record[kVendorRecordSize]) {
   record[0] = kVendorDeviceToHost;
   record[1] = request;
-  StoreLe16(record + 2, value);
-  StoreLe16(record + 4, index);
-  StoreLe16(record + 6, UsbHardware::kReplySize);
-  StoreLe16(record + 8, static_cast<uint16_t>(reply_address));
-  StoreLe16(record + 10, static_cast<uint16_t>(reply_address >> 16));
+  bytes::PutLe16(record + 2, value);
+  bytes::PutLe16(record + 4, index);
+  bytes::PutLe16(record + 6, UsbHardware::kReplySize);
+  bytes::PutLe16(record + 8, static_cast<uint16_t>(reply_address));
+  bytes::PutLe16(record + 10, static_cast<uint16_t>(reply_address >> 16));
 }
 
 Win32UsbHardware::Win32UsbHardware(const std::string& path, uint32_t product_id,
@@ -188,8 +180,8 @@ uint32_t Win32UsbHardware::QueryMaxTransfer() {
       api_->DeviceIoControl(device_, kIoctlInterfaceInfo, info.get(), kInterfaceInfoSize,
                             info.get(), kInterfaceInfoSize, &returned, nullptr) &&
       returned >= sizeof(USBD_INTERFACE_INFORMATION) &&
-      LoadLe32(info.get() + kPipeCountOffset) != 0) {
-    max_transfer_ = LoadLe32(info.get() + kMaxTransferOffset);
+      bytes::Le32(info.get() + kPipeCountOffset) != 0) {
+    max_transfer_ = bytes::Le32(info.get() + kMaxTransferOffset);
   }
   if (max_transfer_ == 0) max_transfer_ = kDefaultMaxTransfer;
   return max_transfer_;

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "media/id3_text.h"
+#include "support/byte_order.h"
 #include "support/memory_stream.h"
 #include "support/stream.h"
 #include "support/stream_io.h"
@@ -144,11 +145,6 @@ constexpr uint8_t kFrame24Encrypted = 0x04;
 constexpr uint8_t kFrame24Unsynchronised = 0x02;
 constexpr uint8_t kFrame24DataLength = 0x01;
 
-uint32_t BigEndian(const uint8_t* bytes, int count) {
-  uint32_t value = 0;
-  for (int i = 0; i < count; ++i) value = value << 8 | bytes[i];
-  return value;
-}
 
 // Four bytes of 7 bits each; false when a byte has bit 7 set.
 bool SyncSafe(const uint8_t* bytes, uint32_t* value) {
@@ -210,7 +206,7 @@ bool FirstFramePosition(SeekableStream* tag, const Id3v2Header& header, uint64_t
   if (ReadAt(tag, kId3v2HeaderSize, raw, sizeof(raw)) != rc::kOk) return false;
   uint64_t length;
   if (header.major == 3) {
-    length = 4 + static_cast<uint64_t>(BigEndian(raw, 4));  // the size leaves itself out
+    length = 4 + static_cast<uint64_t>(bytes::Be32(raw));  // the size leaves itself out
   } else {
     uint32_t size;
     if (!SyncSafe(raw, &size) || size < 6) return false;
@@ -275,13 +271,13 @@ void WalkId3v2Frames(SeekableStream* stream, const Id3v2Header& header, uint32_t
     if (short_headers) {
       const Id3FrameInfo* row = FindId3Frame22(reinterpret_cast<const char*>(raw));
       std::memcpy(frame.id, row != nullptr ? row->id : "TXXX", 4);
-      frame.size = BigEndian(raw + 3, 3);
+      frame.size = bytes::Be24(raw + 3);
     } else {
       std::memcpy(frame.id, raw, 4);
       if (header.major >= 4) {
         if (!SyncSafe(raw + 4, &frame.size)) return;
       } else {
-        frame.size = BigEndian(raw + 4, 4);
+        frame.size = bytes::Be32(raw + 4);
       }
       format = raw[9];
     }
