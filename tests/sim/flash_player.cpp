@@ -223,6 +223,7 @@ uint32_t SimFlashPlayer::HandleRequest(uint8_t request, uint16_t value, uint16_t
         firmware_size = 0;
         firmware_image.clear();
         firmware_chunks_ = 0;
+        firmware_chunks.clear();
       }
       const size_t n = firmware_start_words.size();
       const size_t at = std::min<size_t>(firmware_start_tries_++, n - 1);
@@ -556,6 +557,7 @@ void SimFlashPlayer::TakeFirmware(const std::vector<uint8_t>& bytes) {
   const uint8_t state =
       firmware_chunks_ < firmware_states.size() ? firmware_states[firmware_chunks_] : 1;
   ++firmware_chunks_;
+  firmware_chunks.emplace_back(bytes.begin(), bytes.end());
   read_timeouts_ = firmware_status_timeouts;
   if (state == 0) {
     firmware_image.clear();

@@ -100,6 +100,7 @@ class SimFlashPlayer {
   int unexpected_writes = 0;
   uint32_t firmware_size = 0;
   std::string firmware_image;
+  std::vector<std::string> firmware_chunks;  // each 8192-byte chunk as it arrived
   int firmware_restarts = 0;
   uint32_t formatted_storage = UINT32_MAX;
   std::vector<SimLogEntry> log;
