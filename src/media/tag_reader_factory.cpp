@@ -2,6 +2,7 @@
 
 #include <cctype>
 
+#include "media/asf_tag_reader.h"
 #include "media/mp3_tag_reader.h"
 
 namespace {
@@ -11,9 +12,8 @@ namespace {
 const TagReaderRow kTagReaders[] = {
     {"mp2", CreateMp3TagReader},
     {"mp3", CreateMp3TagReader},
-    // WMA/ASF reader:
-    // {"asf", CreateAsfTagReader},
-    // {"wma", CreateAsfTagReader},
+    {"asf", CreateAsfTagReader},
+    {"wma", CreateAsfTagReader},
     // WAV, Ogg Vorbis and FLAC readers:
     // {"wav", CreateWavTagReader},
     // {"ogg", CreateOggTagReader},
