@@ -1,13 +1,8 @@
 #include "devices/type_codes.h"
 
-namespace {
+#include <cstddef>
 
-constexpr uint32_t Code(const char (&text)[5]) {
-  return static_cast<uint32_t>(static_cast<uint8_t>(text[0])) << 24 |
-         static_cast<uint32_t>(static_cast<uint8_t>(text[1])) << 16 |
-         static_cast<uint32_t>(static_cast<uint8_t>(text[2])) << 8 |
-         static_cast<uint32_t>(static_cast<uint8_t>(text[3]));
-}
+namespace {
 
 struct TypeRow {
   uint32_t code;
@@ -17,17 +12,43 @@ struct TypeRow {
 
 const TypeRow kTypes[] = {
     {0, "tune", "unknown"},
-    {Code("MPG3"), "tune", "mp3"},
-    {Code("WMA "), "tune", "wma"},
-    {Code("AAC "), "tune", "aac"},
-    {Code("ACLP"), "tune", "aclp"},
-    {Code("WAVE"), "tune", "wave"},
-    {Code("IMA "), "tune", "wave"},
-    {Code("BIN "), "binary", ""},
-    {Code("PLS "), "playlist", ""},
-    {Code("PREF"), "preferences", ""},
-    {Code("VUND"), "vund", ""},
+    {TypeCode("MPG3"), "tune", "mp3"},
+    {TypeCode("WMA "), "tune", "wma"},
+    {TypeCode("AAC "), "tune", "aac"},
+    {TypeCode("ACLP"), "tune", "aclp"},
+    {TypeCode("WAVE"), "tune", "wave"},
+    {TypeCode("IMA "), "tune", "wave"},
+    {TypeCode("BIN "), "binary", ""},
+    {TypeCode("PLS "), "playlist", ""},
+    {TypeCode("PREF"), "preferences", ""},
+    {TypeCode("VUND"), "vund", ""},
 };
+
+struct NameRow {
+  const char* name;
+  uint32_t code;
+};
+
+const NameRow kTuneCodecs[] = {
+    {"mp3", TypeCode("MPG3")},
+    {"wma", TypeCode("WMA ")},
+    {"aac", TypeCode("AAC ")},
+    {"aclp", TypeCode("ACLP")},
+};
+
+const NameRow kOtherTypes[] = {
+    {"i2c", TypeCode("QELX")},
+    {"binary", TypeCode("BIN ")},
+    {"playlist", TypeCode("PLS ")},
+    {"vund", TypeCode("VUND")},
+};
+
+template <size_t N>
+uint32_t FindCode(const NameRow (&rows)[N], const std::string& name) {
+  for (const NameRow& row : rows)
+    if (name == row.name) return row.code;
+  return 0;
+}
 
 uint32_t ReverseBytes(uint32_t v) {
   return v >> 24 | (v >> 8 & 0xFF00) | (v << 8 & 0xFF0000) | v << 24;
@@ -55,4 +76,8 @@ void DescribeTypeCode(uint32_t code, std::string* type, std::string* codec) {
     type->push_back(c);
   }
   codec->clear();
+}
+
+uint32_t NamesToTypeCode(const std::string& type, const std::string& codec) {
+  return type == "tune" ? FindCode(kTuneCodecs, codec) : FindCode(kOtherTypes, type);
 }

@@ -37,3 +37,42 @@ TEST(TypeCodesTest, UnknownCodeLeavesTheNamesAlone) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(TypeCodesTest, NamesToTypeCode) {
+  const struct {
+    const char* type;
+    const char* codec;
+    uint32_t code;
+  } cases[] = {
+      {"tune", "mp3", TypeCode("MPG3")},   {"tune", "wma", TypeCode("WMA ")},
+      {"tune", "aac", TypeCode("AAC ")},   {"tune", "aclp", TypeCode("ACLP")},
+      {"tune", "wave", 0},                 {"tune", "unknown", 0},
+      {"tune", "", 0},                     {"tune", "MP3", 0},  // names are exact
+      {"i2c", "", TypeCode("QELX")},       {"binary", "mp3", TypeCode("BIN ")},
+      {"playlist", "", TypeCode("PLS ")},  {"vund", "", TypeCode("VUND")},
+      {"preferences", "", 0},              {"", "mp3", 0},
+      {"mp3", "", 0},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(c.code, NamesToTypeCode(c.type, c.codec)) << c.type << "/" << c.codec;
+  }
+  EXPECT_EQ(0x4D504733u, TypeCode("MPG3"));
+}
+
+TEST(TypeCodesTest, EveryCodeOfTheNamesLeadsBackToThem) {
+  const struct {
+    const char* type;
+    const char* codec;
+  } names[] = {{"tune", "mp3"}, {"tune", "wma"},  {"tune", "aac"},
+               {"tune", "aclp"}, {"binary", ""}, {"playlist", ""}, {"vund", ""}};
+  for (const auto& n : names) {
+    std::string type, codec;
+    ASSERT_EQ(rc::kOk, TypeCodeToNames(NamesToTypeCode(n.type, n.codec), &type, &codec));
+    EXPECT_EQ(n.type, type);
+    EXPECT_EQ(n.codec, codec);
+  }
+}
+
+}  // namespace

@@ -8,6 +8,9 @@
 #include "devices/device.h"
 #include "devices/flash_protocol_sim/session_fixture.h"
 #include "devices/sardane_channel.h"
+#include "devices/sardane_file_record.h"
+#include "devices/set_text_property.h"
+#include "devices/upload_writer.h"
 #include "devices/visitors.h"
 #include "media/property_holder.h"
 #include "media/property_set.h"
@@ -29,7 +32,13 @@ class TestFamily : public SardaneChannel {
 
   Result EnumFiles(uint32_t, HolderVisitor*) override { return rc::kNotImplemented; }
   Result EnumContents(ContentsVisitor*) override { return rc::kNotImplemented; }
-  Result CreateNewFile(uint32_t, OutputStream**) override { return rc::kNotImplemented; }
+  // As the families do: the text mode must be known before a record can be made.
+  Result CreateNewFile(uint32_t storage, OutputStream** out) override {
+    bool utf8 = false;
+    Result result = UsesUtf8(&utf8);
+    return rc::Succeeded(result) ? CreateUploadWriter(storage, this, transport(), clock(), out)
+                                 : result;
+  }
   Result CreatePredictor(uint32_t, Predictor**) override { return rc::kNotImplemented; }
   Result EnumFids(RefPtr<FidList>*) override { return rc::kNotImplemented; }
   Result Request117(uint32_t, uint32_t, uint32_t) override { return rc::kNotImplemented; }
@@ -40,8 +49,13 @@ class TestFamily : public SardaneChannel {
     return rc::Succeeded(result) ? props.SetInt("storage_index", static_cast<int32_t>(storage))
                                  : result;
   }
-  Result DecodeFileRecord(PropertyHolder& file, const uint8_t* record, uint32_t) override {
-    return file.SetInt("fid", static_cast<int32_t>(SimGetLe32(record)));
+  // The common fields and, like the families, a file name in the player's text mode.
+  Result DecodeFileRecord(PropertyHolder& file, const uint8_t* record,
+                          uint32_t length) override {
+    Result result = sardane::DecodeCommonFields(file, record, length);
+    return rc::Succeeded(result)
+               ? SetTextProperty(file, "name", record + kNameOffset, kNameWidth, utf8_text)
+               : result;
   }
   Result ReadRecordBlock(uint8_t*, uint32_t, uint32_t) override { return rc::kNotImplemented; }
   Result FindFileRecord(uint8_t* record, PropertyHolder& file) override {
@@ -49,16 +63,19 @@ class TestFamily : public SardaneChannel {
     return rc::kOk;
   }
   Result EncodeFileRecord(uint8_t* record, PropertySet& file) override {
-    SimPutLe32(record, static_cast<uint32_t>(file.GetInt("fid")));
-    SimPutLe32(record + 8, static_cast<uint32_t>(file.GetInt("length")));
-    return rc::kOk;
+    sardane::EncodeCommonFields(record, file);
+    sardane::PutFileNameField(record + kNameOffset, kNameWidth, file.GetString("name"),
+                              utf8_text);
+    return encode_result;
   }
   Result UsesUtf8(bool* utf8) override {
     *utf8 = utf8_text;
     return utf8_result;
   }
 
+  static constexpr uint32_t kNameOffset = 192, kNameWidth = 64;
   uint32_t device_unit = 512, block_size = 512;
+  Result encode_result = rc::kOk;
   bool utf8_text = true;
   Result utf8_result = rc::kOk;
 };

@@ -2,7 +2,11 @@
 #include <cstring>
 
 #include "devices/flash_protocol_sim/sardane_fixture.h"
+#include "devices/sardane_file_record.h"
+#include "devices/type_codes.h"
+#include "support/byte_order.h"
 #include "support/memory_stream.h"
+#include "testlib/fault_injecting_stream.h"
 
 namespace {
 
@@ -120,6 +124,99 @@ TEST_F(SardaneTransferTest, FailuresDuringTheUploadEndIt) {
   EXPECT_FALSE(player->Busy());
   EXPECT_TRUE(player->Storage(0).files.empty());
   EXPECT_EQ(rc::kInvalidArg, channel->SendFile(0, *FileProps(4, 1), nullptr, nullptr));
+}
+
+// Failures on our side end the transfer on the player at once; the next call finds it idle.
+TEST_F(SardaneTransferTest, FailuresOnOurSideAbortThePlayersTransfer) {
+  const struct {
+    const char* what;
+    bool read_fails;  // else the second chunk's data fails to go out
+    Result expected;
+  } cases[] = {{"source read error", true, rc::FromWin32(23)},
+               {"chunk send fails", false, rc::kTimeout}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    player = std::make_shared<SimFlashPlayer>();
+    MakeChannel(0x5003);
+    MemoryStream memory(Pattern(40000));
+    FaultInjectingStream source(&memory);
+    if (c.read_fails) {
+      source.FailRead(2, c.expected);
+    } else {
+      player->fail_write_at = 4;  // CQELDATA, chunk 1, CQELDATA, chunk 2
+      player->fail_write_code = rc::kTimeout;
+      player->fail_write_done = 1000;
+    }
+    EXPECT_EQ(c.expected, channel->SendFile(0, *FileProps(4, 40000), &source, nullptr));
+    EXPECT_TRUE(Sent("W:CQELABRT"));
+    EXPECT_EQ(1, player->aborts);
+    EXPECT_FALSE(player->Busy());
+    EXPECT_EQ(0, player->lock_depth);
+    EXPECT_TRUE(player->Storage(0).files.empty());
+
+    player->ClearLog();
+    MemoryStream next(Pattern(10));
+    ASSERT_EQ(rc::kOk, channel->SendFile(0, *FileProps(5, 10), &next, nullptr));
+    EXPECT_EQ("C96", Log().at(1));  // ready at the first poll
+    EXPECT_EQ(0u, clock.TotalSlept());
+  }
+}
+
+TEST_F(SardaneTransferTest, TheRecordCarriesTheCommonFields) {
+  RefPtr<PropertySet> file = FileProps(9, 5);
+  file->SetString("type", "tune");
+  file->SetString("codec", "wma");
+  file->SetString("bitrate", "fs128");
+  file->SetString("name", "\xc3\xa9t\xc3\xa9.wma");
+  channel->utf8_text = false;
+  MemoryStream source(Pattern(5));
+  ASSERT_EQ(rc::kOk, channel->SendFile(0, *file, &source, nullptr));
+  const std::vector<uint8_t>& record = player->Storage(0).files.at(0).record;
+  EXPECT_EQ(TypeCode("WMA "), bytes::Le32(&record[24]));
+  EXPECT_EQ(16000u, bytes::Le32(&record[40]));
+  EXPECT_EQ(0, memcmp("\xe9t\xe9.wma", &record[TestFamily::kNameOffset], 8));  // Latin-1
+
+  PropertyHolder decoded;
+  ASSERT_EQ(rc::kOk, channel->ConvertFileInfo(decoded, record.data(), qel::kRecordSize));
+  EXPECT_EQ("9", decoded.GetString("fid"));
+  EXPECT_EQ("5", decoded.GetString("length"));
+  EXPECT_EQ("tune", decoded.GetString("type"));
+  EXPECT_EQ("wma", decoded.GetString("codec"));
+  EXPECT_EQ("?s128", decoded.GetString("bitrate"));
+  EXPECT_EQ("\xc3\xa9t\xc3\xa9.wma", decoded.GetString("name"));
+  // A record cut short is refused, not read past its end.
+  EXPECT_EQ(rc::kBadData, channel->ConvertFileInfo(decoded, record.data(), 100));
+}
+
+// --- rewrite and delete --------------------------------------------------------------------
+
+TEST_F(SardaneTransferTest, ARewriteReplacesTheWholeRecord) {
+  player->Storage(0).files.push_back({Record(5, 3), "abc"});
+  SimPutLe32(&player->info_block[8], 0x10000);  // "file_replace"
+  MakeChannel(0x5003);
+  RefPtr<PropertySet> file = FileProps(5, 3);
+  file->SetString("type", "playlist");
+  file->SetString("flags", ";recorded;");
+  ASSERT_EQ(rc::kOk, channel->RewriteFileInfo(0, *file));
+  EXPECT_TRUE(Sent("C133"));
+  const SimFile& stored = player->Storage(0).files.at(0);
+  EXPECT_EQ(TypeCode("PLS "), bytes::Le32(&stored.record[24]));
+  EXPECT_EQ(0x8000110u, bytes::Le32(&stored.record[20]));
+  EXPECT_EQ("abc", stored.data);
+  EXPECT_FALSE(player->Busy());
+}
+
+TEST_F(SardaneTransferTest, DeleteSendsTheRecordAndLeavesThePlayerIdle) {
+  player->Storage(0).files.push_back({Record(5, 1), "x"});
+  PropertyHolder file;
+  file.SetInt("fid", 5);
+  ASSERT_EQ(rc::kOk, channel->DeleteFile(0, file));
+  EXPECT_EQ((Lines{"C101", "C96", "C120", "R:SQELDELS", "W2048", "R:SQELDELD", "C102"}), Log());
+  EXPECT_TRUE(player->Storage(0).files.empty());
+  // A file the player does not have: it says so and ends the transfer itself.
+  EXPECT_NE(rc::kOk, channel->DeleteFile(0, file));
+  EXPECT_FALSE(player->Busy());
+  EXPECT_EQ(0, player->lock_depth);
 }
 
 // --- download ------------------------------------------------------------------------------
