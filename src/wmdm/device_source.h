@@ -1,0 +1,44 @@
+// Where the service provider gets its players from. The device library's enumerator (USB
+// device interfaces, mass-storage drives) plugs in behind this interface; tests put simulated
+// players in its place.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "devices/device.h"
+#include "support/ref_counted.h"
+#include "support/result_codes.h"
+
+class Win32UsbApi;
+
+class DeviceSource {
+ public:
+  virtual ~DeviceSource() = default;
+  // Appends the attached players of one USB product id, in the order they were found.
+  virtual Result Enumerate(uint32_t product_id, std::vector<RefPtr<Device>>* devices) = 0;
+  // The USB player at a device-interface path (ANSI code page). The transport's failure when
+  // the path does not open.
+  virtual Result OpenUsbPath(const std::string& path, RefPtr<Device>* device) = 0;
+};
+
+// What the process uses until the device library's enumerator is wired in: it lists no
+// player, and opens a path only as far as the transport goes (the product id is read from the
+// driver), since no USB Device over a Win32UsbHardware exists yet to hand out.
+class DefaultDeviceSource : public DeviceSource {
+ public:
+  // api: null for the system's own; must outlive the source.
+  explicit DefaultDeviceSource(Win32UsbApi* api = nullptr) : api_(api) {}
+  Result Enumerate(uint32_t product_id, std::vector<RefPtr<Device>>* devices) override;
+  Result OpenUsbPath(const std::string& path, RefPtr<Device>* device) override;
+
+ private:
+  Win32UsbApi* api_;
+};
+
+// The process-wide source (never null).
+DeviceSource* GetDeviceSource();
+// Puts `source` in place of the process-wide one (null restores the default) and returns the
+// previous one. Not while a provider is enumerating on another thread.
+DeviceSource* SetDeviceSourceForTesting(DeviceSource* source);

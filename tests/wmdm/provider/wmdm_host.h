@@ -1,0 +1,86 @@
+// An in-process stand-in for Windows Media Device Manager: it creates the service provider
+// through the DLL's class-object entry, as WMDM does, lists its devices and asks each one the
+// questions WMDM asks of a new device. Players come from a scripted DeviceSource, and WMDM's
+// logger is replaced by one that keeps the trace lines.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "testlib/recording_wmdm_logger.h"
+#include "testlib/scripted_player.h"
+#include "wmdm/device_source.h"
+#include "wmdm/wmdm_interfaces.h"
+
+// Players by product id and by device path; records what the provider asked for.
+class ScriptedDeviceSource : public DeviceSource {
+ public:
+  ScriptedDeviceSource();
+  ~ScriptedDeviceSource() override;
+
+  // Lists `player` under its product id (after those added before).
+  void Attach(const std::shared_ptr<SimPlayer>& player);
+  // Makes `player` reachable by `path` for CreateDevice.
+  void AttachPath(const std::string& path, const std::shared_ptr<SimPlayer>& player);
+
+  Result Enumerate(uint32_t product_id, std::vector<RefPtr<Device>>* devices) override;
+  Result OpenUsbPath(const std::string& path, RefPtr<Device>* device) override;
+
+  std::vector<uint32_t> asked;  // product ids, in the order asked
+
+ private:
+  std::vector<std::shared_ptr<SimPlayer>> players_;
+  std::map<std::string, std::shared_ptr<SimPlayer>> paths_;
+  DeviceSource* previous_;
+};
+
+// What one device answered, each question with its result.
+struct DeviceReport {
+  std::map<std::string, HRESULT> results;
+  std::wstring name;
+  std::wstring manufacturer;
+  std::wstring canonical_name;
+  DWORD version = 0;
+  DWORD type = 0;
+  DWORD status = 0;
+  DWORD power_source = 0;
+  DWORD power_percent = 0;
+  DWORD vendor_id = 0;
+  std::string serial;
+  UINT format_count = 0;
+  std::vector<WORD> format_tags;
+  std::vector<std::wstring> mime_types;
+  uint32_t product_id = 0;  // from the device-identity opaque command
+  bool storage_enumerator = false;
+};
+
+class WmdmHost {
+ public:
+  WmdmHost();
+  ~WmdmHost();
+  WmdmHost(const WmdmHost&) = delete;
+  WmdmHost& operator=(const WmdmHost&) = delete;
+
+  // Class object for the provider's CLSID, an instance, and its IMDServiceProvider2.
+  HRESULT Load();
+  IMDServiceProvider2* provider() const { return provider_; }
+
+  // EnumDevices, then Next one device at a time until it answers S_FALSE. The host keeps a
+  // reference on every device until it goes.
+  HRESULT ListDevices(std::vector<IMDSPDevice*>* devices);
+  // Every question WMDM asks of a new device.
+  static DeviceReport Describe(IMDSPDevice* device);
+  static std::wstring NameOf(IMDSPDevice* device);
+
+  RecordedWmdmLog& log() { return log_; }
+
+ private:
+  RecordedWmdmLog log_;
+  IMDServiceProvider2* provider_ = nullptr;
+  std::vector<IUnknown*> held_;
+};
