@@ -221,3 +221,14 @@ TEST_F(TorvexRegistrationTest, StaleClassKeyIsReplaced) {
 }
 
 }  // namespace
+
+namespace {
+
+// WMDM shows the icon that IMDSPDevice::GetDeviceIcon loads from the DLL's resource 201.
+TEST_F(TorvexRegistrationTest, DllCarriesThePlayerIcon) {
+  HMODULE module = GetModuleHandleA(DllPath().c_str());
+  ASSERT_NE(module, nullptr);
+  EXPECT_NE(FindResourceA(module, MAKEINTRESOURCEA(201), MAKEINTRESOURCEA(14)), nullptr);
+}
+
+}  // namespace
