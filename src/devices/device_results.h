@@ -28,4 +28,6 @@ constexpr Result kBadInfoAnswer = static_cast<Result>(0xC004902A);
 constexpr Result kSizeMismatch = static_cast<Result>(0xC004902B);
 constexpr Result kProtocolError = static_cast<Result>(0xC0049013);  // status word 0, -1 or unknown
 
+constexpr Result kNoSuchStorage = static_cast<Result>(0xC0049006);
+
 }  // namespace rc

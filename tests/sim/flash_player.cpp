@@ -483,13 +483,16 @@ void SimFlashPlayer::TakeInfoRecord(const std::vector<uint8_t>& record) {
   EndTransfer();
 }
 
+SimFile* SimFlashPlayer::FindNamedFile(SimStorage& storage, const std::vector<uint8_t>& record) {
+  return record.size() >= 4 ? storage.Find(SimGetLe32(record.data())) : nullptr;
+}
+
 void SimFlashPlayer::TakeInbound(const std::vector<uint8_t>& bytes) {
   SimStorage* storage = transfer_value_ < storages.size() ? &storages[transfer_value_] : nullptr;
-  const uint32_t fid = bytes.size() >= 4 ? SimGetLe32(bytes.data()) : 0;
   EndTransfer();
   switch (inbound_) {
     case Inbound::kDownloadRecord: {
-      SimFile* file = storage != nullptr ? storage->Find(fid) : nullptr;
+      SimFile* file = storage != nullptr ? FindNamedFile(*storage, bytes) : nullptr;
       if (file == nullptr) {
         QueueStatus("NOFL");
       } else if (deny_download) {
@@ -504,13 +507,11 @@ void SimFlashPlayer::TakeInbound(const std::vector<uint8_t>& bytes) {
       break;
     }
     case Inbound::kDeleteRecord: {
-      auto& files = storage->files;
-      auto it = std::find_if(files.begin(), files.end(),
-                             [&](const SimFile& f) { return f.fid() == fid; });
-      if (it == files.end()) {
+      SimFile* file = storage != nullptr ? FindNamedFile(*storage, bytes) : nullptr;
+      if (file == nullptr) {
         QueueStatus("NOFL");
       } else {
-        files.erase(it);
+        storage->files.erase(storage->files.begin() + (file - storage->files.data()));
         QueueStatus("DELD");
       }
       break;

@@ -138,6 +138,10 @@ class SimFlashPlayer {
     return false;
   }
 
+  // The file a download (112) or delete (120) record names; by its fid unless a family's
+  // player finds files otherwise.
+  virtual SimFile* FindNamedFile(SimStorage& storage, const std::vector<uint8_t>& record);
+
   // `label` names the message in the log when it is not a "SQEL" status block.
   void Queue(const std::vector<uint8_t>& bytes, const std::string& label = std::string()) {
     out_.push_back({bytes, label});
@@ -149,8 +153,9 @@ class SimFlashPlayer {
   void TakeMessage(const std::vector<uint8_t>& message);
   void TakeUploadCommand(const std::vector<uint8_t>& block);
   void TakePiece(const std::vector<uint8_t>& piece);
-  void TakeInfoRecord(const std::vector<uint8_t>& record);
-  void TakeInbound(const std::vector<uint8_t>& bytes);
+  // Families whose records name files elsewhere than offset 0 take these over.
+  virtual void TakeInfoRecord(const std::vector<uint8_t>& record);
+  virtual void TakeInbound(const std::vector<uint8_t>& bytes);
   void TakeDownloadCommand(const std::vector<uint8_t>& block);
   void TakeFirmware(const std::vector<uint8_t>& bytes);
   void EndTransfer() {

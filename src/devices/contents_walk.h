@@ -1,0 +1,13 @@
+// Channel::EnumContents of the channels that keep no playlists: every storage, then the files
+// of each storage, through the channel's own EnumStorages and EnumFiles.
+#pragma once
+
+#include "support/result_codes.h"
+
+class Channel;
+class ContentsVisitor;
+
+// The storages go to visitor->Storage until it answers false (they are still counted), then
+// the files of storage 0, 1, ... to visitor->File. The first negative result ends the walk;
+// otherwise the result of the last listing is returned.
+Result WalkStoragesThenFiles(Channel& channel, ContentsVisitor* visitor);
