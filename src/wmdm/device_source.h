@@ -11,7 +11,6 @@
 #include "support/ref_counted.h"
 #include "support/result_codes.h"
 
-class Win32UsbApi;
 
 class DeviceSource {
  public:
@@ -23,21 +22,8 @@ class DeviceSource {
   virtual Result OpenUsbPath(const std::string& path, RefPtr<Device>* device) = 0;
 };
 
-// What the process uses until the device library's enumerator is wired in: it lists no
-// player, and opens a path only as far as the transport goes (the product id is read from the
-// driver), since no USB Device over a Win32UsbHardware exists yet to hand out.
-class DefaultDeviceSource : public DeviceSource {
- public:
-  // api: null for the system's own; must outlive the source.
-  explicit DefaultDeviceSource(Win32UsbApi* api = nullptr) : api_(api) {}
-  Result Enumerate(uint32_t product_id, std::vector<RefPtr<Device>>* devices) override;
-  Result OpenUsbPath(const std::string& path, RefPtr<Device>* device) override;
-
- private:
-  Win32UsbApi* api_;
-};
-
-// The process-wide source (never null).
+// The process-wide source (never null): by default the device library's enumerator
+// (EnumeratorDeviceSource).
 DeviceSource* GetDeviceSource();
 // Puts `source` in place of the process-wide one (null restores the default) and returns the
 // previous one. Not while a provider is enumerating on another thread.

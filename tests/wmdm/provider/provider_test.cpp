@@ -13,6 +13,7 @@
 #include "wmdm/cmdsp_enum_device.h"
 #include "wmdm/class_factory.h"
 #include "wmdm/module_lock.h"
+#include "wmdm/enumerator_device_source.h"
 #include "wmdm/service_provider.h"
 #include "wmdm_host.h"
 
@@ -392,7 +393,7 @@ TEST_F(CreateDeviceTest, UncountablePlayerHandsOutNothing) {
 TEST_F(CreateDeviceTest, PathThatDoesNotOpenGivesTheTransportsFailure) {
   FakeWin32UsbApi api;
   api.open_errors[kPath] = ERROR_FILE_NOT_FOUND;
-  DefaultDeviceSource system_source(&api);
+  EnumeratorDeviceSource system_source(nullptr, nullptr, &api);
   DeviceSource* previous = SetDeviceSourceForTesting(&system_source);
   DWORD count = 9;
   IMDSPDevice** devices = nullptr;
@@ -415,22 +416,6 @@ TEST(DeviceSourceTest, DefaultSourceListsNothingAndSettingNullRestoresIt) {
   EXPECT_EQ(SetDeviceSourceForTesting(nullptr), &scripted);
   EXPECT_EQ(GetDeviceSource(), system);
   SetDeviceSourceForTesting(&scripted);  // for the destructor to take back
-}
-
-TEST(DeviceSourceTest, DefaultSourceReadsTheProductIdButHasNoUsbDeviceYet) {
-  FakeWin32UsbApi api;
-  api.on_ioctl = [](const FakeWin32UsbApi::IoctlCall& call, uint8_t* out) {
-    if (call.code != 0x220018) return FakeWin32UsbApi::Fail(ERROR_INVALID_FUNCTION);
-    std::memset(out, 0, call.out_size);
-    out[10] = 0x10;
-    out[11] = 0x52;
-    return FakeWin32UsbApi::Done(call.out_size);
-  };
-  DefaultDeviceSource source(&api);
-  RefPtr<Device> device;
-  EXPECT_EQ(source.OpenUsbPath("\\\\?\\usb#player", &device), rc::kFail);
-  EXPECT_FALSE(device);
-  EXPECT_EQ(api.OpenHandleCount(), 0u);
 }
 
 }  // namespace

@@ -1,0 +1,30 @@
+// The process's players: the device library's enumerator behind the provider's DeviceSource.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "devices/device_enumerator.h"
+#include "wmdm/device_source.h"
+
+class Win32UsbApi;
+
+class EnumeratorDeviceSource : public DeviceSource {
+ public:
+  // Null arguments stand for the system's own (SetupAPI and the driver, no drives, the
+  // system's Win32 functions); all must outlive the source.
+  explicit EnumeratorDeviceSource(UsbInterfaceSource* usb = nullptr,
+                                  MassStorageSource* mass_storage = nullptr,
+                                  Win32UsbApi* api = nullptr);
+
+  // Lists without the network: the provider has no discovery client.
+  Result Enumerate(uint32_t product_id, std::vector<RefPtr<Device>>* devices) override;
+  // The product id comes from the driver's device descriptor, so the player's channel class
+  // is the one it reports, whatever the path says.
+  Result OpenUsbPath(const std::string& path, RefPtr<Device>* device) override;
+
+ private:
+  DeviceEnumerator::Sources sources_;
+  Win32UsbApi* api_;
+};
