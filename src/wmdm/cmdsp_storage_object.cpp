@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "wmdm/cmdsp_device.h"
+#include "wmdm/cmdsp_storage_globals.h"
 #include "wmdm/wmdm_log.h"
 
 StorageObject::StorageObject(const char* class_name, CMDSPDevice* device)
@@ -45,7 +46,7 @@ ULONG STDMETHODCALLTYPE StorageObject::Release() {
   return refs;
 }
 
-// --- what neither storages nor files support ---------------------------------------------
+// --- shared by storages and files, most of it unsupported -----------------------------
 
 HRESULT STDMETHODCALLTYPE StorageObject::SetAttributes(DWORD, WMDM_WAVEFORMATEX*) {
   HRESULT status = Usable();
@@ -56,7 +57,7 @@ HRESULT STDMETHODCALLTYPE StorageObject::SetAttributes(DWORD, WMDM_WAVEFORMATEX*
 HRESULT STDMETHODCALLTYPE StorageObject::GetStorageGlobals(IMDSPStorageGlobals** globals) {
   HRESULT status = CheckOutPointer(Usable(), globals);
   if (globals) *globals = nullptr;
-  if (SUCCEEDED(status)) status = WMDM_E_NOTSUPPORTED;
+  if (SUCCEEDED(status)) status = CMDSPStorageGlobals::Create(device_, globals);
   return Trace("GetStorageGlobals", status);
 }
 

@@ -12,7 +12,7 @@ namespace {
 
 class SimPredictor : public Predictor {
  public:
-  explicit SimPredictor(SimPlayer* player) : player_(player) {}
+  SimPredictor(SimPlayer* player, uint32_t storage) : player_(player), storage_(storage) {}
   Result Reset(PropertyHolder&) override {
     ++player_->predictor_resets;
     return rc::kOk;
@@ -29,7 +29,17 @@ class SimPredictor : public Predictor {
   }
   Result AccountFile(PropertyHolder&) override { return rc::kOk; }
   Result WouldOverflow(PropertyHolder&) override { return rc::kOk; }
-  Result GetStorageInfo(PropertyHolder&) override { return rc::kOk; }
+  // Answers "Predictor.GetStorageInfo" (or with "(storage)").
+  Result GetStorageInfo(PropertyHolder& info) override {
+    const Result result =
+        player_->Answer("Predictor.GetStorageInfo", static_cast<int>(storage_));
+    if (rc::Failed(result) || storage_ >= player_->storages.size()) return result;
+    const SimStorage& storage = player_->storages[storage_];
+    info.SetInt64("size_in_bytes", storage.size);
+    info.SetInt64("free_in_bytes", storage.free);
+    info.SetInt64("bad_in_bytes", storage.bad);
+    return result;
+  }
   Result GetCounters(uint32_t counters[2]) override {
     counters[0] = counters[1] = 0;
     return rc::kOk;
@@ -38,6 +48,7 @@ class SimPredictor : public Predictor {
 
  private:
   SimPlayer* player_;
+  uint32_t storage_;
 };
 
 class SimOutputStream : public OutputStream {
@@ -66,6 +77,7 @@ class SimChannel : public FakeChannel {
     info.SetInt("firmware_version_bcd", player_->firmware_bcd);
     info.SetInt("device_generation", static_cast<int32_t>(player_->generation));
     PutBytes(info, "serial_raw", player_->serial);
+    if (player_->device_id != 0) info.SetInt("device_id", player_->device_id);
     return result;
   }
   Result EnumStorages(HolderVisitor* visitor) override {
@@ -103,7 +115,7 @@ class SimChannel : public FakeChannel {
   }
   Result CreatePredictor(uint32_t index, Predictor** predictor) override {
     const Result result = player_->Answer("CreatePredictor", static_cast<int>(index));
-    if (rc::Succeeded(result)) *predictor = new SimPredictor(player_);
+    if (rc::Succeeded(result)) *predictor = new SimPredictor(player_, index);
     return result;
   }
   Result SetClock(uint32_t utc_seconds) override {
@@ -168,6 +180,7 @@ std::shared_ptr<SimPlayer> SimPlayer::WithStorages(const std::vector<std::string
 Result SimPlayer::Answer(const std::string& op, int storage) {
   const std::string precise = storage < 0 ? op : op + "(" + std::to_string(storage) + ")";
   calls.push_back(precise);
+  if (on_call) on_call(precise);
   auto found = failures.find(precise);
   if (found == failures.end()) found = failures.find(op);
   return found == failures.end() ? rc::kOk : found->second;

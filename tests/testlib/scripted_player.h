@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -18,6 +19,8 @@ struct SimStorage {
   std::string name;
   std::string serial;  // "serial_raw" bytes
   int64_t size = 0;
+  int64_t free = 0;  // the predictor's "free_in_bytes"
+  int64_t bad = 0;   // the predictor's "bad_in_bytes"
   std::vector<std::pair<int32_t, std::string>> files;  // "fid", "type"
 };
 
@@ -29,6 +32,7 @@ struct SimPlayer {
   int32_t firmware_bcd = 0x10203;
   uint32_t product_id = 0x5210;
   uint32_t generation = 1;
+  int32_t device_id = 0;  // the device information's "device_id" (absent when 0)
   std::vector<SimStorage> storages;
 
   // Operation -> its answer. Keys are the operation's name ("GetDeviceInfo") or name and
@@ -42,6 +46,8 @@ struct SimPlayer {
   int predictor_resets = 0;
   uint32_t clock = 0;
   std::vector<std::string> calls;  // "Op" or "Op(storage)", in order
+  // Called with each call as it is recorded, from the thread that makes it.
+  std::function<void(const std::string& call)> on_call;
 
   // A player with one storage per name.
   static std::shared_ptr<SimPlayer> WithStorages(const std::vector<std::string>& names);
