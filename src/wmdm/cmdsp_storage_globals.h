@@ -17,15 +17,6 @@
 
 class CMDSPDevice;
 
-// Progress that can carry the operation's result; callers that implement it receive End2 in
-// place of End.
-inline constexpr IID IID_IWMDMProgress2 = {
-    0x3A43F550, 0xB383, 0x4E92, {0xB0, 0x4A, 0xE6, 0xBB, 0xC6, 0x60, 0xFE, 0xFC}};
-
-struct IWMDMProgress2 : public IWMDMProgress {
-  virtual HRESULT STDMETHODCALLTYPE End2(HRESULT hrCompletionCode) = 0;
-};
-
 // Capabilities of every storage; the player with device id 0x5202 cannot be formatted.
 constexpr DWORD kStorageCapabilities = WMDM_STORAGECAP_FOLDERSINROOT |
                                        WMDM_STORAGECAP_FILESINFOLDERS;

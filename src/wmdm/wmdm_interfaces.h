@@ -42,6 +42,8 @@ inline constexpr IID IID_IMDSPObjectInfo = {
     0x1DCB3A19, 0x33ED, 0x11D3, {0x84, 0x70, 0x00, 0xC0, 0x4F, 0x79, 0xDB, 0xC0}};
 inline constexpr IID IID_IWMDMProgress = {
     0x1DCB3A0C, 0x33ED, 0x11D3, {0x84, 0x70, 0x00, 0xC0, 0x4F, 0x79, 0xDB, 0xC0}};
+inline constexpr IID IID_IWMDMProgress2 = {
+    0x3A43F550, 0xB383, 0x4E92, {0xB0, 0x4A, 0xE6, 0xBB, 0xC6, 0x60, 0xFE, 0xFC}};
 inline constexpr IID IID_IWMDMMetaData = {
     0xEC3B0663, 0x0951, 0x460A, {0x9A, 0x80, 0x0D, 0xCE, 0xED, 0x3C, 0x04, 0x3C}};
 inline constexpr IID IID_IWMDMLogger = {
@@ -211,6 +213,12 @@ struct IWMDMProgress : public IUnknown {
   virtual HRESULT STDMETHODCALLTYPE Begin(DWORD dwEstimatedTicks) = 0;
   virtual HRESULT STDMETHODCALLTYPE Progress(DWORD dwTranspiredTicks) = 0;
   virtual HRESULT STDMETHODCALLTYPE End() = 0;
+};
+
+// Progress that can carry the operation's result: callers that implement it receive End2 in
+// place of End.
+struct IWMDMProgress2 : public IWMDMProgress {
+  virtual HRESULT STDMETHODCALLTYPE End2(HRESULT hrCompletionCode) = 0;
 };
 
 // Implemented by WMDM and passed into the provider.
