@@ -37,12 +37,19 @@ class FilePasser : public HolderVisitor {
 
 }  // namespace
 
-Result WalkStoragesThenFiles(Channel& channel, ContentsVisitor* visitor) {
+Result PassStorages(Channel& channel, ContentsVisitor* visitor, uint32_t* count) {
   StorageCounter storages(visitor);
-  Result result = channel.EnumStorages(&storages);
+  const Result result = channel.EnumStorages(&storages);
+  *count = storages.count;
+  return result;
+}
+
+Result WalkStoragesThenFiles(Channel& channel, ContentsVisitor* visitor) {
+  uint32_t count = 0;
+  Result result = PassStorages(channel, visitor, &count);
   if (rc::Failed(result)) return result;
   // Storage indexes are 16 bits wide on the wire.
-  for (uint32_t index = 0; index < storages.count && index <= 0xFFFF; ++index) {
+  for (uint32_t index = 0; index < count && index <= 0xFFFF; ++index) {
     FilePasser files(visitor, index);
     result = channel.EnumFiles(index, &files);
     if (rc::Failed(result)) return result;

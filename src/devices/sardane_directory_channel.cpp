@@ -3,6 +3,7 @@
 #include <cstring>
 #include <vector>
 
+#include "devices/contents_walk.h"
 #include "devices/directory_record.h"
 #include "devices/sardane_file_record.h"
 #include "devices/upload_writer.h"
@@ -13,21 +14,6 @@
 #include "support/debug_trace.h"
 
 namespace {
-
-class StorageCounter : public HolderVisitor {
- public:
-  explicit StorageCounter(ContentsVisitor* visitor) : visitor_(visitor) {}
-  bool Visit(PropertyHolder& storage) override {
-    ++count;
-    if (passing_ && visitor_ != nullptr) passing_ = visitor_->Storage(storage);
-    return true;
-  }
-  uint32_t count = 0;
-
- private:
-  ContentsVisitor* visitor_;
-  bool passing_ = true;
-};
 
 // Fields the player compares and shows, each kTextFieldWidth bytes.
 constexpr uint32_t kTagFields[] = {sardane::kTitleOffset, sardane::kArtistOffset,
@@ -65,10 +51,7 @@ Result SardaneDirectoryChannel::EnumFiles(uint32_t storage, HolderVisitor* visit
 }
 
 Result SardaneDirectoryChannel::CountStorages(ContentsVisitor* visitor, uint32_t* count) {
-  StorageCounter counter(visitor);
-  Result result = EnumStorages(&counter);
-  *count = counter.count;
-  return result;
+  return PassStorages(*this, visitor, count);
 }
 
 Result SardaneDirectoryChannel::MetadataDiffers(PropertySet& old_file, PropertySet& new_file,
