@@ -21,6 +21,10 @@ HRESULT StorageObject::Trace(const char* method, HRESULT status) const {
   return WmdmLogResult(line, status);
 }
 
+HRESULT StorageObject::TraceUnsupported(const char* method, HRESULT checks) const {
+  return Trace(method, SUCCEEDED(checks) ? WMDM_E_NOTSUPPORTED : checks);
+}
+
 HRESULT STDMETHODCALLTYPE StorageObject::QueryInterface(REFIID riid, void** object) {
   if (!object) return E_POINTER;
   *object = nullptr;
@@ -49,9 +53,7 @@ ULONG STDMETHODCALLTYPE StorageObject::Release() {
 // --- shared by storages and files, most of it unsupported -----------------------------
 
 HRESULT STDMETHODCALLTYPE StorageObject::SetAttributes(DWORD, WMDM_WAVEFORMATEX*) {
-  HRESULT status = Usable();
-  if (SUCCEEDED(status)) status = WMDM_E_NOTSUPPORTED;
-  return Trace("SetAttributes", status);
+  return TraceUnsupported("SetAttributes", Usable());
 }
 
 HRESULT STDMETHODCALLTYPE StorageObject::GetStorageGlobals(IMDSPStorageGlobals** globals) {
@@ -74,9 +76,8 @@ HRESULT STDMETHODCALLTYPE StorageObject::GetDate(WMDMDATETIME* date) {
 }
 
 HRESULT STDMETHODCALLTYPE StorageObject::GetRights(WMDMRIGHTS** rights, UINT* count, BYTE*) {
-  HRESULT status = CheckOutPointer(CheckOutPointer(Usable(), rights), count);
-  if (SUCCEEDED(status)) status = WMDM_E_NOTSUPPORTED;
-  return Trace("GetRights", status);
+  return TraceUnsupported("GetRights",
+                          CheckOutPointer(CheckOutPointer(Usable(), rights), count));
 }
 
 HRESULT STDMETHODCALLTYPE StorageObject::CreateStorage(DWORD, WMDM_WAVEFORMATEX*, LPWSTR,
@@ -95,9 +96,7 @@ HRESULT STDMETHODCALLTYPE StorageObject::EnumStorage(IMDSPEnumStorage** enumerat
 }
 
 HRESULT STDMETHODCALLTYPE StorageObject::SendOpaqueCommand(OPAQUECOMMAND* command) {
-  HRESULT status = CheckOutPointer(Usable(), command);
-  if (SUCCEEDED(status)) status = WMDM_E_NOTSUPPORTED;
-  return Trace("SendOpaqueCommand", status);
+  return TraceUnsupported("SendOpaqueCommand", CheckOutPointer(Usable(), command));
 }
 
 HRESULT STDMETHODCALLTYPE StorageObject::GetStorage(LPCWSTR, IMDSPStorage** storage) {
@@ -118,29 +117,22 @@ HRESULT STDMETHODCALLTYPE StorageObject::CreateStorage2(DWORD, DWORD, WMDM_WAVEF
 
 HRESULT STDMETHODCALLTYPE StorageObject::SetAttributes2(DWORD, DWORD, WMDM_WAVEFORMATEX*,
                                                         WMDM_VIDEOINFOHEADER*) {
-  HRESULT status = Usable();
-  if (SUCCEEDED(status)) status = WMDM_E_NOTSUPPORTED;
-  return Trace("SetAttributes2", status);
+  return TraceUnsupported("SetAttributes2", Usable());
 }
 
 HRESULT STDMETHODCALLTYPE StorageObject::GetAttributes2(DWORD* attributes, DWORD* attributes_ex,
                                                         WMDM_WAVEFORMATEX*,
                                                         WMDM_VIDEOINFOHEADER*) {
-  HRESULT status = CheckOutPointer(CheckOutPointer(Usable(), attributes), attributes_ex);
-  if (SUCCEEDED(status)) status = WMDM_E_NOTSUPPORTED;
-  return Trace("GetAttributes2", status);
+  return TraceUnsupported(
+      "GetAttributes2", CheckOutPointer(CheckOutPointer(Usable(), attributes), attributes_ex));
 }
 
 HRESULT STDMETHODCALLTYPE StorageObject::GetMetadata(IWMDMMetaData* metadata) {
-  HRESULT status = CheckOutPointer(Usable(), metadata);
-  if (SUCCEEDED(status)) status = WMDM_E_NOTSUPPORTED;
-  return Trace("GetMetadata", status);
+  return TraceUnsupported("GetMetadata", CheckOutPointer(Usable(), metadata));
 }
 
 HRESULT STDMETHODCALLTYPE StorageObject::SetMetadata(IWMDMMetaData* metadata) {
-  HRESULT status = CheckOutPointer(Usable(), metadata);
-  if (SUCCEEDED(status)) status = WMDM_E_NOTSUPPORTED;
-  return Trace("SetMetadata", status);
+  return TraceUnsupported("SetMetadata", CheckOutPointer(Usable(), metadata));
 }
 
 HRESULT STDMETHODCALLTYPE StorageObject::Open(UINT mode) {
@@ -152,45 +144,31 @@ HRESULT STDMETHODCALLTYPE StorageObject::Open(UINT mode) {
 }
 
 HRESULT STDMETHODCALLTYPE StorageObject::Read(BYTE* data, DWORD* size, BYTE*) {
-  HRESULT status = CheckOutPointer(CheckOutPointer(Usable(), data), size);
-  if (SUCCEEDED(status)) status = WMDM_E_NOTSUPPORTED;
-  return Trace("Read", status);
+  return TraceUnsupported("Read", CheckOutPointer(CheckOutPointer(Usable(), data), size));
 }
 
 HRESULT STDMETHODCALLTYPE StorageObject::Write(BYTE* data, DWORD* size, BYTE*) {
-  HRESULT status = CheckOutPointer(CheckOutPointer(Usable(), data), size);
-  if (SUCCEEDED(status)) status = WMDM_E_NOTSUPPORTED;
-  return Trace("Write", status);
+  return TraceUnsupported("Write", CheckOutPointer(CheckOutPointer(Usable(), data), size));
 }
 
 HRESULT STDMETHODCALLTYPE StorageObject::Delete(UINT, IWMDMProgress*) {
-  HRESULT status = Usable();
-  if (SUCCEEDED(status)) status = WMDM_E_NOTSUPPORTED;
-  return Trace("Delete", status);
+  return TraceUnsupported("Delete", Usable());
 }
 
 HRESULT STDMETHODCALLTYPE StorageObject::Seek(UINT, DWORD) {
-  HRESULT status = Usable();
-  if (SUCCEEDED(status)) status = WMDM_E_NOTSUPPORTED;
-  return Trace("Seek", status);
+  return TraceUnsupported("Seek", Usable());
 }
 
 HRESULT STDMETHODCALLTYPE StorageObject::Rename(LPWSTR name, IWMDMProgress*) {
-  HRESULT status = CheckOutPointer(Usable(), name);
-  if (SUCCEEDED(status)) status = WMDM_E_NOTSUPPORTED;
-  return Trace("Rename", status);
+  return TraceUnsupported("Rename", CheckOutPointer(Usable(), name));
 }
 
 HRESULT STDMETHODCALLTYPE StorageObject::Move(UINT, IWMDMProgress*, IMDSPStorage*) {
-  HRESULT status = Usable();
-  if (SUCCEEDED(status)) status = WMDM_E_NOTSUPPORTED;
-  return Trace("Move", status);
+  return TraceUnsupported("Move", Usable());
 }
 
 HRESULT STDMETHODCALLTYPE StorageObject::Close() {
-  HRESULT status = Usable();
-  if (SUCCEEDED(status)) status = WMDM_E_NOTSUPPORTED;
-  return Trace("Close", status);
+  return TraceUnsupported("Close", Usable());
 }
 
 // Play lengths are not kept; the totals succeed without a value, as WMDM expects of a
@@ -200,21 +178,15 @@ HRESULT STDMETHODCALLTYPE StorageObject::GetPlayLength(DWORD* length) {
 }
 
 HRESULT STDMETHODCALLTYPE StorageObject::SetPlayLength(DWORD) {
-  HRESULT status = Usable();
-  if (SUCCEEDED(status)) status = WMDM_E_NOTSUPPORTED;
-  return Trace("SetPlayLength", status);
+  return TraceUnsupported("SetPlayLength", Usable());
 }
 
 HRESULT STDMETHODCALLTYPE StorageObject::GetPlayOffset(DWORD* offset) {
-  HRESULT status = CheckOutPointer(Usable(), offset);
-  if (SUCCEEDED(status)) status = WMDM_E_NOTSUPPORTED;
-  return Trace("GetPlayOffset", status);
+  return TraceUnsupported("GetPlayOffset", CheckOutPointer(Usable(), offset));
 }
 
 HRESULT STDMETHODCALLTYPE StorageObject::SetPlayOffset(DWORD) {
-  HRESULT status = Usable();
-  if (SUCCEEDED(status)) status = WMDM_E_NOTSUPPORTED;
-  return Trace("SetPlayOffset", status);
+  return TraceUnsupported("SetPlayOffset", Usable());
 }
 
 HRESULT STDMETHODCALLTYPE StorageObject::GetTotalLength(DWORD* length) {
@@ -222,15 +194,11 @@ HRESULT STDMETHODCALLTYPE StorageObject::GetTotalLength(DWORD* length) {
 }
 
 HRESULT STDMETHODCALLTYPE StorageObject::GetLastPlayPosition(DWORD* position) {
-  HRESULT status = CheckOutPointer(Usable(), position);
-  if (SUCCEEDED(status)) status = WMDM_E_NOTSUPPORTED;
-  return Trace("GetLastPlayPosition", status);
+  return TraceUnsupported("GetLastPlayPosition", CheckOutPointer(Usable(), position));
 }
 
 HRESULT STDMETHODCALLTYPE StorageObject::GetLongestPlayPosition(DWORD* position) {
-  HRESULT status = CheckOutPointer(Usable(), position);
-  if (SUCCEEDED(status)) status = WMDM_E_NOTSUPPORTED;
-  return Trace("GetLongestPlayPosition", status);
+  return TraceUnsupported("GetLongestPlayPosition", CheckOutPointer(Usable(), position));
 }
 
 HRESULT CopyWideName(const std::wstring& text, LPWSTR buffer, UINT max_chars) {

@@ -79,6 +79,8 @@ class StorageObject : public IMDSPStorage3, public IMDSPObject, public IMDSPObje
 
   // The final trace line of a method; returns status.
   HRESULT Trace(const char* method, HRESULT status) const;
+  // The answer of an operation this object does not offer, once its argument checks passed.
+  HRESULT TraceUnsupported(const char* method, HRESULT checks) const;
   // Every method starts with this: a file that failed to close answers WMDM_E_INTERFACEDEAD.
   virtual HRESULT Usable() const { return S_OK; }
   // The WMDM_FILE_ATTR_* bits of GetAttributes.
