@@ -411,10 +411,14 @@ Result ProtocolSession::FinishInfo() {
   return WaitReady();
 }
 
+Result ProtocolSession::AskForChunk(std::string* word) {
+  const Result result = WriteCommand("CQELDATA", 0);
+  return rc::Failed(result) ? result : ReadStatus(qel::kTransferTimeoutMs, word);
+}
+
 Result ProtocolSession::ReceiveChunk(uint8_t chunk[qel::kChunkSize], uint32_t* got) {
-  Result result = WriteCommand("CQELDATA", 0);
   std::string word;
-  if (rc::Succeeded(result)) result = ReadStatus(qel::kTransferTimeoutMs, &word);
+  Result result = AskForChunk(&word);
   if (rc::Failed(result)) return result;
   if (word == "DONE") {
     phase_ = Phase::kNone;
@@ -428,9 +432,8 @@ Result ProtocolSession::ReceiveChunk(uint8_t chunk[qel::kChunkSize], uint32_t* g
 }
 
 Result ProtocolSession::ReceiveDownloadChunk(uint8_t chunk[qel::kChunkSize]) {
-  Result result = WriteCommand("CQELDATA", 0);
   std::string word;
-  if (rc::Succeeded(result)) result = ReadStatus(qel::kTransferTimeoutMs, &word);
+  Result result = AskForChunk(&word);
   if (rc::Failed(result)) return result;
   if (word == "DONE") {
     phase_ = Phase::kNone;

@@ -151,6 +151,8 @@ class ProtocolSession {
   Result ReadStatus(uint32_t timeout_ms, std::string* word);
   Result ExpectStatus(const char* expected);
   Result WriteCommand(const char* word, uint32_t length_field);
+  // Asks the player for the next chunk of a receive; *word is its status word.
+  Result AskForChunk(std::string* word);
   Result ReadData(void* buffer, uint32_t length, uint32_t timeout_ms);
   Result WriteData(const void* buffer, uint32_t length, uint32_t timeout_ms);
   Result ReadStatusWithResends(std::string* word);
