@@ -16,6 +16,7 @@
 #include "devices/visitors.h"
 #include "support/debug_trace.h"
 #include "testlib/fake_channel.h"
+#include "testlib/recording_wmdm_logger.h"
 #include "wmdm/wmdm_interfaces.h"
 #include "wmdm/wmdm_log.h"
 
@@ -224,47 +225,6 @@ class CapturedTrace : public TraceSink {
  private:
   std::string text_;
 };
-
-// WMDM's logger, enabled, keeping each line as "flags|source|format|value".
-class RecordingLogger final : public IWMDMLogger {
- public:
-  static std::vector<std::string> lines;
-  static HRESULT Create(IWMDMLogger** logger) {
-    *logger = new RecordingLogger;
-    return S_OK;
-  }
-
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID, void**) override { return E_NOINTERFACE; }
-  ULONG STDMETHODCALLTYPE AddRef() override { return ++count_; }
-  ULONG STDMETHODCALLTYPE Release() override {
-    const ULONG count = --count_;
-    if (count == 0) delete this;
-    return count;
-  }
-  HRESULT STDMETHODCALLTYPE IsEnabled(BOOL* enabled) override {
-    *enabled = TRUE;
-    return S_OK;
-  }
-  HRESULT STDMETHODCALLTYPE Enable(BOOL) override { return S_OK; }
-  HRESULT STDMETHODCALLTYPE GetLogFileName(LPSTR, UINT) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE SetLogFileName(LPSTR) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE LogString(DWORD, LPSTR, LPSTR) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE LogDword(DWORD flags, LPSTR source, LPSTR format,
-                                     DWORD value) override {
-    char number[16];
-    std::snprintf(number, sizeof number, "%08lx", static_cast<unsigned long>(value));
-    lines.push_back(std::to_string(flags) + "|" + source + "|" + format + "|" + number);
-    return S_OK;
-  }
-  HRESULT STDMETHODCALLTYPE Reset() override { return S_OK; }
-  HRESULT STDMETHODCALLTYPE GetSizeParams(DWORD*, DWORD*) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE SetSizeParams(DWORD, DWORD) override { return E_NOTIMPL; }
-
- private:
-  ULONG count_ = 1;
-};
-
-std::vector<std::string> RecordingLogger::lines;
 
 class QelDevicePtrExTest : public ::testing::Test {
  protected:
@@ -659,12 +619,19 @@ TEST_F(QelDevicePtrExTest, ExceptionsFromTheChannelBecomeCodesAndClose) {
 
 class QelDevicePtrExTraceTest : public QelDevicePtrExTest {
  protected:
-  QelDevicePtrExTraceTest() {
-    SetWmdmLoggerCreator(&RecordingLogger::Create);
-    RecordingLogger::lines.clear();
+  // Each line as "flags|source|format|value".
+  std::vector<std::string> lines() const {
+    std::vector<std::string> out;
+    for (const WmdmTraceLine& line : log_.lines()) {
+      char value[16];
+      std::snprintf(value, sizeof value, "%08lx", static_cast<unsigned long>(line.value));
+      out.push_back(std::to_string(line.flags) + "|" + line.source + "|" + line.format + "|" +
+                    value);
+    }
+    return out;
   }
-  ~QelDevicePtrExTraceTest() override { SetWmdmLoggerCreator(nullptr); }
-  static std::vector<std::string>& lines() { return RecordingLogger::lines; }
+
+  RecordedWmdmLog log_;
 };
 
 TEST_F(QelDevicePtrExTraceTest, EachWrapperEndsWithItsResultLine) {
@@ -673,7 +640,7 @@ TEST_F(QelDevicePtrExTraceTest, EachWrapperEndsWithItsResultLine) {
   EXPECT_EQ(handle_.GetStorageInfo(0, &info), kDiskFull);
   EXPECT_EQ(lines(), (std::vector<std::string>{
                          "4|TORVEX|QelDevicePtrEx::GetStorageInfo returned 0x%08lx|80070070"}));
-  lines().clear();
+  log_.Clear();
   player_.op_result = rc::kOk;
   EXPECT_EQ(handle_.GetDeviceInfo(&info), rc::kOk);
   EXPECT_EQ(lines(), (std::vector<std::string>{
