@@ -6,7 +6,6 @@ path under Wine (drive Z: is the Linux root).
 
 usage: asf_fixtures.py <output.inc>
 """
-import hashlib
 import json
 import os
 import struct
@@ -15,7 +14,8 @@ import sys
 
 import mutagen.asf
 
-REGION = 0x10000
+from oracle_common import fingerprint, windows_path
+
 
 # name, tags (None: left as ffmpeg wrote it).
 FIXTURES = [
@@ -42,21 +42,6 @@ def probe(path):
         check=True, stdin=subprocess.DEVNULL, capture_output=True, text=True).stdout
     data = json.loads(out)
     return data["streams"][0], data["format"]
-
-
-def fingerprint(data, start, end):
-    """The content fingerprint of data[start:end]: one MD5, or the exclusive or of three."""
-    if end - start <= REGION:
-        return hashlib.md5(data[start:end]).hexdigest()
-    digest = bytes(16)
-    for position in (start, end - REGION, (start + end - REGION) // 2):
-        part = hashlib.md5(data[position:position + REGION]).digest()
-        digest = bytes(a ^ b for a, b in zip(digest, part))
-    return digest.hex()
-
-
-def windows_path(path):
-    return "Z:" + os.path.abspath(path).replace("/", "\\")
 
 
 def c_text(text):

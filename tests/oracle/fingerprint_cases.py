@@ -7,12 +7,12 @@ exclusive or of the MD5s of the 65536 bytes at its start, at its end and at
 
 usage: fingerprint_cases.py <output.inc>
 """
-import hashlib
 import os
 import random
 import sys
 
-REGION = 65536
+from oracle_common import REGION, fingerprint
+
 SIZE = 200003
 
 # (start, end), all inside the file.
@@ -25,16 +25,6 @@ RANGES = [
     (0, SIZE), (1000, SIZE - 128),
     (SIZE - REGION, SIZE),
 ]
-
-
-def fingerprint(data, start, end):
-    if end - start <= REGION:
-        return hashlib.md5(data[start:end]).hexdigest()
-    digest = bytes(16)
-    for at in (start, end - REGION, (start + end - REGION) // 2):
-        part = hashlib.md5(data[at:at + REGION]).digest()
-        digest = bytes(a ^ b for a, b in zip(digest, part))
-    return digest.hex()
 
 
 def main(out_path):

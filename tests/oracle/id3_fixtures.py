@@ -22,7 +22,7 @@ from mutagen.id3 import delete as delete_id3
 from mutagen.id3._id3v1 import find_id3v1
 from mutagen.mp3 import MP3
 
-REGION = 65536
+from oracle_common import fingerprint
 
 
 def run(*args):
@@ -46,17 +46,6 @@ def png_bytes():
     raw = b"".join(b"\0" + bytes([0xFF, 0x00, 0x80] * 2) for _ in range(2))
     return (b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", struct.pack(">IIBBBBB", 2, 2, 8, 2, 0, 0, 0))
             + chunk(b"IDAT", zlib.compress(raw)) + chunk(b"IEND", b""))
-
-
-def fingerprint(data, start, end):
-    """Our content fingerprint: one MD5 up to 64 KiB, else the exclusive or of three."""
-    if end - start <= REGION:
-        return hashlib.md5(data[start:end]).hexdigest()
-    out = bytearray(16)
-    for begin in (start, end - REGION, (start + end - REGION) // 2):
-        for i, b in enumerate(hashlib.md5(data[begin:begin + REGION]).digest()):
-            out[i] ^= b
-    return out.hex()
 
 
 def frames_of(tags, frame_id):

@@ -14,6 +14,8 @@ import sys
 
 import mutagen.mp3
 
+from oracle_common import windows_path
+
 # name, command after the input file is made (IN and OUT replaced).
 FIXTURES = [
     ("cbr128", ["lame", "--quiet", "-t", "-b", "128", "IN", "OUT"]),
@@ -40,10 +42,6 @@ def probe(path):
         check=True, stdin=subprocess.DEVNULL, capture_output=True, text=True).stdout
     data = json.loads(out)
     return data["streams"][0], data["format"]
-
-
-def windows_path(path):
-    return "Z:" + os.path.abspath(path).replace("/", "\\")
 
 
 def c_text(text):

@@ -4,7 +4,6 @@ with the content fingerprint "rid" computed here with hashlib, for storage_uploa
 
 usage: wmdm_upload_fixtures.py <output.inc>
 """
-import hashlib
 import os
 import struct
 import subprocess
@@ -14,23 +13,12 @@ import tempfile
 import mutagen.asf
 import mutagen.id3
 
-REGION = 0x10000
+from oracle_common import fingerprint
 
 
 def run(command):
     subprocess.run(command, check=True, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
                    stderr=subprocess.DEVNULL)
-
-
-def fingerprint(data, start, end):
-    """One MD5 up to 64 KiB of audio, else the exclusive or of the first, last and middle."""
-    if end - start <= REGION:
-        return hashlib.md5(data[start:end]).hexdigest()
-    digest = bytes(16)
-    for position in (start, end - REGION, (start + end - REGION) // 2):
-        part = hashlib.md5(data[position:position + REGION]).digest()
-        digest = bytes(a ^ b for a, b in zip(digest, part))
-    return digest.hex()
 
 
 def c_text(text):
