@@ -8,6 +8,8 @@
 #include <utility>
 #include <vector>
 
+#include "testlib/guarded_buffer.h"
+
 namespace {
 
 using Utf8Step = std::pair<int32_t, int>;  // code point, bytes consumed
@@ -51,42 +53,6 @@ struct AnsiLossyCase {  // text the code page lacks: its default character stand
 #include "text_cases.inc"
 
 std::string Bytes(const char* text) { return std::string(text); }
-
-// Holds bytes that end right before an inaccessible page, so any read past them faults.
-class GuardedBuffer {
- public:
-  explicit GuardedBuffer(const std::string& bytes) {
-    SYSTEM_INFO info;
-    GetSystemInfo(&info);
-    const size_t page = info.dwPageSize;
-    span_ = (bytes.size() / page + 2) * page;
-    base_ = static_cast<char*>(VirtualAlloc(nullptr, span_, MEM_RESERVE | MEM_COMMIT,
-                                            PAGE_READWRITE));
-    DWORD old_protect;
-    VirtualProtect(base_ + span_ - page, page, PAGE_NOACCESS, &old_protect);
-    data_ = base_ + span_ - page - bytes.size();
-    std::memcpy(data_, bytes.data(), bytes.size());
-  }
-  static GuardedBuffer Wide(const std::wstring& units) {
-    return GuardedBuffer(std::string(reinterpret_cast<const char*>(units.data()),
-                                     units.size() * sizeof(wchar_t)));
-  }
-  GuardedBuffer(GuardedBuffer&& other) noexcept
-      : base_(std::exchange(other.base_, nullptr)), span_(other.span_), data_(other.data_) {}
-  GuardedBuffer(const GuardedBuffer&) = delete;
-  GuardedBuffer& operator=(const GuardedBuffer&) = delete;
-  ~GuardedBuffer() {
-    if (base_) VirtualFree(base_, 0, MEM_RELEASE);
-  }
-
-  const char* text() const { return data_; }
-  const wchar_t* wide() const { return reinterpret_cast<const wchar_t*>(data_); }
-
- private:
-  char* base_;
-  size_t span_;
-  char* data_;
-};
 
 std::vector<Utf8Step> DecodeAll(const char* cursor) {
   std::vector<Utf8Step> steps;

@@ -4,6 +4,7 @@
 
 #include <cstring>
 #include <new>
+#include <utility>
 
 GuardedBuffer::GuardedBuffer(const std::string& bytes) : size_(bytes.size()) {
   SYSTEM_INFO info;
@@ -19,4 +20,17 @@ GuardedBuffer::GuardedBuffer(const std::string& bytes) : size_(bytes.size()) {
   std::memcpy(data_, bytes.data(), bytes.size());
 }
 
-GuardedBuffer::~GuardedBuffer() { VirtualFree(base_, 0, MEM_RELEASE); }
+GuardedBuffer GuardedBuffer::Wide(const std::wstring& units) {
+  return GuardedBuffer(std::string(reinterpret_cast<const char*>(units.data()),
+                                   units.size() * sizeof(wchar_t)));
+}
+
+GuardedBuffer::GuardedBuffer(GuardedBuffer&& other) noexcept
+    : base_(std::exchange(other.base_, nullptr)),
+      span_(other.span_),
+      data_(other.data_),
+      size_(other.size_) {}
+
+GuardedBuffer::~GuardedBuffer() {
+  if (base_) VirtualFree(base_, 0, MEM_RELEASE);
+}
