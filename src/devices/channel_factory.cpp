@@ -7,6 +7,7 @@
 #include "devices/device.h"
 #include "devices/device_results.h"
 #include "devices/sardane_channel_a.h"
+#include "devices/sardane_channel_b.h"
 #include "devices/sardane_channel_c.h"
 #include "devices/sardane_channel_d.h"
 #include "devices/usb_hardware.h"
@@ -40,8 +41,8 @@ const ChannelFactoryRow kPlayerRows[] = {
     {0x5202, CreateSardaneChannelA},
     {0x5801, CreateSardaneChannelA},
     // family B
-    {0x5220, nullptr},
-    {0x5221, nullptr},
+    {0x5220, CreateSardaneChannelB},
+    {0x5221, CreateSardaneChannelB},
     // hard-disk player
     {0x5210, nullptr},
 };

@@ -151,8 +151,9 @@ class SimFlashPlayer {
   void QueueFirmwarePercent(int percent);
   uint32_t HandleRequest(uint8_t request, uint16_t value, uint16_t index);
   void TakeMessage(const std::vector<uint8_t>& message);
-  void TakeUploadCommand(const std::vector<uint8_t>& block);
-  void TakePiece(const std::vector<uint8_t>& piece);
+  // Families that check the form of commands and pieces take these over.
+  virtual void TakeUploadCommand(const std::vector<uint8_t>& block);
+  virtual void TakePiece(const std::vector<uint8_t>& piece);
   // Families whose records name files elsewhere than offset 0 take these over.
   virtual void TakeInfoRecord(const std::vector<uint8_t>& record);
   virtual void TakeInbound(const std::vector<uint8_t>& bytes);
