@@ -79,15 +79,17 @@ DWORD WINAPI FormatWorker(void* parameter) {
   // multithreaded apartment rather than rely on one existing.
   const HRESULT com = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
   IWMDMProgress* progress = nullptr;
-  bool usable = SUCCEEDED(com);
-  if (job->stream) {
-    // Releases the stream whatever its result; without the interface nothing is formatted.
-    const HRESULT unmarshalled = CoGetInterfaceAndReleaseStream(
-        job->stream, IID_IWMDMProgress, reinterpret_cast<void**>(&progress));
+  if (job->stream && SUCCEEDED(com)) {
+    // Releases the stream whatever its result.
+    if (FAILED(CoGetInterfaceAndReleaseStream(job->stream, IID_IWMDMProgress,
+                                              reinterpret_cast<void**>(&progress)))) {
+      progress = nullptr;
+    }
     job->stream = nullptr;
-    usable = usable && SUCCEEDED(unmarshalled);
   }
-  if (usable) job->Run(progress);
+  // The caller was told the format would happen: without its progress interface it still
+  // does, unreported.
+  job->Run(progress);
   // The device goes first: a caller that waits for its progress interface to be let go
   // finds the device let go too.
   delete job;

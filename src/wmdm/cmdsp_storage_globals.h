@@ -44,7 +44,8 @@ class CMDSPStorageGlobals final : public IMDSPStorageGlobals {
   // interface is marshalled to a worker thread that formats, and the call returns S_OK once
   // the thread runs. Begin(100) comes first; after a successful Begin, Progress(100) and End
   // (End2 with the format's result when the caller implements IWMDMProgress2) follow
-  // whatever the format's result.
+  // whatever the format's result. A progress interface the worker cannot unmarshal hears
+  // nothing, and the format still runs.
   HRESULT STDMETHODCALLTYPE Initialize(UINT mode, IWMDMProgress* progress) override;
   HRESULT STDMETHODCALLTYPE GetDevice(IMDSPDevice** device) override;
   HRESULT STDMETHODCALLTYPE GetRootStorage(IMDSPStorage** root) override;

@@ -6,6 +6,7 @@
 #include <windows.h>
 
 #include <cstdio>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -30,6 +31,11 @@ class RecordingWmdmLogger final : public IWMDMLogger {
   static std::vector<WmdmTraceLine>& Lines() {
     static std::vector<WmdmTraceLine> lines;
     return lines;
+  }
+  // The provider's format worker logs while the caller's thread does.
+  static std::mutex& Guard() {
+    static std::mutex guard;
+    return guard;
   }
   static HRESULT Create(IWMDMLogger** logger) {
     *logger = new RecordingWmdmLogger;
@@ -61,6 +67,7 @@ class RecordingWmdmLogger final : public IWMDMLogger {
   HRESULT STDMETHODCALLTYPE LogString(DWORD, LPSTR, LPSTR) override { return E_NOTIMPL; }
   HRESULT STDMETHODCALLTYPE LogDword(DWORD flags, LPSTR source, LPSTR format,
                                      DWORD value) override {
+    std::lock_guard<std::mutex> lock(Guard());
     Lines().push_back({flags, source, format, value});
     return S_OK;
   }
@@ -84,9 +91,13 @@ class RecordedWmdmLog {
   RecordedWmdmLog& operator=(const RecordedWmdmLog&) = delete;
 
   const std::vector<WmdmTraceLine>& lines() const { return RecordingWmdmLogger::Lines(); }
-  void Clear() { RecordingWmdmLogger::Lines().clear(); }
+  void Clear() {
+    std::lock_guard<std::mutex> lock(RecordingWmdmLogger::Guard());
+    RecordingWmdmLogger::Lines().clear();
+  }
   // The printed texts, in order.
   std::vector<std::string> Texts() const {
+    std::lock_guard<std::mutex> lock(RecordingWmdmLogger::Guard());
     std::vector<std::string> texts;
     for (const WmdmTraceLine& line : lines()) texts.push_back(line.Text());
     return texts;

@@ -34,7 +34,7 @@ class SimPredictor : public Predictor {
     const Result result =
         player_->Answer("Predictor.GetStorageInfo", static_cast<int>(storage_));
     if (rc::Failed(result) || storage_ >= player_->storages.size()) return result;
-    const SimStorage& storage = player_->storages[storage_];
+    const ScriptedStorage& storage = player_->storages[storage_];
     info.SetInt64("size_in_bytes", storage.size);
     info.SetInt64("free_in_bytes", storage.free);
     info.SetInt64("bad_in_bytes", storage.bad);
@@ -94,7 +94,7 @@ class SimChannel : public FakeChannel {
     const Result result = player_->Answer("GetStorageInfo", static_cast<int>(index));
     if (rc::Failed(result)) return result;
     if (index >= player_->storages.size()) return rc::kBadIndex;
-    const SimStorage& storage = player_->storages[index];
+    const ScriptedStorage& storage = player_->storages[index];
     info.SetInt("storage_index", static_cast<int32_t>(index));
     info.SetString("name", storage.name);
     info.SetInt64("size_in_bytes", storage.size);
@@ -168,7 +168,7 @@ class SimChannel : public FakeChannel {
 std::shared_ptr<SimPlayer> SimPlayer::WithStorages(const std::vector<std::string>& names) {
   auto player = std::make_shared<SimPlayer>();
   for (size_t i = 0; i < names.size(); ++i) {
-    SimStorage storage;
+    ScriptedStorage storage;
     storage.name = names[i];
     storage.serial = "STORAGE-" + std::to_string(i);
     storage.size = (int64_t{1} << 32) + static_cast<int64_t>(i);

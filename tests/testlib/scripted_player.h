@@ -15,7 +15,8 @@
 #include "support/ref_counted.h"
 #include "support/result_codes.h"
 
-struct SimStorage {
+// Named apart from the flash simulator's SimStorage: both may be linked into one test.
+struct ScriptedStorage {
   std::string name;
   std::string serial;  // "serial_raw" bytes
   int64_t size = 0;
@@ -33,7 +34,7 @@ struct SimPlayer {
   uint32_t product_id = 0x5210;
   uint32_t generation = 1;
   int32_t device_id = 0;  // the device information's "device_id" (absent when 0)
-  std::vector<SimStorage> storages;
+  std::vector<ScriptedStorage> storages;
 
   // Operation -> its answer. Keys are the operation's name ("GetDeviceInfo") or name and
   // storage ("GetStorageInfo(1)"); the more precise key wins.

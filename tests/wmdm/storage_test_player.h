@@ -198,6 +198,7 @@ class ComRef {
   ~ComRef() { Reset(); }
   ComRef(const ComRef&) = delete;
   ComRef& operator=(const ComRef&) = delete;
+  ComRef(ComRef&& other) noexcept : object_(other.object_) { other.object_ = nullptr; }
   void Reset() {
     if (object_) object_->Release();
     object_ = nullptr;

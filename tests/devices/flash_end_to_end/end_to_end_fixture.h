@@ -1,0 +1,86 @@
+// The whole stack as WMDM drives it: the in-process WMDM host over the provider, the provider
+// over the device library's real enumerator and channel factory, and simulated USB players of
+// flash families A, C and D behind a scripted interface listing. Uploads keep their temporary
+// copies in a folder of the test's own.
+#pragma once
+
+#include <windows.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "sim/flash_player_a.h"
+#include "sim/flash_player_cde.h"
+#include "sim/sim_usb_interface_source.h"
+#include "testlib/temp_dir.h"
+#include "wmdm/enumerator_device_source.h"
+#include "wmdm/storage_test_player.h"
+#include "wmdm/provider/wmdm_host.h"
+
+constexpr HRESULT kDiskFull = static_cast<HRESULT>(0x80070070);
+constexpr HRESULT kInterfaceDead = static_cast<HRESULT>(0x80045001);
+
+// Product ids of the attached players.
+constexpr uint32_t kFamilyD = 0x5005, kSecondFamilyD = 0x5010, kFamilyC = 0x5001,
+                   kFamilyA = 0x5202, kFamilyE = 0x501C;
+
+// What a player keeps of one uploaded file.
+struct StoredFile {
+  std::vector<uint8_t> record;  // the 2048-byte record the PC sent
+  std::string data;             // cut to the record's length
+};
+
+class EndToEndTest : public testing::Test {
+ protected:
+  EndToEndTest();
+  ~EndToEndTest() override;
+
+  void SetUp() override { ASSERT_EQ(S_OK, host_.Load()); }
+
+  IMDServiceProvider2* provider() const { return host_.provider(); }
+  // Every WMDM device the provider lists now, in its order; the host holds them.
+  std::vector<IMDSPDevice*> List();
+  // The device whose display name is `name`; fails the test when there is none.
+  IMDSPDevice* Device(const std::vector<IMDSPDevice*>& devices, const std::wstring& name);
+  // The device's root storage, its storage globals, and the display names of its tracks.
+  static ComRef<IMDSPStorage> Root(IMDSPDevice* device);
+  static ComRef<IMDSPStorageGlobals> Globals(IMDSPDevice* device);
+  static std::vector<std::wstring> TrackNames(IMDSPDevice* device);
+  // The track of that display name on the device; null when there is none.
+  static ComRef<IMDSPStorage> Track(IMDSPDevice* device, const std::wstring& name);
+  static uint64_t FreeBytes(IMDSPDevice* device);
+
+  // Creates, opens, writes in WMDM's 8 KiB blocks and closes an upload. The first failure
+  // of Open or Write stops the writing; Close runs whenever Open succeeded. Returns the first
+  // failure, else Close's result; *close_result (optional) gets Close's own.
+  static HRESULT Upload(IMDSPDevice* device, const std::wstring& name, const std::string& bytes,
+                        HRESULT* close_result = nullptr);
+
+  // Uploaded files as the player keeps them: families C and D by storage, family A by slot.
+  static StoredFile LastFile(SimStorage& storage);
+  StoredFile LastSlot() const;
+
+  // The Windows path of the temporary copies.
+  const TempDir& temp() const { return temp_; }
+
+  std::shared_ptr<SimDirectoryPlayer> family_d_, second_d_, family_c_, family_e_;
+  std::shared_ptr<SimFlashPlayerA> family_a_;
+  SimUsbInterfaceSource usb_;
+
+ private:
+  TempDir temp_;
+  std::string previous_tmp_;
+  bool had_tmp_ = false;
+  EnumeratorDeviceSource source_{&usb_};
+  DeviceSource* previous_source_;
+  WmdmHost host_;
+};
+
+// The interface path under which a player is attached.
+std::string UsbPath(uint32_t product_id, int instance);
+// A fixed text field of a record up to its first NUL.
+std::string RecordText(const std::vector<uint8_t>& record, uint32_t offset, uint32_t width);
+uint32_t RecordLe32(const std::vector<uint8_t>& record, uint32_t offset);
