@@ -99,6 +99,12 @@ Result SetNumber(PropertyHolder& file, const char* name, uint32_t value) {
   return file.SetInt(name, static_cast<int32_t>(value));
 }
 
+// The player's records call the album "album"; uploads and the WMDM layer call it "source".
+// Both keys are given so that listed tracks show their album and compare with uploads.
+Result MirrorAlbumAsSource(PropertyHolder& file) {
+  return file.SetString("source", file.GetString("album"));
+}
+
 std::string TitleOrName(PropertySet& file) {
   std::string title = file.GetString("title");
   return title.empty() ? file.GetString("name") : title;
@@ -140,6 +146,9 @@ Result SardaneChannelA::EnumFiles(uint32_t storage, HolderVisitor* visitor) {
   uint32_t size = 0;
   Result result = session.Lock();
   if (rc::Succeeded(result)) result = session.GetDatabaseSize(&size);
+  // A new or just formatted player has no database yet: it holds no files, and must still be
+  // listed so that files can be sent to it.
+  if (result == rc::kNoDatabase) return rc::kOk;
   if (rc::Failed(result)) return result;
 
   // The player announced the image's size; chunks beyond it would never end a broken listing.
@@ -195,6 +204,7 @@ Result SardaneChannelA::DecodeDatabaseRecord(PropertyHolder& file, const uint8_t
     result = SetTextProperty(file, "artist", record + db::kArtist, db::kTextWidth, false);
   if (rc::Succeeded(result))
     result = SetTextProperty(file, "album", record + db::kAlbum, db::kTextWidth, false);
+  if (rc::Succeeded(result)) result = MirrorAlbumAsSource(file);
   if (rc::Succeeded(result))
     result = SetTextProperty(file, "genre", record + db::kGenre, db::kGenreWidth, false);
   if (rc::Succeeded(result)) result = file.SetInt("year", YearFromDigits(record + db::kYear));
@@ -331,6 +341,7 @@ Result SardaneChannelA::DecodeFileRecord(PropertyHolder& file, const uint8_t* re
   if (rc::Succeeded(result)) result = text("title", rec::kTitle, rec::kTitleWidth);
   if (rc::Succeeded(result)) result = text("artist", rec::kArtist, rec::kPersonWidth);
   if (rc::Succeeded(result)) result = text("album", rec::kSource, rec::kPersonWidth);
+  if (rc::Succeeded(result)) result = MirrorAlbumAsSource(file);
   if (rc::Succeeded(result)) result = text("genre", rec::kGenre, rec::kGenreWidth);
   if (rc::Succeeded(result) && HasRidMarker(base))
     result = file.SetString("rid", sardane::HexText(base + db::kRid, db::kRidSize));

@@ -313,10 +313,16 @@ TEST_F(FamilyATest, ListingErrors) {
   EXPECT_EQ(static_cast<Result>(0xC0049006), channel->EnumFiles(1, &visitor));
   EXPECT_TRUE(Log().empty());
 
-  player->slots.clear();
+}
+
+TEST_F(FamilyATest, APlayerWithoutDatabaseListsNoFiles) {
+  // A new or formatted player answers "no database"; it must stay usable, so the listing is
+  // empty rather than failed.
   player->has_database = false;
-  EXPECT_EQ(static_cast<Result>(0xC0049024), channel->EnumFiles(0, &visitor));
+  RecordingVisitor visitor;
+  EXPECT_EQ(rc::kOk, channel->EnumFiles(0, &visitor));
   EXPECT_TRUE(visitor.items.empty());
+  EXPECT_EQ(0, player->aborts);
 }
 
 // A player that announces one record and then sends three chunks of them.
@@ -348,6 +354,15 @@ TEST_F(FamilyATest, APlayerSendingMoreThanItAnnouncedIsCutOff) {
   EXPECT_EQ(1, player->aborts);
 }
 
+TEST_F(FamilyATest, ContentsWalkReturnsTheListingFailure) {
+  player = std::make_shared<OverlongDatabasePlayer>();
+  MakeChannel(0x5202);
+  RecordingContents contents;
+  EXPECT_EQ(rc::kBadData, channel->EnumContents(&contents));
+  EXPECT_EQ(1u, contents.storages.size());
+  EXPECT_EQ(64u, contents.files.size());
+}
+
 TEST_F(FamilyATest, UnpluggedDuringAListing) {
   for (int i = 0; i < 64 * 3; ++i) player->AddSlot(Named("f" + std::to_string(i)).Bytes());
   // Lock, ready poll, request 130 and its status, then the first chunk's three calls.
@@ -377,14 +392,6 @@ TEST_F(FamilyATest, ContentsAreTheStoragesThenTheFiles) {
     EXPECT_EQ("one", contents.files[0].second->GetString("name"));
     EXPECT_EQ(2, contents.files[1].second->GetInt("fid"));
   }
-}
-
-TEST_F(FamilyATest, ContentsWalkReturnsTheListingFailure) {
-  player->has_database = false;
-  RecordingContents contents;
-  EXPECT_EQ(static_cast<Result>(0xC0049024), channel->EnumContents(&contents));
-  EXPECT_EQ(1u, contents.storages.size());
-  EXPECT_TRUE(contents.files.empty());
 }
 
 // --- upload and delete -----------------------------------------------------------------------
@@ -445,6 +452,7 @@ TEST_F(FamilyATest, UploadStoresTheBytesAndTheRecordFields) {
   EXPECT_EQ(0, files[0]->GetInt("fid"));
   EXPECT_EQ("S\xC2\xBFur ca.mp3", files[0]->GetString("name"));
   EXPECT_EQ("The Album", files[0]->GetString("album"));
+  EXPECT_EQ("The Album", files[0]->GetString("source"));  // the name uploads and WMDM use
   EXPECT_EQ(1987, files[0]->GetInt("year"));
   EXPECT_EQ(99, files[0]->GetInt("tracknr"));
   EXPECT_EQ(215000, files[0]->GetInt("duration"));
@@ -539,6 +547,7 @@ TEST_F(FamilyATest, FileRecordDecodesInTheModeOfItsFlag) {
     EXPECT_EQ(c.name, file.GetString("name"));
     EXPECT_EQ(c.name, file.GetString("title"));
     EXPECT_EQ("Album", file.GetString("album"));
+    EXPECT_EQ("Album", file.GetString("source"));
     EXPECT_EQ("", file.GetString("rid"));  // no marker
     RefPtr<PropertySet> set = file.GetSet();
     EXPECT_EQ(9, set->GetInt("fid"));
