@@ -41,7 +41,14 @@ void SimFlashPlayerA::TakeInfoRecord(const std::vector<uint8_t>& record) {
   std::copy_n(record.begin() + kDatabasePart, kSlotSize, slot.record.begin());
   slot.file_record = record;
   slot.data = upload_data_.substr(0, std::min<size_t>(SimGetLe32(&record[8]), upload_data_.size()));
-  slots.push_back(slot);
+  // The lowest free slot, as the host's predictor expects.
+  auto free_slot = std::find_if(slots.begin(), slots.end(), [](const SimDatabaseSlot& s) {
+    return SimGetLe32(s.record.data()) == 0;
+  });
+  if (free_slot != slots.end())
+    *free_slot = slot;
+  else
+    slots.push_back(slot);
   QueueStatus("DONE");
   EndTransfer();
 }
