@@ -1,8 +1,10 @@
 """Helpers shared by the oracle scripts: the content fingerprint as Python's hashlib computes
-it, and Windows paths of fixture files as the tests see them under Wine."""
+it, Windows paths of fixture files as the tests see them under Wine, quiet runs of the fixture
+tools, and C++ literals of texts and bytes."""
 
 import hashlib
 import os
+import subprocess
 
 REGION = 0x10000
 
@@ -21,3 +23,25 @@ def fingerprint(data, start, end):
 def windows_path(path):
     """The path of a file of this machine as a Wine process sees it (drive Z:)."""
     return "Z:" + os.path.abspath(path).replace("/", "\\")
+
+
+def run(command):
+    """Runs a fixture tool, quietly; a failure ends the build step."""
+    subprocess.run(command, check=True, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                   stderr=subprocess.DEVNULL)
+
+
+def c_text(text):
+    """A C++ string literal of the UTF-8 bytes of `text`."""
+    out = '"'
+    for byte in text.encode("utf-8"):
+        out += chr(byte) if 32 <= byte < 127 and chr(byte) not in '\\"?' else "\\x%02x\" \"" % byte
+    return out + '"'
+
+
+def c_bytes(data):
+    """C++ string literals of `data`, 32 bytes to a line."""
+    lines = []
+    for i in range(0, len(data), 32):
+        lines.append('      "' + "".join("\\x%02x" % b for b in data[i:i + 32]) + '"')
+    return "\n".join(lines) if lines else '""'

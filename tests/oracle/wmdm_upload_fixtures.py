@@ -6,33 +6,13 @@ usage: wmdm_upload_fixtures.py <output.inc>
 """
 import os
 import struct
-import subprocess
 import sys
 import tempfile
 
 import mutagen.asf
 import mutagen.id3
 
-from oracle_common import fingerprint
-
-
-def run(command):
-    subprocess.run(command, check=True, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
-                   stderr=subprocess.DEVNULL)
-
-
-def c_text(text):
-    out = '"'
-    for byte in text.encode("utf-8"):
-        out += chr(byte) if 32 <= byte < 127 and chr(byte) not in '\\"?' else "\\x%02x\" \"" % byte
-    return out + '"'
-
-
-def c_bytes(data):
-    lines = []
-    for i in range(0, len(data), 32):
-        lines.append('      "' + "".join("\\x%02x" % b for b in data[i:i + 32]) + '"')
-    return "\n".join(lines) if lines else '""'
+from oracle_common import c_bytes, c_text, fingerprint, run
 
 
 def make_mp3(folder, tone):
