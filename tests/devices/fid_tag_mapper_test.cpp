@@ -12,6 +12,7 @@
 #include "devices/visitors.h"
 #include "media/property_holder.h"
 #include "support/debug_trace.h"
+#include "testlib/trace_capture.h"
 
 using namespace packed;
 
@@ -36,14 +37,6 @@ class Collector : public HolderVisitor {
 
  private:
   size_t stop_after_;
-};
-
-class TraceCapture : public TraceSink {
- public:
-  TraceCapture() { DebugTrace::SetSink(this); }
-  ~TraceCapture() override { DebugTrace::SetSink(nullptr); }
-  void Write(const char* text) override { lines += text; }
-  std::string lines;
 };
 
 class FidTagMapperTest : public ::testing::Test {

@@ -11,6 +11,7 @@
 #include "support/debug_trace.h"
 #include "testlib/fake_clock.h"
 #include "testlib/fake_win32_usb_api.h"
+#include "testlib/trace_capture.h"
 
 namespace {
 
@@ -28,14 +29,6 @@ class Win32UsbHardwareTest : public ::testing::Test {
   FakeWin32UsbApi api_;
   FakeClock clock_;
   Win32UsbHardware hardware_{kPath, 0x5003, &api_, &clock_};
-};
-
-class TraceCapture : public TraceSink {
- public:
-  TraceCapture() { DebugTrace::SetSink(this); }
-  ~TraceCapture() override { DebugTrace::SetSink(nullptr); }
-  void Write(const char* text) override { lines += text; }
-  std::string lines;
 };
 
 // --- open, close and the cross-process lock ---

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "devices/device_results.h"
+#include "testlib/com_apartment.h"
 #include "testlib/recording_progress.h"
 #include "testlib/recording_wmdm_logger.h"
 #include "testlib/scripted_player.h"
@@ -20,23 +21,6 @@ namespace {
 constexpr HRESULT kDiskFull = static_cast<HRESULT>(0x80070070);
 constexpr HRESULT kInterfaceDead = static_cast<HRESULT>(0x80045001);
 constexpr int64_t kFree = 0x100000010LL;
-
-// Runs body on a thread of its own that has joined COM with the given model.
-void InApartment(DWORD model, const std::function<void()>& body) {
-  std::thread([&] {
-    ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, model)));
-    body();
-    CoUninitialize();
-  }).join();
-}
-
-// An apartment-threaded caller keeps its message loop running while it waits.
-void WaitPumping(HANDLE event) {
-  while (MsgWaitForMultipleObjects(1, &event, FALSE, INFINITE, QS_ALLINPUT) != WAIT_OBJECT_0) {
-    MSG message;
-    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&message);
-  }
-}
 
 // A device bound to storage 0 of a player, and storage globals reached through its root
 // storage the way WMDM reaches them.

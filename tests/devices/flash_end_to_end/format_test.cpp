@@ -12,28 +12,12 @@
 
 #include "devices/flash_end_to_end/end_to_end_fixture.h"
 #include "flash_end_to_end_fixtures.inc"
+#include "testlib/com_apartment.h"
 #include "testlib/recording_progress.h"
 #include "wmdm/cmdsp_device.h"
 #include "wmdm/wmdm_types.h"
 
 namespace {
-
-// Runs body on a thread of its own that has joined COM with the given model.
-void InApartment(DWORD model, const std::function<void()>& body) {
-  std::thread([&] {
-    ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, model)));
-    body();
-    CoUninitialize();
-  }).join();
-}
-
-// An apartment-threaded caller keeps its message loop running while it waits.
-void WaitPumping(HANDLE event) {
-  while (MsgWaitForMultipleObjects(1, &event, FALSE, INFINITE, QS_ALLINPUT) != WAIT_OBJECT_0) {
-    MSG message;
-    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&message);
-  }
-}
 
 // The threads of this process.
 std::set<DWORD> OwnThreads() {
