@@ -290,15 +290,23 @@ Result ProtocolSession::RequestDownload(uint16_t value, const uint8_t record[qel
   return rc::kUnexpectedStatus;
 }
 
-Result ProtocolSession::DeleteRecord(uint16_t value, const uint8_t record[qel::kRecordSize]) {
+Result ProtocolSession::DeleteRecord(uint16_t value, const uint8_t record[qel::kRecordSize],
+                                     bool* no_such_file) {
+  if (no_such_file != nullptr) *no_such_file = false;
   Result result = ReadyRequest(120, value, 0);
   if (rc::Failed(result)) return result;
   phase_ = Phase::kOpen;
   result = ExpectStatus("SQELDELS");
   if (rc::Succeeded(result)) result = WriteData(record, qel::kRecordSize, qel::kTransferTimeoutMs);
-  if (rc::Succeeded(result)) result = ExpectStatus("SQELDELD");
-  if (rc::Succeeded(result)) phase_ = Phase::kNone;
-  return result;
+  std::string word;
+  if (rc::Succeeded(result)) result = ReadStatus(qel::kTransferTimeoutMs, &word);
+  if (rc::Failed(result)) return result;
+  // Any status word answers the record and ends the request; an abort would reach an idle
+  // player.
+  phase_ = Phase::kNone;
+  if (word == "DELD") return rc::kOk;
+  if (no_such_file != nullptr) *no_such_file = word == "NOFL";
+  return rc::kBadStatusBlock;
 }
 
 Result ProtocolSession::WriteOwnerRecord(const uint8_t record[qel::kRecordSize]) {

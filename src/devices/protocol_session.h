@@ -94,7 +94,9 @@ class ProtocolSession {
   Result Request117(uint16_t value, uint16_t index) { return ControlRequest(117, value, index); }
   Result GetButtonCount(uint32_t* value) { return ValueRequest(118, 0, 0, value); }
   Result Request119(uint16_t value, uint16_t index) { return ControlRequest(119, value, index); }
-  Result DeleteRecord(uint16_t value, const uint8_t record[qel::kRecordSize]);      // 120
+  // *no_such_file (optional) tells whether the player answered that it holds no such file.
+  Result DeleteRecord(uint16_t value, const uint8_t record[qel::kRecordSize],
+                      bool* no_such_file = nullptr);                                // 120
   Result WriteOwnerRecord(const uint8_t record[qel::kRecordSize]);                  // 121
   Result ReadOwnerRecord(uint8_t record[qel::kRecordSize]);                         // 122
   Result SetTime(int32_t local_seconds);                                            // 123

@@ -101,7 +101,18 @@ std::string AtaText(const uint8_t* block, uint32_t first, uint32_t words) {
 SardaneChannelB::SardaneChannelB(UsbHardware* transport, uint32_t product_id, Clock* clock)
     : SardaneChannelD(transport, product_id, clock) {}
 
-SardaneChannelB::~SardaneChannelB() = default;
+SardaneChannelB::~SardaneChannelB() {
+  // A change whose write failed would otherwise go with the channel: a deleted file would
+  // stay listed, a new one unlisted. Callers close the channel right after a failed commit.
+  if (!dirty_) return;
+  Result result = rc::kOutOfMemory;
+  try {
+    result = Commit(1);
+  } catch (const std::bad_alloc&) {
+  }
+  if (rc::Failed(result))
+    TORVEX_TRACE("The changed database could not be written before closing.\n");
+}
 
 // --- the database ----------------------------------------------------------------------------
 
@@ -227,13 +238,25 @@ Result SardaneChannelB::EnumFiles(uint32_t storage, HolderVisitor* visitor) {
 }
 
 Result SardaneChannelB::DeleteFile(uint32_t storage, PropertyHolder& file) {
+  std::vector<uint8_t> record(qel::kRecordSize, 0);
   Result result = LoadDatabase();
-  if (rc::Succeeded(result)) result = SardaneChannelD::DeleteFile(storage, file);
+  if (rc::Succeeded(result)) result = FindFileRecord(record.data(), file);
   if (rc::Failed(result)) return result;
+  bool no_such_file = false;
+  {
+    ProtocolSession session(transport(), clock());
+    result = session.Lock();
+    if (rc::Succeeded(result))
+      result = session.DeleteRecord(static_cast<uint16_t>(storage), record.data(), &no_such_file);
+  }
+  // A row whose file the player no longer holds (its delete went through, the database write
+  // did not) lists a track that cannot play and could never be deleted: the row goes.
+  if (rc::Failed(result) && !no_such_file) return result;
+  const Result deleted = result;
   result = FidTagMapper::RemoveRecord(database_.get(), FidOf(file));
   if (result == rc::kNotFound) {
     TORVEX_TRACE("Deleted fid %u had no row in the database.\n", FidOf(file));
-    return rc::kOk;
+    return deleted;
   }
   if (rc::Failed(result)) return result;
   dirty_ = true;

@@ -21,12 +21,14 @@ class SardaneChannelB : public SardaneChannelD {
   static constexpr uint32_t kFirmwareAsFile = 0x08;
 
   SardaneChannelB(UsbHardware* transport, uint32_t product_id, Clock* clock = Clock::System());
+  // Writes a change that an earlier commit could not.
   ~SardaneChannelB() override;
 
   // The database rows whose fid belongs to `storage`.
   Result EnumFiles(uint32_t storage, HolderVisitor* visitor) override;
   // The player deletes first; only then does the row go, so a failed delete leaves the
-  // database and the player agreeing.
+  // database and the player agreeing. A row whose file the player says it does not hold goes
+  // as well.
   Result DeleteFile(uint32_t storage, PropertyHolder& file) override;
   Result RewriteFileInfo(uint32_t storage, PropertySet& file) override;
   Result MetadataDiffers(PropertySet& old_file, PropertySet& new_file, bool* differs) override;

@@ -199,6 +199,14 @@ class ComRef {
   ComRef(const ComRef&) = delete;
   ComRef& operator=(const ComRef&) = delete;
   ComRef(ComRef&& other) noexcept : object_(other.object_) { other.object_ = nullptr; }
+  ComRef& operator=(ComRef&& other) noexcept {
+    if (this != &other) {
+      Reset();
+      object_ = other.object_;
+      other.object_ = nullptr;
+    }
+    return *this;
+  }
   void Reset() {
     if (object_) object_->Release();
     object_ = nullptr;

@@ -10,7 +10,6 @@
 namespace {
 
 constexpr uint32_t kMiB = 1 << 20;
-constexpr DWORD kWmdmBlock = 8192;
 
 template <size_t N>
 void PutText(std::array<uint8_t, N>& block, size_t at, const std::string& text) {
@@ -106,26 +105,6 @@ std::vector<IMDSPDevice*> EndToEndTest::List() {
   return devices;
 }
 
-IMDSPDevice* EndToEndTest::Device(const std::vector<IMDSPDevice*>& devices,
-                                  const std::wstring& name) {
-  for (IMDSPDevice* device : devices)
-    if (WmdmHost::NameOf(device) == name) return device;
-  ADD_FAILURE() << "no device named " << std::string(name.begin(), name.end());
-  return nullptr;
-}
-
-ComRef<IMDSPStorage> EndToEndTest::Root(IMDSPDevice* device) {
-  ComRef<IMDSPStorage> root;
-  ComRef<IMDSPEnumStorage> storages;
-  if (!device) return root;
-  EXPECT_EQ(S_OK, device->EnumStorage(storages.Out()));
-  ULONG fetched = 0;
-  if (storages.Get()) {
-    EXPECT_EQ(S_OK, storages->Next(1, root.Out(), &fetched));
-  }
-  return root;
-}
-
 ComRef<IMDSPStorageGlobals> EndToEndTest::Globals(IMDSPDevice* device) {
   ComRef<IMDSPStorageGlobals> globals;
   ComRef<IMDSPStorage> root = Root(device);
@@ -135,37 +114,6 @@ ComRef<IMDSPStorageGlobals> EndToEndTest::Globals(IMDSPDevice* device) {
   return globals;
 }
 
-std::vector<std::wstring> EndToEndTest::TrackNames(IMDSPDevice* device) {
-  std::vector<std::wstring> names;
-  ComRef<IMDSPStorage> root = Root(device);
-  ComRef<IMDSPEnumStorage> files;
-  if (!root.Get() || FAILED(root->EnumStorage(files.Out()))) return names;
-  for (;;) {
-    ComRef<IMDSPStorage> track;
-    ULONG fetched = 0;
-    if (files->Next(1, track.Out(), &fetched) != S_OK || fetched != 1) break;
-    wchar_t name[128] = {};
-    EXPECT_EQ(S_OK, track->GetName(name, 128));
-    names.push_back(name);
-  }
-  return names;
-}
-
-ComRef<IMDSPStorage> EndToEndTest::Track(IMDSPDevice* device, const std::wstring& name) {
-  ComRef<IMDSPStorage> root = Root(device);
-  ComRef<IMDSPEnumStorage> files;
-  if (!root.Get() || FAILED(root->EnumStorage(files.Out()))) return ComRef<IMDSPStorage>();
-  for (;;) {
-    ComRef<IMDSPStorage> track;
-    ULONG fetched = 0;
-    if (files->Next(1, track.Out(), &fetched) != S_OK || fetched != 1) break;
-    wchar_t text[128] = {};
-    track->GetName(text, 128);
-    if (name == text) return ComRef<IMDSPStorage>(track.As<IMDSPStorage>(IID_IMDSPStorage));
-  }
-  return ComRef<IMDSPStorage>();
-}
-
 uint64_t EndToEndTest::FreeBytes(IMDSPDevice* device) {
   DWORD low = 0, high = 0;
   ComRef<IMDSPStorageGlobals> globals = Globals(device);
@@ -173,28 +121,6 @@ uint64_t EndToEndTest::FreeBytes(IMDSPDevice* device) {
     EXPECT_EQ(S_OK, globals->GetTotalFree(&low, &high));
   }
   return uint64_t{high} << 32 | low;
-}
-
-HRESULT EndToEndTest::Upload(IMDSPDevice* device, const std::wstring& name,
-                             const std::string& bytes, HRESULT* close_result) {
-  ComRef<IMDSPStorage> root = Root(device);
-  ComRef<IMDSPStorage> file;
-  std::wstring writable = name;
-  HRESULT status = root.Get() ? root->CreateStorage(WMDM_FILE_ATTR_FILE, nullptr, &writable[0],
-                                                    file.Out())
-                              : E_FAIL;
-  if (FAILED(status)) return status;
-  ComRef<IMDSPObject> object(file.As<IMDSPObject>(IID_IMDSPObject));
-  status = object->Open(MDSP_WRITE);
-  if (FAILED(status)) return status;
-  for (size_t at = 0; at < bytes.size() && SUCCEEDED(status); at += kWmdmBlock) {
-    std::string block = bytes.substr(at, kWmdmBlock);
-    DWORD size = static_cast<DWORD>(block.size());
-    status = object->Write(reinterpret_cast<BYTE*>(&block[0]), &size, nullptr);
-  }
-  const HRESULT closed = object->Close();
-  if (close_result) *close_result = closed;
-  return FAILED(status) ? status : closed;
 }
 
 StoredFile EndToEndTest::LastFile(SimStorage& storage) {

@@ -19,6 +19,7 @@
 #include "wmdm/enumerator_device_source.h"
 #include "wmdm/storage_test_player.h"
 #include "wmdm/provider/wmdm_host.h"
+#include "wmdm/provider/wmdm_steps.h"
 
 constexpr HRESULT kDiskFull = static_cast<HRESULT>(0x80070070);
 constexpr HRESULT kInterfaceDead = static_cast<HRESULT>(0x80045001);
@@ -43,21 +44,9 @@ class EndToEndTest : public testing::Test {
   IMDServiceProvider2* provider() const { return host_.provider(); }
   // Every WMDM device the provider lists now, in its order; the host holds them.
   std::vector<IMDSPDevice*> List();
-  // The device whose display name is `name`; fails the test when there is none.
-  IMDSPDevice* Device(const std::vector<IMDSPDevice*>& devices, const std::wstring& name);
-  // The device's root storage, its storage globals, and the display names of its tracks.
-  static ComRef<IMDSPStorage> Root(IMDSPDevice* device);
+  // The device's storage globals (through its root storage).
   static ComRef<IMDSPStorageGlobals> Globals(IMDSPDevice* device);
-  static std::vector<std::wstring> TrackNames(IMDSPDevice* device);
-  // The track of that display name on the device; null when there is none.
-  static ComRef<IMDSPStorage> Track(IMDSPDevice* device, const std::wstring& name);
   static uint64_t FreeBytes(IMDSPDevice* device);
-
-  // Creates, opens, writes in WMDM's 8 KiB blocks and closes an upload. The first failure
-  // of Open or Write stops the writing; Close runs whenever Open succeeded. Returns the first
-  // failure, else Close's result; *close_result (optional) gets Close's own.
-  static HRESULT Upload(IMDSPDevice* device, const std::wstring& name, const std::string& bytes,
-                        HRESULT* close_result = nullptr);
 
   // Uploaded files as the player keeps them: families C and D by storage, family A by slot.
   static StoredFile LastFile(SimStorage& storage);

@@ -10,8 +10,8 @@
 #include <thread>
 #include <vector>
 
+#include "devices/end_to_end_audio.h"
 #include "devices/flash_end_to_end/end_to_end_fixture.h"
-#include "flash_end_to_end_fixtures.inc"
 #include "testlib/com_apartment.h"
 #include "testlib/recording_progress.h"
 #include "wmdm/cmdsp_device.h"
@@ -100,9 +100,9 @@ class FormatTest : public EndToEndTest {
   void SetUp() override {
     EndToEndTest::SetUp();
     devices_ = List();
-    internal_ = Device(devices_, L"Pavo Sim Internal");
+    internal_ = DeviceNamed(devices_, L"Pavo Sim Internal");
     ASSERT_NE(nullptr, internal_);
-    ASSERT_EQ(S_OK, Upload(Device(devices_, L"Pavo Sim Card"), L"Road_Song.mp3", Song()));
+    ASSERT_EQ(S_OK, Upload(DeviceNamed(devices_, L"Pavo Sim Card"), L"Road_Song.mp3", Song()));
     // What the player will say of the storage once it is formatted.
     SimStorage& storage = family_d_->Storage(0);
     storage.used_blocks = 0;
@@ -120,7 +120,7 @@ class FormatTest : public EndToEndTest {
     EXPECT_TRUE(family_d_->Storage(0).files.empty());
     EXPECT_EQ(1u, family_d_->Storage(1).files.size());
     EXPECT_TRUE(TrackNames(internal_).empty());
-    EXPECT_EQ(1u, TrackNames(Device(devices_, L"Pavo Sim Card")).size());
+    EXPECT_EQ(1u, TrackNames(DeviceNamed(devices_, L"Pavo Sim Card")).size());
     // The storage information is read again and the accounting starts over from it.
     EXPECT_EQ(64u << 20, FreeBytes(internal_));
     EXPECT_FALSE(family_d_->Busy());

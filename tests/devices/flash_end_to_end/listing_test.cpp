@@ -101,16 +101,16 @@ TEST_F(EndToEndTest, EveryStorageOfEveryPlayerIsADeviceInTheProvidersOrder) {
 TEST_F(EndToEndTest, TracksAreListedPerStorage) {
   const std::vector<IMDSPDevice*> devices = List();
   EXPECT_EQ(std::vector<std::wstring>{L"Old_Song.mp3"},
-            TrackNames(Device(devices, L"Pavo Sim Internal")));
-  EXPECT_TRUE(TrackNames(Device(devices, L"Pavo Sim Card")).empty());
+            TrackNames(DeviceNamed(devices, L"Pavo Sim Internal")));
+  EXPECT_TRUE(TrackNames(DeviceNamed(devices, L"Pavo Sim Card")).empty());
   EXPECT_EQ(std::vector<std::wstring>{L"Old_Song.mp3"},
-            TrackNames(Device(devices, L"Qel Sorn Internal Memory")));
-  EXPECT_EQ(std::vector<std::wstring>{L"Old Song.mp3"}, TrackNames(Device(devices, L"Qel Pirn")));
+            TrackNames(DeviceNamed(devices, L"Qel Sorn Internal Memory")));
+  EXPECT_EQ(std::vector<std::wstring>{L"Old Song.mp3"}, TrackNames(DeviceNamed(devices, L"Qel Pirn")));
 }
 
 TEST_F(EndToEndTest, AnUnpluggedPlayerFailsItsDevicesAndIsNoLongerListed) {
   std::vector<IMDSPDevice*> devices = List();
-  IMDSPDevice* card = Device(devices, L"Pavo Sim Card");
+  IMDSPDevice* card = DeviceNamed(devices, L"Pavo Sim Card");
   ASSERT_NE(nullptr, card);
   family_d_->unplugged = true;
   usb_.Detach(UsbPath(kFamilyD, 1));

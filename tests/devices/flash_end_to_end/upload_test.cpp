@@ -6,8 +6,8 @@
 #include <vector>
 
 #include "devices/device_results.h"
+#include "devices/end_to_end_audio.h"
 #include "devices/flash_end_to_end/end_to_end_fixture.h"
-#include "flash_end_to_end_fixtures.inc"
 #include "support/text_convert.h"
 #include "wmdm/cmdsp_device.h"
 #include "wmdm/wmdm_conventions.h"
@@ -78,15 +78,6 @@ void ExpectStored(const StoredFile& stored, const EndToEndAudio& audio,
   EXPECT_EQ(audio.rid, Hex(record, layout.rid));
 }
 
-const EndToEndAudio& Audio(const char* file_name) {
-  for (const EndToEndAudio& audio : kEndToEndAudio)
-    if (std::string(audio.file_name) == file_name) return audio;
-  ADD_FAILURE() << "no fixture " << file_name;
-  return kEndToEndAudio[0];
-}
-
-std::string Bytes(const EndToEndAudio& audio) { return std::string(audio.bytes, audio.size); }
-
 TEST_F(EndToEndTest, ToolMadeFilesGoUpWithBytesAndRecordsTheOraclesAgreeWith) {
   enum Family { kD, kC, kA };
   const struct {
@@ -109,7 +100,7 @@ TEST_F(EndToEndTest, ToolMadeFilesGoUpWithBytesAndRecordsTheOraclesAgreeWith) {
   for (const auto& c : cases) {
     SCOPED_TRACE(std::string(c.device, c.device + wcslen(c.device)) + " " + c.file);
     const EndToEndAudio& audio = Audio(c.file);
-    IMDSPDevice* device = Device(devices, c.device);
+    IMDSPDevice* device = DeviceNamed(devices, c.device);
     ASSERT_NE(nullptr, device);
     const uint64_t free_before = FreeBytes(device);
 
@@ -148,7 +139,7 @@ TEST_F(EndToEndTest, ToolMadeFilesGoUpWithBytesAndRecordsTheOraclesAgreeWith) {
 
 TEST_F(EndToEndTest, DeletedTracksLeaveThePlayerAndTheListing) {
   std::vector<IMDSPDevice*> devices = List();
-  IMDSPDevice* internal = Device(devices, L"Pavo Sim Internal");
+  IMDSPDevice* internal = DeviceNamed(devices, L"Pavo Sim Internal");
   const EndToEndAudio& audio = Audio("Road_Song.mp3");
   const uint64_t free_before = FreeBytes(internal);
   ASSERT_EQ(S_OK, Upload(internal, L"Road_Song.mp3", Bytes(audio)));
@@ -164,7 +155,7 @@ TEST_F(EndToEndTest, DeletedTracksLeaveThePlayerAndTheListing) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(std::string(c.track, c.track + wcslen(c.track)));
-    IMDSPDevice* device = Device(devices, c.device);
+    IMDSPDevice* device = DeviceNamed(devices, c.device);
     ComRef<IMDSPStorage> track = Track(device, c.track);
     ASSERT_NE(nullptr, track.Get());
     ComRef<IMDSPObject> object(track.As<IMDSPObject>(IID_IMDSPObject));
@@ -183,15 +174,15 @@ TEST_F(EndToEndTest, DeletedTracksLeaveThePlayerAndTheListing) {
 
   // A new listing agrees with the player.
   devices = List();
-  EXPECT_TRUE(TrackNames(Device(devices, L"Pavo Sim Internal")).empty());
-  EXPECT_TRUE(TrackNames(Device(devices, L"Qel Sorn Internal Memory")).empty());
+  EXPECT_TRUE(TrackNames(DeviceNamed(devices, L"Pavo Sim Internal")).empty());
+  EXPECT_TRUE(TrackNames(DeviceNamed(devices, L"Qel Sorn Internal Memory")).empty());
 }
 
 // A family A file's id is its database slot: the slot a delete frees is the one the next upload
 // is predicted and stored in, so deleting the new track removes that track and no other.
 TEST_F(EndToEndTest, FamilyAReusesAFreedSlotUnderThePredictedId) {
   std::vector<IMDSPDevice*> devices = List();
-  IMDSPDevice* pirn = Device(devices, L"Qel Pirn");
+  IMDSPDevice* pirn = DeviceNamed(devices, L"Qel Pirn");
   ASSERT_EQ(S_OK, Upload(pirn, L"Road_Song.mp3", Bytes(Audio("Road_Song.mp3"))));
   ComRef<IMDSPStorage> old_track = Track(pirn, L"Old Song.mp3");
   ASSERT_NE(nullptr, old_track.Get());
@@ -222,7 +213,7 @@ TEST_F(EndToEndTest, AFullPlayerRefusesTheUploadAndTakesTheNextOne) {
   } cases[] = {{L"Pavo Sim Internal", family_d_.get()}, {L"Pavo Two", second_d_.get()}};
   for (const auto& c : cases) {
     SCOPED_TRACE(std::string(c.device, c.device + wcslen(c.device)));
-    IMDSPDevice* device = Device(devices, c.device);
+    IMDSPDevice* device = DeviceNamed(devices, c.device);
     ASSERT_NE(nullptr, device);
     const size_t files_before = c.player->Storage(0).files.size();
     const uint64_t free_before = FreeBytes(device);
@@ -243,7 +234,7 @@ TEST_F(EndToEndTest, AFullPlayerRefusesTheUploadAndTakesTheNextOne) {
   }
   // Room again on the first player: the next upload goes through at once.
   family_d_->full_piece = 0;
-  EXPECT_EQ(S_OK, Upload(Device(devices, L"Pavo Sim Internal"), L"Road_Song.mp3", Bytes(audio)));
+  EXPECT_EQ(S_OK, Upload(DeviceNamed(devices, L"Pavo Sim Internal"), L"Road_Song.mp3", Bytes(audio)));
   EXPECT_TRUE(LastFile(family_d_->Storage(0)).data == Bytes(audio));
   EXPECT_EQ(0, CMDSPDevice::BusyCount());
 }
@@ -273,7 +264,7 @@ TEST_F(EndToEndTest, TransferTroubleIsRepairedOrEndedOnThePlayer) {
     player->fail_write_done = 100;
     usb_.Detach(UsbPath(kFamilyD, 1));
     usb_.Attach(kFamilyD, UsbPath(kFamilyD, 1), player);
-    IMDSPDevice* device = Device(List(), L"Sim Player Internal");
+    IMDSPDevice* device = DeviceNamed(List(), L"Sim Player Internal");
     ASSERT_NE(nullptr, device);
 
     EXPECT_EQ(c.result, Upload(device, L"Road_Song.mp3", bytes));
@@ -297,7 +288,7 @@ TEST_F(EndToEndTest, TransferTroubleIsRepairedOrEndedOnThePlayer) {
 
 TEST_F(EndToEndTest, APlayerUnpluggedDuringAnUploadLeavesNothingOpenOrBusy) {
   const std::vector<IMDSPDevice*> devices = List();
-  IMDSPDevice* card = Device(devices, L"Pavo Sim Card");
+  IMDSPDevice* card = DeviceNamed(devices, L"Pavo Sim Card");
   ASSERT_NE(nullptr, card);
   ComRef<IMDSPStorage> file;
   std::wstring name = L"Road_Song.mp3";

@@ -1,0 +1,94 @@
+#include "wmdm/provider/wmdm_steps.h"
+
+#include <gtest/gtest.h>
+
+#include "wmdm/provider/wmdm_host.h"
+#include "wmdm/wmdm_types.h"
+
+namespace {
+constexpr DWORD kWmdmBlock = 8192;
+}  // namespace
+
+IMDSPDevice* DeviceNamed(const std::vector<IMDSPDevice*>& devices, const std::wstring& name) {
+  for (IMDSPDevice* device : devices)
+    if (WmdmHost::NameOf(device) == name) return device;
+  ADD_FAILURE() << "no device named " << std::string(name.begin(), name.end());
+  return nullptr;
+}
+
+ComRef<IMDSPStorage> Root(IMDSPDevice* device) {
+  ComRef<IMDSPStorage> root;
+  ComRef<IMDSPEnumStorage> storages;
+  if (!device || FAILED(device->EnumStorage(storages.Out()))) return root;
+  ULONG fetched = 0;
+  storages->Next(1, root.Out(), &fetched);
+  return root;
+}
+
+namespace {
+
+// Calls `visit` with each track below the root and its name until it answers false.
+template <typename Visit>
+void ForEachTrack(IMDSPDevice* device, Visit visit) {
+  ComRef<IMDSPStorage> root = Root(device);
+  ComRef<IMDSPEnumStorage> files;
+  if (!root.Get() || FAILED(root->EnumStorage(files.Out()))) return;
+  for (;;) {
+    ComRef<IMDSPStorage> track;
+    ULONG fetched = 0;
+    if (files->Next(1, track.Out(), &fetched) != S_OK || fetched != 1) return;
+    wchar_t name[128] = {};
+    EXPECT_EQ(S_OK, track->GetName(name, 128));
+    if (!visit(track, std::wstring(name))) return;
+  }
+}
+
+}  // namespace
+
+std::vector<std::wstring> TrackNames(IMDSPDevice* device) {
+  std::vector<std::wstring> names;
+  ForEachTrack(device, [&](ComRef<IMDSPStorage>&, const std::wstring& name) {
+    names.push_back(name);
+    return true;
+  });
+  return names;
+}
+
+ComRef<IMDSPStorage> Track(IMDSPDevice* device, const std::wstring& name) {
+  ComRef<IMDSPStorage> found;
+  ForEachTrack(device, [&](ComRef<IMDSPStorage>& track, const std::wstring& listed) {
+    if (listed != name) return true;
+    found = std::move(track);
+    return false;
+  });
+  return found;
+}
+
+HRESULT Upload(IMDSPDevice* device, const std::wstring& name, const std::string& bytes,
+               HRESULT* close_result) {
+  ComRef<IMDSPStorage> root = Root(device);
+  ComRef<IMDSPStorage> file;
+  std::wstring writable = name;
+  HRESULT status = root.Get() ? root->CreateStorage(WMDM_FILE_ATTR_FILE, nullptr, &writable[0],
+                                                    file.Out())
+                              : E_FAIL;
+  if (FAILED(status)) return status;
+  ComRef<IMDSPObject> object(file.As<IMDSPObject>(IID_IMDSPObject));
+  status = object->Open(MDSP_WRITE);
+  if (FAILED(status)) return status;
+  for (size_t at = 0; at < bytes.size() && SUCCEEDED(status); at += kWmdmBlock) {
+    std::string block = bytes.substr(at, kWmdmBlock);
+    DWORD size = static_cast<DWORD>(block.size());
+    status = object->Write(reinterpret_cast<BYTE*>(&block[0]), &size, nullptr);
+  }
+  const HRESULT closed = object->Close();
+  if (close_result) *close_result = closed;
+  return FAILED(status) ? status : closed;
+}
+
+HRESULT Delete(IMDSPDevice* device, const std::wstring& name) {
+  ComRef<IMDSPStorage> track = Track(device, name);
+  if (!track.Get()) return E_FAIL;
+  ComRef<IMDSPObject> object(track.As<IMDSPObject>(IID_IMDSPObject));
+  return object->Delete(0, nullptr);
+}
