@@ -304,7 +304,9 @@ TEST_F(FidTagMapperTest, BitrateAndRidTexts) {
     props["rid"] = r.text;
     ASSERT_EQ(rc::kOk, Store(props));
     for (const Props& p : Walk()) {
-      if (p.at("fid") == "16400") EXPECT_EQ(r.back, p.at("rid")) << r.text;
+      if (p.at("fid") == "16400") {
+        EXPECT_EQ(r.back, p.at("rid")) << r.text;
+      }
     }
   }
 }

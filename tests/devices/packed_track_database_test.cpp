@@ -356,8 +356,12 @@ TEST(PackedTrackDatabaseTest, ManyTracksRoundTrip) {
     for (int f = 0; f < kTrackFieldCount; ++f) {
       FieldValue value;
       ASSERT_EQ(kOk, reread->Reader().GetField(t.first, f, &value));
-      if (kTrackFieldKinds[f] == kText) EXPECT_EQ(t.second.text[f], value.text);
-      if (kTrackFieldKinds[f] == kInteger) EXPECT_EQ(t.second.number[f], value.integer);
+      if (kTrackFieldKinds[f] == kText) {
+        EXPECT_EQ(t.second.text[f], value.text);
+      }
+      if (kTrackFieldKinds[f] == kInteger) {
+        EXPECT_EQ(t.second.number[f], value.integer);
+      }
     }
   }
   EXPECT_EQ(1000u, WalkTexts(reread->Reader(), 1, 0).size());

@@ -95,7 +95,9 @@ TEST(ReadFullyTest, SumsPartialReadsAndEndsOnFailure) {
       for (uint32_t i = 0; i < c.length; ++i) ASSERT_EQ(buffer[i], static_cast<uint8_t>(i));
     }
     EXPECT_EQ(buffer[c.length], 0xEE);
-    if (!transport.asked.empty()) EXPECT_EQ(transport.asked[0], c.length);
+    if (!transport.asked.empty()) {
+      EXPECT_EQ(transport.asked[0], c.length);
+    }
   }
 }
 
@@ -108,7 +110,9 @@ TEST(WriteFullyTest, SumsPartialWritesAndEndsOnFailure) {
     for (uint32_t i = 0; i < c.length; ++i) data[i] = static_cast<uint8_t>(i * 7);
     EXPECT_EQ(WriteFully(transport, data.data(), c.length, 500), c.expected);
     EXPECT_EQ(transport.asked.size(), c.calls);
-    if (c.expected == rc::kOk) EXPECT_EQ(transport.written, data);
+    if (c.expected == rc::kOk) {
+      EXPECT_EQ(transport.written, data);
+    }
   }
 }
 

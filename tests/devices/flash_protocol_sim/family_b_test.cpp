@@ -32,7 +32,7 @@ struct TestFile {
   std::string title;
   uint32_t length = 100;
   std::string type = "tune";
-  std::string comment;  // makes a track's record longer
+  std::string comment = "";  // makes a track's record longer
 };
 
 std::unique_ptr<PropertyHolder> MakeFile(const TestFile& desc) {

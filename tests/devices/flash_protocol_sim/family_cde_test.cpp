@@ -97,7 +97,9 @@ class FamilyCdeTest : public ::testing::Test {
   }
 
   void TearDown() override {
-    if (player) EXPECT_EQ(0, player->lock_depth);
+    if (player) {
+      EXPECT_EQ(0, player->lock_depth);
+    }
   }
 
   std::shared_ptr<SimDirectoryPlayer> player;
