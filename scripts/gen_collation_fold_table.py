@@ -52,7 +52,10 @@ def basic_fold(u):
     if category in ("Nd", "Cn"):
         return u
     if category in ("Lu", "Ll", "Lt", "Lo"):
-        return letter_fold(c)
+        folded = letter_fold(c)
+        # A decomposition may end on a letter that folds further (U+01FE to U+00F8 to o):
+        # the table holds the final value, so folding twice changes nothing.
+        return basic_fold(folded) if folded != u and 0x30 <= folded <= 0x500 else folded
     return 0
 
 

@@ -37,15 +37,29 @@ void CopyKeepingExtensionUnits(Char* dst, const Char* name, size_t n) {
   dst[head + tail] = 0;
 }
 
-}  // namespace
-
-uint16_t FoldForCollation(uint16_t unit) {
+uint16_t TableFold(uint16_t unit) {
   if (unit >= kCollationFoldWideFirst && unit <= kCollationFoldWideLast)
     return kCollationFoldWide[unit - kCollationFoldWideFirst];
   if (unit >= 0x2000 && unit <= 0x27FF) return 0;  // general punctuation to dingbats
   if (unit > kCollationFoldBasicLast) return unit;
   if (unit < kCollationFoldBasicFirst) return 0;
   return kCollationFoldBasic[unit - kCollationFoldBasicFirst];
+}
+
+}  // namespace
+
+// The tables hold final values (folding twice changes nothing): CompareFolded folds a value
+// it keeps once more, and sorting needs a consistent order.
+uint16_t FoldForCollation(uint16_t unit) { return TableFold(unit); }
+
+std::u16string CollationKey(const char* text) {
+  text = OrEmpty(text);
+  std::u16string key;
+  while (*text != '\0') {
+    const uint16_t folded = FoldForCollation(static_cast<uint16_t>(DecodeUtf8Char(text)));
+    if (folded != 0) key.push_back(static_cast<char16_t>(folded));
+  }
+  return key;
 }
 
 int CompareFolded(const char* a, const char* b, int* tie_break) {

@@ -14,6 +14,10 @@ uint16_t FoldForCollation(uint16_t unit);
 // the difference of the first unfolded units that differed is stored through `tie_break`
 // (which may be null).
 int CompareFolded(const char* a, const char* b, int* tie_break);
+// The fold values of a text without the ignored units. Two keys compare (unit by unit, a
+// prefix first) in the order CompareFolded gives their texts: for sorting many texts, each
+// folded once.
+std::u16string CollationKey(const char* text);
 // CompareFolded, with the tie-break deciding when the folded texts are equal.
 int CompareCollated(const char* a, const char* b);
 // Offset of `key` in a block of NUL-terminated texts sorted by CompareCollated, or -1.

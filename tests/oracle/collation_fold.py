@@ -52,7 +52,9 @@ def fold(u):
     if category in ("Nd", "Cn"):
         return u
     if category[0] == "L" and category != "Lm":
-        return ord(fold_letter(c))
+        folded = ord(fold_letter(c))
+        # A decomposition may end on a letter that folds further (U+01FE to U+00F8 to o).
+        return fold(folded) if folded != u and 0x30 <= folded <= 0x500 else folded
     return 0
 
 

@@ -50,6 +50,21 @@ TEST(CollationFold, NamedUnitsAndRanges) {
   }
 }
 
+// Letters whose decomposition ends on a letter that folds further.
+TEST(CollationFold, FoldIsStable) {
+  EXPECT_EQ(FoldForCollation(0x01FE), 'o');
+  EXPECT_EQ(FoldForCollation(0x01FF), 'o');
+  EXPECT_EQ(FoldForCollation(0x01A6), 'r');
+  for (uint32_t unit = 0; unit <= 0xFFFF; ++unit) {
+    const uint16_t folded = FoldForCollation(static_cast<uint16_t>(unit));
+    ASSERT_EQ(FoldForCollation(folded), folded) << std::hex << "U+" << unit;
+  }
+  // Otherwise "-o" would equal both, while they differ from each other.
+  EXPECT_EQ(CompareFolded("\xC7\xBF", "-o", nullptr), 0);
+  EXPECT_EQ(CompareFolded("\xC7\xBF", "o", nullptr), 0);
+  EXPECT_EQ(CompareFolded("\xC7\xBE" "x", "\xC3\xB8" "x", nullptr), 0);
+}
+
 constexpr int kUntouched = 12345;
 
 struct FoldedCase {
@@ -100,6 +115,42 @@ TEST(CollationCompare, OrderIsAntisymmetric) {
       EXPECT_EQ(Sign(ArticleSkippingCompare(x, y)), -Sign(ArticleSkippingCompare(y, x)));
     }
   }
+}
+
+TEST(CollationCompare, KeysOrderLikeCompareFolded) {
+  const char* texts[] = {"",
+                         "a",
+                         "A",
+                         "a-b",
+                         "ab",
+                         "--",
+                         "\xC3\xA1" "b",
+                         "\xC3\x89mile",
+                         "emile",
+                         "\xC3\x98rsted",
+                         "Orsted",
+                         "\xC7\xBE" "rsted",
+                         "...orsted",
+                         "\xEF\xBC\xA1\xEF\xBC\xA2",
+                         "\xEF\xBD\xB1",      // half-width katakana
+                         "\xE3\x82\xA2",      // its full-width form
+                         "\xE2\x80\x93x",     // en dash
+                         "\xF0\x9F\x8E\xB5",  // beyond 16 bits
+                         "\xFF\xFEz",          // not UTF-8
+                         "Track 10",
+                         "Track 9",
+                         "\xC5\x81\xC4\x85ka",
+                         "Stra\xC3\x9F" "e",
+                         "strasse"};
+  for (const char* x : texts) {
+    for (const char* y : texts) {
+      SCOPED_TRACE(std::string(x) + " | " + y);
+      EXPECT_EQ(Sign(CollationKey(x).compare(CollationKey(y))),
+                Sign(CompareFolded(x, y, nullptr)));
+    }
+  }
+  EXPECT_EQ(CollationKey("A-b\xC3\xA9"), u"abe");
+  EXPECT_TRUE(CollationKey(nullptr).empty());
 }
 
 TEST(CollationArticles, ListInOrder) {
