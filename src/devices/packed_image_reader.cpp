@@ -183,6 +183,8 @@ int ImageReader::Next(Walk* walk) const {
     uint32_t count = 0;
     if (!WordAt(walk->position + 2, &count)) return kBadImage;
     if (walk->slot + 1 < count) {
+      // Ids count as steps too: a node on a cycle may claim any number of them.
+      if (++walk->steps > words_) return kBadImage;
       ++walk->slot;
       return kOk;
     }

@@ -63,7 +63,7 @@ struct Walk {
   uint32_t slot = 0;
   int mode = 0;
   int index = 0;
-  uint32_t steps = 0;  // bounds the walk on a cyclic chain
+  uint32_t steps = 0;  // nodes and ids so far: bounds the walk on a cyclic chain
 };
 
 class ImageReader {

@@ -59,11 +59,33 @@ class ImageWriter {
   std::vector<uint8_t>& out_;
 };
 
+// The sorted text fields (title, source, artist, genre; an item's name in the first) folded
+// once per image: folding at every comparison would cost most of the sort.
+constexpr int kSortedTextFields = 4;
+struct SortKeys {
+  std::u16string text[kSortedTextFields];
+};
+
+SortKeys KeysOf(const PackedTrack& track) {
+  SortKeys keys;
+  for (int field = 0; field < kSortedTextFields; ++field) {
+    keys.text[field] = CollationKey(track.text[field].c_str());
+  }
+  return keys;
+}
+
+SortKeys KeysOf(const PackedItem& item) {
+  SortKeys keys;
+  keys.text[0] = CollationKey(item.name.c_str());
+  return keys;
+}
+
 // What one sorted list entry (a track or an item) offers to the index writer.
 struct Entry {
   uint32_t id;
   const PackedTrack* track;  // null for an item
   const PackedItem* item;
+  const SortKeys* keys;
   uint32_t node = kNull;  // where the entry ended up in the index being written
   uint32_t slot = 0;
 };
@@ -72,32 +94,23 @@ const char* TextOf(const Entry& e, int field) {
   return e.track ? e.track->text[field].c_str() : e.item->name.c_str();
 }
 
+// Texts compare as CompareFolded does, so texts equal by folding share a value node.
 int CompareField(const Entry& a, const Entry& b, int field) {
-  if (kTrackFieldKinds[field] == kText) {
-    return CompareFolded(TextOf(a, field), TextOf(b, field), nullptr);
-  }
+  if (kTrackFieldKinds[field] == kText) return a.keys->text[field].compare(b.keys->text[field]);
   const int32_t x = static_cast<int32_t>(a.track->number[field] & kWordMask);
   const int32_t y = static_cast<int32_t>(b.track->number[field] & kWordMask);
   return x < y ? -1 : x > y ? 1 : 0;
-}
-
-// Texts equal by folding but not byte for byte stay apart (each record reads back its own
-// text), kept next to each other by the byte order.
-int CompareValue(const Entry& a, const Entry& b, int field) {
-  const int folded = CompareField(a, b, field);
-  if (folded != 0 || kTrackFieldKinds[field] != kText) return folded;
-  return std::strcmp(TextOf(a, field), TextOf(b, field));
 }
 
 // The record order of an index: its field, then the chain of tie-break fields; equal keys by id
 // so that an image is the same each time it is written.
 bool Before(const Entry& a, const Entry& b, int index) {
   if (a.item) {
-    const int c = CompareValue(a, b, 0);
+    const int c = CompareField(a, b, 0);
     return c != 0 ? c < 0 : a.id < b.id;
   }
   for (int field = index; field != kNoNextField; field = kTrackFieldNext[field]) {
-    const int c = CompareValue(a, b, field);
+    const int c = CompareField(a, b, field);
     if (c != 0) return c < 0;
   }
   return a.id < b.id;
@@ -130,7 +143,7 @@ void WriteIndex(ImageWriter* w, int index, std::vector<Entry>* entries) {
   uint32_t previous = kNull;
   for (size_t start = 0; start < sorted.size();) {
     size_t end = start + 1;
-    while (end < sorted.size() && CompareValue(*sorted[start], *sorted[end], field) == 0) ++end;
+    while (end < sorted.size() && CompareField(*sorted[start], *sorted[end], field) == 0) ++end;
     const Entry& first = *sorted[start];
     const std::string label =
         PackedGroupLabel(index, index == 4 || index == 5 ? "" : TextOf(first, field),
@@ -178,16 +191,26 @@ bool WriteImage(const PackedRecords& records, std::vector<uint8_t>* out) {
   ImageWriter w(out);
   w.Grow(kHeaderWords);
 
+  std::vector<SortKeys> track_keys;
+  track_keys.reserve(records.tracks.size());
+  for (const auto& t : records.tracks) track_keys.push_back(KeysOf(t.second));
   // One copy of the entries per index, each remembering its node and slot there.
   std::vector<Entry> tracks[kTrackIndexCount];
   for (int index = 0; index < kTrackIndexCount; ++index) {
     tracks[index].reserve(records.tracks.size());
-    for (const auto& t : records.tracks) tracks[index].push_back({t.first, &t.second, nullptr});
+    for (const auto& t : records.tracks) {
+      tracks[index].push_back({t.first, &t.second, nullptr, &track_keys[tracks[index].size()]});
+    }
     WriteIndex(&w, index, &tracks[index]);
   }
+  std::vector<SortKeys> item_keys[2];
   std::vector<Entry> items[2];
   for (int list = 0; list < 2; ++list) {
-    for (const auto& i : records.items[list]) items[list].push_back({i.first, nullptr, &i.second});
+    item_keys[list].reserve(records.items[list].size());
+    for (const auto& i : records.items[list]) {
+      item_keys[list].push_back(KeysOf(i.second));
+      items[list].push_back({i.first, nullptr, &i.second, &item_keys[list].back()});
+    }
     WriteIndex(&w, kPlaylistIndex + list, &items[list]);
   }
 

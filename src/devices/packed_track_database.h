@@ -4,6 +4,8 @@
 // and attaches it to this database's own reader.
 //
 // Ids are file ids: bits 0 to 3 are 0, and id / 16 is the entry in the image's id table.
+// Texts equal by collation (case, accents, punctuation) are one value of an index, as the player
+// lists them: every record of that value node reads back the text of its first record.
 // No lock: the owner serialises its calls.
 #pragma once
 
