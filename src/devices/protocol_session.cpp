@@ -229,12 +229,13 @@ Result ProtocolSession::GetDatabaseSize(uint32_t* size) {
   if (rc::Failed(result)) return result;
   if (memcmp(block, "SQELNODB", 8) == 0) return rc::kNoDatabase;
   if (memcmp(block, "SQELDBSE", 8) != 0) return rc::kBadStatusBlock;
+  // The image follows, ended by "DONE"; a refused one is still the player's open transfer.
+  phase_ = Phase::kOpen;
+  download_left_ = UINT32_MAX;
   uint32_t announced = bytes::Le32(block + 8);
   // Callers size a buffer from it; an absurd value must not wrap their arithmetic.
   if (announced > qel::kMaxDatabaseSize) return rc::kBadData;
   *size = announced;
-  phase_ = Phase::kOpen;  // the image follows, ended by "DONE"
-  download_left_ = UINT32_MAX;
   return rc::kOk;
 }
 

@@ -125,8 +125,16 @@ Result SardaneChannelB::ReadImage(std::vector<uint8_t>* image) {
 
   // Room for one chunk more than the size needs; a player that sends beyond it is not sending
   // the image it announced.
-  std::vector<uint8_t> buffer(((size / qel::kChunkSize) + 1) * qel::kChunkSize, 0);
-  std::vector<uint8_t> chunk(qel::kChunkSize);
+  std::vector<uint8_t> buffer;
+  std::vector<uint8_t> chunk;
+  try {
+    // The size comes from the player: up to qel::kMaxDatabaseSize, more than a 32-bit process
+    // may find in one piece.
+    buffer.resize(((size / qel::kChunkSize) + 1) * qel::kChunkSize);
+    chunk.resize(qel::kChunkSize);
+  } catch (const std::bad_alloc&) {
+    return rc::kOutOfMemory;  // the session's end aborts the transfer
+  }
   size_t filled = 0;
   for (;;) {
     uint32_t got = 0;
@@ -140,6 +148,12 @@ Result SardaneChannelB::ReadImage(std::vector<uint8_t>* image) {
     filled += got;
   }
   if (rc::Failed(result)) return result;
+  // Completing an image that ended early with zeros would make a damaged database of it.
+  if (filled < size) {
+    TORVEX_TRACE("The player sends %u bytes of the %u bytes of database announced.\n",
+                 static_cast<unsigned>(filled), size);
+    return rc::kBadData;
+  }
   buffer.resize(size);
   image->swap(buffer);
   return rc::kOk;

@@ -229,8 +229,10 @@ TEST_F(FamilyBTest, DamagedImageFromThePlayerIsRejected) {
   EXPECT_EQ(nullptr, channel->database());
 }
 
-// Chunks beyond the buffer sized from the announced length are bad data, not a buffer overrun.
-TEST_F(FamilyBTest, ImageLongerThanAnnouncedStopsWithBadData) {
+// An image that does not fit the size the player announced is bad data: chunks beyond the buffer
+// sized from it are not written past its end, and an image that ends early is not completed
+// with zeros. A size beyond any image is refused with the player's transfer closed.
+TEST_F(FamilyBTest, ImageOfAnotherSizeThanAnnouncedIsBadData) {
   struct Case {
     int64_t announced;
     Result expected;
@@ -238,6 +240,8 @@ TEST_F(FamilyBTest, ImageLongerThanAnnouncedStopsWithBadData) {
       {100, rc::kBadData},    // room for one chunk; three come
       {16384, rc::kBadData},  // room for two
       {40000, rc::kOk},       // room for three: the image's chunks fit
+      {49153, rc::kBadData},  // one byte more than the three chunks bring
+      {int64_t{qel::kMaxDatabaseSize} + 1, rc::kBadData},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.announced);
@@ -253,6 +257,15 @@ TEST_F(FamilyBTest, ImageLongerThanAnnouncedStopsWithBadData) {
     EXPECT_FALSE(player->Busy());
     EXPECT_EQ(0, player->lock_depth);
   }
+}
+
+TEST_F(FamilyBTest, ImageThatEndsEarlyLoadsNoDatabase) {
+  Seed({{16, "One"}, {32, "Two"}});
+  player->announced_database_size = static_cast<int64_t>(player->database.size()) + 16384;
+  RowCollector collector;
+  EXPECT_EQ(rc::kBadData, channel->EnumFiles(0, &collector));
+  EXPECT_EQ(nullptr, channel->database());
+  EXPECT_TRUE(collector.rows.empty());
 }
 
 TEST_F(FamilyBTest, ReloadDatabaseHandsOutThePlayersImage) {
@@ -362,6 +375,42 @@ TEST_F(FamilyBTest, SlowChunksHalveTheKeptSize) {
                                        &progress));
   EXPECT_EQ((std::vector<uint32_t>{2097152, 1048576}), player->chunk_lengths);
   EXPECT_EQ(524288u, channel->transfer_chunk_size());
+}
+
+// The size a send keeps after one chunk that took `ms`: x8 below 40 ms, x2 below 300 ms, kept up
+// to 900 ms, halved beyond; never above 2 MiB nor below 32768.
+TEST_F(FamilyBTest, ChunkTimeBoundaries) {
+  struct Case {
+    uint32_t ms;
+    uint32_t from_smallest;
+    uint32_t from_largest;
+  } cases[] = {
+      {0, 262144, 2097152},   {39, 262144, 2097152}, {40, 65536, 2097152},
+      {299, 65536, 2097152},  {300, 32768, 2097152}, {900, 32768, 2097152},
+      {901, 32768, 1048576},  {5000, 32768, 1048576},
+  };
+  RecordingProgress progress;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.ms);
+    Make();
+    // A file of exactly one chunk is read in one go, so the chunk takes one read's time.
+    TimedSource one(Pattern(32768), &clock, c.ms);
+    ASSERT_EQ(rc::kOk, channel->SendFile(0, *MakeFile({16, "One", 32768})->GetSet(), &one,
+                                         &progress));
+    EXPECT_EQ(c.from_smallest, channel->transfer_chunk_size());
+
+    for (uint32_t fid = 32; channel->transfer_chunk_size() < SardaneChannelB::kMaxChunk;
+         fid += 16) {
+      TimedSource fast(Pattern(32768), &clock, 0);
+      ASSERT_EQ(rc::kOk, channel->SendFile(0, *MakeFile({fid, "Fast", 32768})->GetSet(), &fast,
+                                           &progress));
+    }
+    TimedSource whole(Pattern(SardaneChannelB::kMaxChunk), &clock, c.ms);
+    ASSERT_EQ(rc::kOk,
+              channel->SendFile(0, *MakeFile({256, "Whole", SardaneChannelB::kMaxChunk})->GetSet(),
+                                &whole, &progress));
+    EXPECT_EQ(c.from_largest, channel->transfer_chunk_size());
+  }
 }
 
 // A rejected chunk is sent again (the same chunk, not the next), a bounded number of times.
@@ -563,6 +612,34 @@ TEST_F(FamilyBTest, SuspendCommitsThenForgetsTheDatabase) {
   player->database = ImageOf({{48, "Changed elsewhere"}});
   EXPECT_EQ((Rows{{48, "Changed elsewhere"}}), ChannelRows());
   EXPECT_EQ(reads + 1, player->database_reads);
+}
+
+// Closing the channel writes a change that an earlier commit could not, but a player that is
+// gone, before or during that write, costs a refused request or two, never a wait.
+TEST_F(FamilyBTest, ClosingRetriesTheUnwrittenChangeUnlessThePlayerIsGone) {
+  // -1: the player stays; n: the n-th transport call of the write finds it gone, before the
+  // player has taken the image.
+  for (int gone_at : {-1, 1, 2, 3, 4, 5, 6, 7, 8, 9}) {
+    SCOPED_TRACE(gone_at);
+    Make();
+    Seed({{16, "One"}});
+    player->fail_database_block = 1;
+    ASSERT_EQ(rc::kUnexpectedStatus, Send({32, "Two"}));
+    ASSERT_TRUE(channel->dirty());
+    player->fail_database_block = 0;
+    player->unplug_after_calls = gone_at;
+    player->ClearLog();
+    const uint32_t sleeps = clock.SleepCount();
+    channel.reset();
+    EXPECT_EQ(sleeps, clock.SleepCount());
+    if (gone_at < 0) {
+      EXPECT_EQ((Rows{{16, "One"}, {32, "Two"}}), RowsOfImage(player->database));
+      continue;
+    }
+    EXPECT_LE(player->LogLines().size(), static_cast<size_t>(gone_at) + 3);
+    EXPECT_EQ((Rows{{16, "One"}}), RowsOfImage(player->database));
+  }
+  Make();  // the last player went away inside a transfer
 }
 
 TEST_F(FamilyBTest, FormatForgetsTheDatabase) {
