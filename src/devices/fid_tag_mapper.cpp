@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <new>
 #include <string>
@@ -85,7 +86,8 @@ PackedTrack TrackFrom(PropertySet* set) {
   track.number[kDate] = static_cast<uint32_t>(set->GetInt64("ctime") / 3600);
   track.number[kTrackNumber] = static_cast<uint32_t>(set->GetInt("tracknr"));
   SplitLength(set->GetInt64("length"), &track.number[kLengthHigh], &track.number[kLengthLow]);
-  const uint32_t seconds = static_cast<uint32_t>(set->GetInt("duration")) / 1000;
+  const int32_t milliseconds = set->GetInt("duration");
+  const uint32_t seconds = milliseconds > 0 ? static_cast<uint32_t>(milliseconds) / 1000 : 0;
   TORVEX_TRACE("FID duration is %u\n", seconds);
   track.number[kDuration] = seconds;
 
@@ -95,7 +97,8 @@ PackedTrack TrackFrom(PropertySet* set) {
   if (rc::Failed(BitrateText::GetBitsPerSecond(bitrate, &bits_per_second))) bits_per_second = 0;
   if (rc::Failed(BitrateText::GetChannels(bitrate, &channels))) channels = 0;
   if (rc::Failed(BitrateText::IsVariable(bitrate, &variable))) variable = false;
-  track.number[kBitrate] = (bits_per_second & kRateMask) | (variable ? kVariableRate : 0);
+  // Rates beyond the field's 23 bits are capped rather than wrapped to a small rate.
+  track.number[kBitrate] = std::min(bits_per_second, kRateMask) | (variable ? kVariableRate : 0);
   track.number[kChannels] = channels;
 
   track.number[kTypeCode] = FidTagMapper::TypeCodeOf(
@@ -265,7 +268,11 @@ Result FidTagMapper::StoreTrack(PackedTrackDatabase* database, PropertyHolder& f
 }
 
 Result FidTagMapper::RemoveRecord(PackedTrackDatabase* database, uint32_t fid) {
-  return Apply(database, fid, [&] { return database->RemoveId(fid); });
+  try {
+    return Apply(database, fid, [&] { return database->RemoveId(fid); });
+  } catch (const std::bad_alloc&) {
+    return rc::kOutOfMemory;
+  }
 }
 
 Result FidTagMapper::WalkRecords(const PackedTrackDatabase& database, HolderVisitor* visitor) {

@@ -258,6 +258,13 @@ TEST_F(FidTagMapperTest, RecordTooLargeForAnImageChangesNothing) {
   EXPECT_EQ(1u, Walk().size());
 }
 
+TEST_F(FidTagMapperTest, NegativeDurationIsStoredAsZero) {
+  Props props = kTune;
+  props["duration"] = "-1";
+  ASSERT_EQ(rc::kOk, StoreNew(props));
+  EXPECT_EQ(0u, Track(16400).number[10]);
+}
+
 TEST_F(FidTagMapperTest, BitrateAndRidTexts) {
   struct Case {
     const char* bitrate;
@@ -270,6 +277,7 @@ TEST_F(FidTagMapperTest, BitrateAndRidTexts) {
       {"", 0, 0, "f?0"},
       {"xx", 0, 0, "f?0"},
       {"??96", 96000, 0, "f?96"},
+      {"fs9000", 0x7FFFFF, 2, "fs8388"},  // beyond the field's 23 bits: capped, not wrapped
   };
   uint32_t fid = 16;
   for (const Case& c : cases) {
