@@ -45,13 +45,7 @@ std::string UsbPath(uint32_t product_id, int instance) {
   return path;
 }
 
-EndToEndTest::EndToEndTest() : previous_source_(SetDeviceSourceForTesting(&source_)) {
-  char previous[MAX_PATH + 1];
-  const DWORD length = GetEnvironmentVariableA("TMP", previous, sizeof previous);
-  had_tmp_ = length > 0 && length < sizeof previous;
-  if (had_tmp_) previous_tmp_ = previous;
-  SetEnvironmentVariableA("TMP", temp_.Path().c_str());
-
+EndToEndTest::EndToEndTest() {
   family_d_ = std::make_shared<SimDirectoryPlayer>(false, kFamilyD);
   family_d_->SetCapabilities(kSimCapUtf8 | kSimCapFileReplace);
   Identify(*family_d_, "Pavo Sim", "PAVO-SERIAL-0001");
@@ -94,10 +88,7 @@ EndToEndTest::EndToEndTest() : previous_source_(SetDeviceSourceForTesting(&sourc
   usb_.Attach(kFamilyD, UsbPath(kFamilyD, 1), family_d_);
 }
 
-EndToEndTest::~EndToEndTest() {
-  SetDeviceSourceForTesting(previous_source_);
-  SetEnvironmentVariableA("TMP", had_tmp_ ? previous_tmp_.c_str() : nullptr);
-}
+EndToEndTest::~EndToEndTest() = default;
 
 std::vector<IMDSPDevice*> EndToEndTest::List() {
   std::vector<IMDSPDevice*> devices;

@@ -15,9 +15,8 @@
 #include "sim/flash_player_a.h"
 #include "sim/flash_player_cde.h"
 #include "sim/sim_usb_interface_source.h"
-#include "testlib/temp_dir.h"
-#include "wmdm/enumerator_device_source.h"
 #include "wmdm/storage_test_player.h"
+#include "wmdm/provider/provider_environment.h"
 #include "wmdm/provider/wmdm_host.h"
 #include "wmdm/provider/wmdm_steps.h"
 
@@ -53,18 +52,14 @@ class EndToEndTest : public testing::Test {
   StoredFile LastSlot() const;
 
   // The Windows path of the temporary copies.
-  const TempDir& temp() const { return temp_; }
+  const TempDir& temp() const { return environment_.temp(); }
 
   std::shared_ptr<SimDirectoryPlayer> family_d_, second_d_, family_c_, family_e_;
   std::shared_ptr<SimFlashPlayerA> family_a_;
   SimUsbInterfaceSource usb_;
 
  private:
-  TempDir temp_;
-  std::string previous_tmp_;
-  bool had_tmp_ = false;
-  EnumeratorDeviceSource source_{&usb_};
-  DeviceSource* previous_source_;
+  ProviderEnvironment environment_{&usb_};
   WmdmHost host_;
 };
 

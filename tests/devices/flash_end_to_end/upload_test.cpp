@@ -41,17 +41,6 @@ std::string Hex(const std::vector<uint8_t>& record, uint32_t offset) {
   return text;
 }
 
-// The display name WMDM shows for an uploaded fixture: its title and the file's extension.
-std::wstring ListedName(const EndToEndAudio& audio) {
-  const std::string name = audio.file_name;
-  return Utf8ToWideString(audio.title + name.substr(name.rfind('.')));
-}
-
-void ExpectWithin(uint32_t value, uint32_t a, uint32_t b, uint32_t slack, const char* what) {
-  EXPECT_LE(std::min(a, b) - std::min(std::min(a, b), slack), value) << what;
-  EXPECT_GE(std::max(a, b) + slack, value) << what;
-}
-
 // The stored file against the oracles.
 void ExpectStored(const StoredFile& stored, const EndToEndAudio& audio,
                   const RecordLayout& layout) {

@@ -19,17 +19,6 @@
 
 namespace {
 
-// The name WMDM lists an uploaded fixture under: its title and the file's extension.
-std::wstring ListedName(const EndToEndAudio& audio) {
-  const std::string name = audio.file_name;
-  return Utf8ToWideString(audio.title + name.substr(name.rfind('.')));
-}
-
-void ExpectWithin(uint32_t value, uint32_t a, uint32_t b, uint32_t slack, const char* what) {
-  EXPECT_LE(std::min(a, b) - std::min(std::min(a, b), slack), value) << what;
-  EXPECT_GE(std::max(a, b) + slack, value) << what;
-}
-
 // The row the database holds for a fixture, against the oracles.
 void ExpectRow(const DatabaseRow& row, const EndToEndAudio& audio) {
   SCOPED_TRACE(audio.file_name);

@@ -46,16 +46,7 @@ void FlakyDatabasePlayer::TakePiece(const std::vector<uint8_t>& piece) {
   if (fail) fail_database_block = 0;
 }
 
-FamilyBEndToEndTest::FamilyBEndToEndTest()
-    : previous_source_(SetDeviceSourceForTesting(&source_)), host_(new WmdmHost) {
-  char previous[MAX_PATH + 1];
-  const DWORD length = GetEnvironmentVariableA("TMP", previous, sizeof previous);
-  had_tmp_ = length > 0 && length < sizeof previous;
-  if (had_tmp_) previous_tmp_ = previous;
-  SetEnvironmentVariableA("TMP", temp_.Path().c_str());
-
-  ReplacePlayer();
-}
+FamilyBEndToEndTest::FamilyBEndToEndTest() : host_(new WmdmHost) { ReplacePlayer(); }
 
 void FamilyBEndToEndTest::ReplacePlayer() {
   player_ = std::make_shared<FlakyDatabasePlayer>();
@@ -68,11 +59,8 @@ void FamilyBEndToEndTest::ReplacePlayer() {
   usb_.Attach(kFamilyB, kFamilyBPath, player_);
 }
 
-FamilyBEndToEndTest::~FamilyBEndToEndTest() {
-  host_.reset();
-  SetDeviceSourceForTesting(previous_source_);
-  SetEnvironmentVariableA("TMP", had_tmp_ ? previous_tmp_.c_str() : nullptr);
-}
+// The host goes before the environment it was made in (members end in reverse order).
+FamilyBEndToEndTest::~FamilyBEndToEndTest() = default;
 
 void FamilyBEndToEndTest::Reopen() {
   host_.reset();

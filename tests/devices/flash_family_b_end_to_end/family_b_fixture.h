@@ -13,8 +13,7 @@
 
 #include "sim/flash_player_b.h"
 #include "sim/sim_usb_interface_source.h"
-#include "testlib/temp_dir.h"
-#include "wmdm/enumerator_device_source.h"
+#include "wmdm/provider/provider_environment.h"
 #include "wmdm/provider/wmdm_host.h"
 #include "wmdm/provider/wmdm_steps.h"
 #include "wmdm/storage_test_player.h"
@@ -70,10 +69,6 @@ class FamilyBEndToEndTest : public testing::Test {
   SimUsbInterfaceSource usb_;
 
  private:
-  TempDir temp_;
-  std::string previous_tmp_;
-  bool had_tmp_ = false;
-  EnumeratorDeviceSource source_{&usb_};
-  DeviceSource* previous_source_;
+  ProviderEnvironment environment_{&usb_};
   std::unique_ptr<WmdmHost> host_;
 };

@@ -1,0 +1,17 @@
+#include "wmdm/provider/provider_environment.h"
+
+#include <windows.h>
+
+ProviderEnvironment::ProviderEnvironment(UsbInterfaceSource* usb)
+    : source_(usb), previous_source_(SetDeviceSourceForTesting(&source_)) {
+  char previous[MAX_PATH + 1];
+  const DWORD length = GetEnvironmentVariableA("TMP", previous, sizeof previous);
+  had_tmp_ = length > 0 && length < sizeof previous;
+  if (had_tmp_) previous_tmp_ = previous;
+  SetEnvironmentVariableA("TMP", temp_.Path().c_str());
+}
+
+ProviderEnvironment::~ProviderEnvironment() {
+  SetDeviceSourceForTesting(previous_source_);
+  SetEnvironmentVariableA("TMP", had_tmp_ ? previous_tmp_.c_str() : nullptr);
+}
