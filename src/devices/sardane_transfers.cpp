@@ -9,22 +9,9 @@
 #include "devices/sardane_records.h"
 #include "support/debug_trace.h"
 #include "support/stream.h"
+#include "support/stream_io.h"
 
 namespace {
-
-// Reads until the buffer is full, the source ends or fails; *got receives the bytes read.
-Result FillBuffer(Stream* source, uint8_t* buffer, uint32_t size, uint32_t* got) {
-  *got = 0;
-  while (*got < size) {
-    uint32_t n = 0;
-    Result result = source->Read(buffer + *got, size - *got, &n);
-    if (n > size - *got) return rc::kBadData;
-    *got += n;
-    if (result != rc::kOk) return result;
-    if (n == 0) break;  // a source that moves nothing must not hold us
-  }
-  return rc::kOk;
-}
 
 Result WriteAll(Stream* sink, const uint8_t* data, uint32_t length) {
   while (length > 0) {
@@ -82,16 +69,13 @@ Result SardaneChannel::Upload(uint8_t request, uint32_t storage, PropertySet& fi
       if (rc::Failed(result)) break;
     }
     uint32_t got = 0;
-    result = FillBuffer(source, chunk.data(), qel::kChunkSize, &got);
+    result = ReadUpTo(source, chunk.data(), qel::kChunkSize, &got);
     if (rc::Failed(result)) break;
     if (got > size - sent) {
       result = rc::kSizeMismatch;
       break;
     }
-    if (got == 0) {
-      result = rc::kOk;
-      break;
-    }
+    if (got == 0) break;
     std::fill(chunk.begin() + got, chunk.end(), 0);
     // The session sends a chunk again itself when the player rejects its checksum.
     result = session.SendChunk(chunk.data());

@@ -11,6 +11,11 @@
 // cannot hold the caller forever.
 Result ReadExact(Stream* stream, void* buffer, uint32_t length);
 
+// Reads until `size` bytes have come or the stream ends (end of data, or a Read that moves
+// nothing); *got receives the bytes read. A failure is returned at once, and rc::kBadData for a
+// Read that claims more bytes than it was asked for; otherwise rc::kOk.
+Result ReadUpTo(Stream* stream, void* buffer, uint32_t size, uint32_t* got);
+
 // Writes exactly `length` bytes. A failure is returned at once; a Write that moves nothing
 // gives rc::kShortTransfer instead of retrying forever.
 Result WriteExact(Stream* stream, const void* buffer, uint32_t length);

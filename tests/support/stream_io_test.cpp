@@ -63,6 +63,57 @@ TEST_F(StreamIoTest, ReadThatMovesNothingEnds) {
   EXPECT_EQ(stream_.reads(), 1);
 }
 
+// ReadUpTo fills what it can: the end of the stream is no failure, *got tells how far it came.
+TEST_F(StreamIoTest, ReadUpToStopsAtTheEndOrAFailure) {
+  const struct {
+    const char* name;
+    uint32_t cap;        // bytes per read at most
+    int end_at_read;     // 0: the stream's own end
+    int fail_at_read;    // 0: never
+    uint32_t size;
+    Result result;
+    uint32_t got;
+    int reads;
+  } cases[] = {
+      {"whole, in pieces", 3, 0, 0, 10, rc::kOk, 10, 4},
+      {"past the end", 16, 0, 0, 12, rc::kOk, 10, 2},
+      {"end of data with bytes", 4, 2, 0, 10, rc::kOk, 8, 2},
+      {"a read that moves nothing", 0, 0, 0, 4, rc::kOk, 0, 1},
+      {"failure", 3, 0, 2, 10, kBroken, 3, 2},
+  };
+  for (const auto& c : cases) {
+    MemoryStream memory("0123456789");
+    FaultInjectingStream stream(&memory);
+    stream.CapReads(c.cap);
+    if (c.end_at_read) stream.EndDataAtRead(c.end_at_read);
+    if (c.fail_at_read) stream.FailRead(c.fail_at_read, kBroken);
+    char buffer[16] = {};
+    uint32_t got = 99;
+    EXPECT_EQ(ReadUpTo(&stream, buffer, c.size, &got), c.result) << c.name;
+    EXPECT_EQ(got, c.got) << c.name;
+    EXPECT_EQ(stream.reads(), c.reads) << c.name;
+    EXPECT_EQ(std::string(buffer, got), std::string("0123456789").substr(0, got)) << c.name;
+  }
+}
+
+// A source that claims more bytes than it was asked for must not move the count past the buffer.
+TEST_F(StreamIoTest, ReadUpToRefusesAnOverlongCount) {
+  class Boastful : public Stream {
+   public:
+    Result Read(void*, uint32_t length, uint32_t* count) override {
+      *count = length + 1;
+      return rc::kOk;
+    }
+    Result Write(const void*, uint32_t, uint32_t* count) override {
+      *count = 0;
+      return rc::kOk;
+    }
+  } boastful;
+  uint32_t got = 0;
+  EXPECT_EQ(ReadUpTo(&boastful, buffer_, 8, &got), rc::kBadData);
+  EXPECT_EQ(got, 0u);
+}
+
 TEST_F(StreamIoTest, ShortWritesAreSummed) {
   stream_.CapWrites(4);
   EXPECT_EQ(WriteExact(&stream_, "abcdefghijkl", 12), rc::kOk);
