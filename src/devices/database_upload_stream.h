@@ -5,12 +5,11 @@
 
 #include <cstdint>
 
-#include "devices/block_writer.h"
-#include "devices/protocol_session.h"
+#include "devices/upload_writer.h"
 
 class SardaneChannelB;
 
-class DatabaseUploadStream : public BlockWriter {
+class DatabaseUploadStream : public FlashUploadWriter {
  public:
   static constexpr uint32_t kBlockSize = 0x100000;
   static constexpr uint32_t kLengthUnit = 32768;
@@ -22,21 +21,12 @@ class DatabaseUploadStream : public BlockWriter {
 
   DatabaseUploadStream(uint16_t storage, SardaneChannelB* channel, UsbHardware* transport,
                        Clock* clock);
-  // Aborts an unfinished file ("CQELABRT") and releases the player.
-  ~DatabaseUploadStream() override;
 
  protected:
-  Result Begin() override;
   Result WriteBlock(const uint8_t* block, uint32_t length) override;
   // Sends the record; when the player took it, adds the file to the database.
   Result FinishFile(PropertyHolder& file) override;
-  Result Cancel() override;
 
  private:
-  // Aborts a transfer the player still holds and gives up every lock of the stream.
-  void Release();
-
-  uint16_t storage_;
-  SardaneChannelB* channel_;
-  ProtocolSession session_;
+  SardaneChannelB* channel_b_;  // the same channel, for its database
 };

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "devices/packed_track_database.h"
+#include "devices/sardane_records.h"
 #include "devices/visitors.h"
 #include "media/bitrate_text.h"
 #include "media/property_holder.h"
@@ -58,16 +59,6 @@ void ParseRid(const std::string& text, uint8_t* rid) {
     if (high < 0 || low < 0) break;
     rid[n] = static_cast<uint8_t>(high << 4 | low);
   }
-}
-
-std::string RidText(const uint8_t* rid) {
-  static const char kDigits[] = "0123456789abcdef";
-  std::string text;
-  for (uint32_t n = 0; n < kRidSize; ++n) {
-    text += kDigits[rid[n] >> 4];
-    text += kDigits[rid[n] & 0xF];
-  }
-  return text;
 }
 
 void SplitLength(int64_t length, uint32_t* high, uint32_t* low) {
@@ -196,7 +187,7 @@ Result ReadTrack(const ImageReader& reader, uint32_t id, PropertyHolder* file) {
     file->SetString("drm", drm);
   }
   file->SetInt("fid_generation", static_cast<int32_t>(v[kGeneration].integer));
-  file->SetString("rid", RidText(v[kRid].bytes));
+  file->SetString("rid", sardane::HexText(v[kRid].bytes, kRidSize));
   return rc::kOk;
 }
 

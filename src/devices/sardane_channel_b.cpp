@@ -38,20 +38,6 @@ uint32_t AdaptChunkSize(uint32_t chunk, uint32_t elapsed_ms) {
   return chunk;
 }
 
-// Reads until the buffer is full or the source ends; *got receives the bytes read.
-Result FillBuffer(Stream* source, uint8_t* buffer, uint32_t size, uint32_t* got) {
-  *got = 0;
-  while (*got < size) {
-    uint32_t n = 0;
-    Result result = source->Read(buffer + *got, size - *got, &n);
-    if (n > size - *got) return rc::kBadData;
-    *got += n;
-    if (result != rc::kOk) return rc::Failed(result) ? result : rc::kOk;
-    if (n == 0) break;
-  }
-  return rc::kOk;
-}
-
 Result CopyInto(PropertySet& from, PropertyHolder& to) {
   RefPtr<PropertySet> set = to.GetSet();
   if (!set) return rc::kOutOfMemory;
@@ -168,7 +154,8 @@ Result SardaneChannelB::LoadDatabase() {
   } else if (rc::Failed(result)) {
     return result;
   }
-  std::unique_ptr<PackedTrackDatabase> database = PackedTrackDatabase::Create();
+  // Rebuild writes the image itself: an empty one from Create would only be thrown away.
+  std::unique_ptr<PackedTrackDatabase> database(new (std::nothrow) PackedTrackDatabase());
   if (!database) return rc::kOutOfMemory;
   result = database->Rebuild(image.empty() ? nullptr : image.data(),
                              static_cast<uint32_t>(image.size()));
@@ -340,7 +327,7 @@ Result SardaneChannelB::SendFileAdaptive(uint32_t storage, PropertySet& file, St
     }
     const uint32_t started = clock()->NowMs();
     uint32_t got = 0;
-    result = FillBuffer(source, buffer.get(), chunk, &got);
+    result = ReadUpTo(source, buffer.get(), chunk, &got);
     if (rc::Failed(result) || got == 0) break;
     if (got > length - sent) {
       result = rc::kSizeMismatch;

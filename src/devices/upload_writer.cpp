@@ -7,8 +7,8 @@
 #include "media/property_holder.h"
 
 ProtocolUploadStream::ProtocolUploadStream(uint16_t storage, UsbHardware* transport,
-                                           Clock* clock)
-    : BlockWriter(qel::kChunkSize), storage_(storage), session_(transport, clock) {}
+                                           Clock* clock, uint32_t block_size)
+    : BlockWriter(block_size), storage_(storage), session_(transport, clock) {}
 
 ProtocolUploadStream::~ProtocolUploadStream() { Abort(); }
 
@@ -38,8 +38,8 @@ Result ProtocolUploadStream::Cancel() {
 }
 
 FlashUploadWriter::FlashUploadWriter(uint16_t storage, SardaneChannel* channel,
-                                     UsbHardware* transport, Clock* clock)
-    : ProtocolUploadStream(storage, transport, clock), channel_(channel) {}
+                                     UsbHardware* transport, Clock* clock, uint32_t block_size)
+    : ProtocolUploadStream(storage, transport, clock, block_size), channel_(channel) {}
 
 Result FlashUploadWriter::FinishFile(PropertyHolder& file) {
   std::vector<uint8_t> record(qel::kRecordSize, 0);

@@ -11,8 +11,10 @@ class SardaneChannel;
 
 class ProtocolUploadStream : public BlockWriter {
  public:
-  // `transport` is not owned and must outlive the stream.
-  ProtocolUploadStream(uint16_t storage, UsbHardware* transport, Clock* clock);
+  // `transport` is not owned and must outlive the stream. A family whose data transfers are
+  // larger than one chunk gives its block size and sends each block itself (WriteBlock).
+  ProtocolUploadStream(uint16_t storage, UsbHardware* transport, Clock* clock,
+                       uint32_t block_size = qel::kChunkSize);
   // Aborts an unfinished file ("CQELABRT") and releases the player.
   ~ProtocolUploadStream() override;
 
@@ -35,7 +37,7 @@ class FlashUploadWriter : public ProtocolUploadStream {
  public:
   // `channel` is not owned and must outlive the writer.
   FlashUploadWriter(uint16_t storage, SardaneChannel* channel, UsbHardware* transport,
-                    Clock* clock);
+                    Clock* clock, uint32_t block_size = qel::kChunkSize);
 
  protected:
   // Sends the file's 2048-byte record, made by the channel from `file`.
