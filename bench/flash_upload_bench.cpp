@@ -24,8 +24,7 @@
 #include "testlib/mpeg_frames.h"
 #include "wmdm/cmdsp_file.h"
 #include "wmdm/cmdsp_storage.h"
-#include "wmdm/device_source.h"
-#include "wmdm/enumerator_device_source.h"
+#include "wmdm/provider/provider_environment.h"
 #include "wmdm/provider/wmdm_host.h"
 #include "wmdm/storage_test_player.h"
 
@@ -89,18 +88,6 @@ bool Check(HRESULT status, const char* what) {
                static_cast<unsigned long>(status));
   return false;
 }
-
-// The provider's players come from the real enumerator over `usb` while this lives.
-class ProviderOver {
- public:
-  explicit ProviderOver(SimUsbInterfaceSource* usb)
-      : source_(usb), previous_(SetDeviceSourceForTesting(&source_)) {}
-  ~ProviderOver() { SetDeviceSourceForTesting(previous_); }
-
- private:
-  EnumeratorDeviceSource source_;
-  DeviceSource* previous_;
-};
 
 bool RootStorageOf(IMDSPDevice* device, ComRef<IMDSPStorage>* root) {
   ComRef<IMDSPEnumStorage> storages;
@@ -387,6 +374,6 @@ int main(int argc, char** argv) {
     return 2;
   }
   SimUsbInterfaceSource usb;
-  ProviderOver provider(&usb);
+  ProviderEnvironment provider(&usb);
   return BenchUpload(options, &usb) && BenchListing(options, &usb) ? 0 : 1;
 }

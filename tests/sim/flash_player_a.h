@@ -1,7 +1,8 @@
 // The simulated player of flash family A: it keeps its files as slots of a database of 256-byte
 // records (request 130 returns them in slot order). A new file takes the lowest empty slot (or
 // a new one at the end), as the host predicts its id, filled from the database part (offset
-// 512) of the file's record; a delete names the slot by the fid at offset 516 and leaves it empty (first word 0), so the other files keep their positions.
+// 512) of the file's record; a delete names the slot by the fid at offset 516 and leaves it
+// empty (first word 0), so the other files keep their positions.
 // Request 118 answers `value118`.
 #pragma once
 

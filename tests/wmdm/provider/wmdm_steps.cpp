@@ -74,6 +74,7 @@ HRESULT Upload(IMDSPDevice* device, const std::wstring& name, const std::string&
                               : E_FAIL;
   if (FAILED(status)) return status;
   ComRef<IMDSPObject> object(file.As<IMDSPObject>(IID_IMDSPObject));
+  if (!object.Get()) return E_NOINTERFACE;
   status = object->Open(MDSP_WRITE);
   if (FAILED(status)) return status;
   for (size_t at = 0; at < bytes.size() && SUCCEEDED(status); at += kWmdmBlock) {
@@ -90,5 +91,5 @@ HRESULT Delete(IMDSPDevice* device, const std::wstring& name) {
   ComRef<IMDSPStorage> track = Track(device, name);
   if (!track.Get()) return E_FAIL;
   ComRef<IMDSPObject> object(track.As<IMDSPObject>(IID_IMDSPObject));
-  return object->Delete(0, nullptr);
+  return object.Get() ? object->Delete(0, nullptr) : E_NOINTERFACE;
 }
