@@ -15,12 +15,12 @@
 #include <string>
 #include <vector>
 
-#include "devices/fid_tag_mapper.h"
-#include "devices/packed_track_database.h"
-#include "devices/sardane_channel_b.h"
+#include "devices/flash/fid_tag_mapper.h"
+#include "devices/flash/packed_track_database.h"
+#include "devices/flash/sardane_channel_b.h"
 #include "media/property_holder.h"
-#include "sim/flash_player_b.h"
-#include "sim/sim_usb_hardware.h"
+#include "sim/flash/flash_player_b.h"
+#include "sim/flash/sim_usb_hardware.h"
 #include "support/md5.h"
 #include "testlib/fake_clock.h"
 

@@ -16,11 +16,11 @@
 #include <string>
 #include <vector>
 
-#include "devices/protocol_session.h"
-#include "devices/type_codes.h"
-#include "sim/flash_player_cde.h"
-#include "sim/sim_usb_hardware.h"
-#include "sim/sim_usb_interface_source.h"
+#include "devices/flash/protocol_session.h"
+#include "devices/flash/type_codes.h"
+#include "sim/flash/flash_player_cde.h"
+#include "sim/flash/sim_usb_hardware.h"
+#include "sim/flash/sim_usb_interface_source.h"
 #include "testlib/mpeg_frames.h"
 #include "wmdm/cmdsp_file.h"
 #include "wmdm/cmdsp_storage.h"

@@ -6,10 +6,10 @@
 #include "devices/channel.h"
 #include "devices/device.h"
 #include "devices/device_results.h"
-#include "devices/sardane_channel_a.h"
-#include "devices/sardane_channel_b.h"
-#include "devices/sardane_channel_c.h"
-#include "devices/sardane_channel_d.h"
+#include "devices/flash/sardane_channel_a.h"
+#include "devices/flash/sardane_channel_b.h"
+#include "devices/flash/sardane_channel_c.h"
+#include "devices/flash/sardane_channel_d.h"
 #include "devices/usb_hardware.h"
 
 namespace {

@@ -2,10 +2,10 @@
 
 #include <new>
 
-#include "devices/setup_api_binding.h"
-#include "devices/usb_device.h"
-#include "devices/usb_interface_guids.h"
-#include "devices/win32_usb_hardware.h"
+#include "devices/usb/setup_api_binding.h"
+#include "devices/usb/usb_device.h"
+#include "devices/usb/usb_interface_guids.h"
+#include "devices/usb/win32_usb_hardware.h"
 
 namespace {
 

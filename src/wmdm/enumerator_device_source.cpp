@@ -3,8 +3,8 @@
 #include <memory>
 #include <new>
 
-#include "devices/usb_device.h"
-#include "devices/win32_usb_hardware.h"
+#include "devices/usb/usb_device.h"
+#include "devices/usb/win32_usb_hardware.h"
 
 namespace {
 

@@ -8,8 +8,8 @@
 #include <vector>
 
 #include "devices/device_results.h"
-#include "devices/setup_api_binding.h"
-#include "devices/usb_interface_guids.h"
+#include "devices/usb/setup_api_binding.h"
+#include "devices/usb/usb_interface_guids.h"
 #include "testlib/counting_usb_hardware.h"
 #include "testlib/fake_channel.h"
 #include "testlib/fake_usb_interface_source.h"

@@ -10,8 +10,8 @@
 #include <vector>
 
 #include "devices/device_enumerator.h"
-#include "devices/setup_api_binding.h"
-#include "devices/usb_interface_guids.h"
+#include "devices/usb/setup_api_binding.h"
+#include "devices/usb/usb_interface_guids.h"
 #include "testlib/counting_usb_hardware.h"
 
 class FakeUsbInterfaceSource : public UsbInterfaceSource {

@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "devices/win32_usb_api.h"
+#include "devices/usb/win32_usb_api.h"
 
 class FakeWin32UsbApi : public Win32UsbApi {
  public:

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "devices/device_results.h"
-#include "devices/win32_usb_hardware.h"
+#include "devices/usb/win32_usb_hardware.h"
 #include "testlib/fake_usb_interface_source.h"
 #include "testlib/fake_win32_usb_api.h"
 

@@ -1,0 +1,178 @@
+// Formatting one storage through its storage globals on the provider's worker thread, for an
+// apartment-threaded and a free-threaded application: the call returns at once, the worker
+// reports Begin, Progress and End, and only that storage of the player is emptied.
+#include <windows.h>
+#include <tlhelp32.h>
+
+#include <functional>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "devices/flash/end_to_end_audio.h"
+#include "devices/flash/end_to_end/end_to_end_fixture.h"
+#include "testlib/com_apartment.h"
+#include "testlib/recording_progress.h"
+#include "wmdm/cmdsp_device.h"
+#include "wmdm/wmdm_types.h"
+
+namespace {
+
+// The threads of this process.
+std::set<DWORD> OwnThreads() {
+  std::set<DWORD> threads;
+  const HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
+  THREADENTRY32 entry = {};
+  entry.dwSize = sizeof entry;
+  for (BOOL more = Thread32First(snapshot, &entry); more; more = Thread32Next(snapshot, &entry)) {
+    if (entry.th32OwnerProcessID == GetCurrentProcessId()) threads.insert(entry.th32ThreadID);
+  }
+  CloseHandle(snapshot);
+  return threads;
+}
+
+// Waits until every thread started since `before` has ended.
+void JoinThreadsSince(const std::set<DWORD>& before) {
+  for (DWORD id : OwnThreads()) {
+    if (before.count(id)) continue;
+    const HANDLE thread = OpenThread(SYNCHRONIZE, FALSE, id);
+    if (!thread) continue;  // already gone
+    WaitForSingleObject(thread, INFINITE);
+    CloseHandle(thread);
+  }
+}
+
+// A progress callback that marshals itself by a class nobody registered: the provider can
+// marshal it, but its worker cannot unmarshal it.
+class UnreachableProgress final : public IWMDMProgress, public IMarshal {
+ public:
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** object) override {
+    *object = nullptr;
+    if (riid == IID_IUnknown || riid == IID_IWMDMProgress) {
+      *object = static_cast<IWMDMProgress*>(this);
+    } else if (riid == IID_IMarshal) {
+      *object = static_cast<IMarshal*>(this);
+    } else {
+      return E_NOINTERFACE;
+    }
+    AddRef();
+    return S_OK;
+  }
+  ULONG STDMETHODCALLTYPE AddRef() override { return InterlockedIncrement(&refs_); }
+  ULONG STDMETHODCALLTYPE Release() override { return InterlockedDecrement(&refs_); }
+  HRESULT STDMETHODCALLTYPE Begin(DWORD) override { return Called(); }
+  HRESULT STDMETHODCALLTYPE Progress(DWORD) override { return Called(); }
+  HRESULT STDMETHODCALLTYPE End() override { return Called(); }
+
+  HRESULT STDMETHODCALLTYPE GetUnmarshalClass(REFIID, void*, DWORD, void*, DWORD,
+                                              CLSID* clsid) override {
+    *clsid = {0x3B9A1D04, 0x6C2E, 0x4F0A, {0x9E, 0x51, 0x0D, 0x7C, 0x22, 0xA8, 0x41, 0x6F}};
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE GetMarshalSizeMax(REFIID, void*, DWORD, void*, DWORD,
+                                              DWORD* size) override {
+    *size = 0;
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE MarshalInterface(IStream*, REFIID, void*, DWORD, void*,
+                                             DWORD) override {
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE UnmarshalInterface(IStream*, REFIID, void**) override {
+    return E_NOTIMPL;
+  }
+  HRESULT STDMETHODCALLTYPE ReleaseMarshalData(IStream*) override { return S_OK; }
+  HRESULT STDMETHODCALLTYPE DisconnectObject(DWORD) override { return S_OK; }
+
+  int calls = 0;
+
+ private:
+  HRESULT Called() {
+    ++calls;
+    return S_OK;
+  }
+  LONG refs_ = 1;
+};
+
+class FormatTest : public EndToEndTest {
+ protected:
+  void SetUp() override {
+    EndToEndTest::SetUp();
+    devices_ = List();
+    internal_ = DeviceNamed(devices_, L"Pavo Sim Internal");
+    ASSERT_NE(nullptr, internal_);
+    ASSERT_EQ(S_OK, Upload(DeviceNamed(devices_, L"Pavo Sim Card"), L"Road_Song.mp3", Song()));
+    // What the player will say of the storage once it is formatted.
+    SimStorage& storage = family_d_->Storage(0);
+    storage.used_blocks = 0;
+    storage.free_blocks = storage.total_blocks;
+    family_d_->format_progress = {"PR30", "PR70", "FMTD"};
+  }
+
+  static std::string Song() {
+    return std::string(kEndToEndAudio[0].bytes, kEndToEndAudio[0].size);
+  }
+
+  // Storage 0 is empty on the player and in WMDM's view; storage 1 is untouched.
+  void ExpectOnlyInternalFormatted() {
+    EXPECT_EQ(0u, family_d_->formatted_storage);
+    EXPECT_TRUE(family_d_->Storage(0).files.empty());
+    EXPECT_EQ(1u, family_d_->Storage(1).files.size());
+    EXPECT_TRUE(TrackNames(internal_).empty());
+    EXPECT_EQ(1u, TrackNames(DeviceNamed(devices_, L"Pavo Sim Card")).size());
+    // The storage information is read again and the accounting starts over from it.
+    EXPECT_EQ(64u << 20, FreeBytes(internal_));
+    EXPECT_FALSE(family_d_->Busy());
+    EXPECT_EQ(0, family_d_->holders);
+    EXPECT_EQ(0, family_d_->lock_depth);
+    DWORD status = 0;
+    EXPECT_EQ(S_OK, internal_->GetStatus(&status));
+    EXPECT_EQ(static_cast<DWORD>(WMDM_STATUS_READY), status);
+  }
+
+  std::vector<IMDSPDevice*> devices_;
+  IMDSPDevice* internal_ = nullptr;
+};
+
+TEST_F(FormatTest, OnAWorkerThreadForApartmentAndFreeThreadedCallers) {
+  for (DWORD model : {COINIT_APARTMENTTHREADED, COINIT_MULTITHREADED}) {
+    SCOPED_TRACE(model == COINIT_APARTMENTTHREADED ? "apartment-threaded" : "free-threaded");
+    ASSERT_EQ(S_OK, Upload(internal_, L"Road_Song.mp3", Song()));
+    ASSERT_FALSE(family_d_->Storage(0).files.empty());
+    family_d_->formatted_storage = UINT32_MAX;
+    ComRef<IMDSPStorageGlobals> globals = Globals(internal_);
+    ASSERT_NE(nullptr, globals.Get());
+    InApartment(model, [&] {
+      RecordingProgress* progress = new RecordingProgress;
+      EXPECT_EQ(S_OK, globals->Initialize(WMDM_MODE_THREAD, progress));
+      if (model == COINIT_APARTMENTTHREADED) {
+        WaitPumping(progress->released());
+      } else {
+        WaitForSingleObject(progress->released(), INFINITE);
+      }
+      EXPECT_EQ((std::vector<std::string>{"Begin(100)", "Progress(100)", "End"}),
+                progress->calls());
+      for (DWORD thread : progress->threads()) EXPECT_NE(GetCurrentThreadId(), thread);
+      EXPECT_EQ(0, progress->outside_references());
+      progress->Release();
+    });
+    ExpectOnlyInternalFormatted();
+  }
+}
+
+// The application asked for the format and was told it would happen: a progress interface
+// the worker cannot reach costs the reports, not the format.
+TEST_F(FormatTest, AProgressTheWorkerCannotReachStillFormats) {
+  ASSERT_EQ(S_OK, Upload(internal_, L"Road_Song.mp3", Song()));
+  UnreachableProgress progress;
+  ComRef<IMDSPStorageGlobals> globals = Globals(internal_);
+  ASSERT_NE(nullptr, globals.Get());
+  const std::set<DWORD> before = OwnThreads();
+  ASSERT_EQ(S_OK, globals->Initialize(WMDM_MODE_THREAD, &progress));
+  JoinThreadsSince(before);
+  EXPECT_EQ(0, progress.calls);
+  ExpectOnlyInternalFormatted();
+}
+
+}  // namespace

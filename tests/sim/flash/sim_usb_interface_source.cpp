@@ -1,0 +1,43 @@
+#include "sim/flash/sim_usb_interface_source.h"
+
+#include <algorithm>
+
+#include "devices/usb/setup_api_binding.h"
+#include "devices/usb/usb_interface_guids.h"
+#include "sim/flash/sim_usb_hardware.h"
+
+void SimUsbInterfaceSource::Attach(uint32_t product_id, const std::string& path,
+                                   std::shared_ptr<SimFlashPlayer> player) {
+  attached_.push_back({product_id, path, std::move(player)});
+}
+
+void SimUsbInterfaceSource::Detach(const std::string& path) {
+  attached_.erase(std::remove_if(attached_.begin(), attached_.end(),
+                                 [&](const Attached& a) { return a.path == path; }),
+                  attached_.end());
+}
+
+Result SimUsbInterfaceSource::EnumerateInterfaces(const GUID* interface_class,
+                                                  DevicePathCallback& callback) {
+  uint32_t product_id = 0;
+  for (const UsbInterfaceGuidRow& row : UsbInterfaceGuidTable)
+    if (IsEqualGUID(row.interface_class, *interface_class)) product_id = row.product_id;
+  asked.push_back(product_id);
+  // A copy: a callback may attach or detach.
+  const std::vector<Attached> listed = attached_;
+  for (const Attached& a : listed) {
+    if (a.product_id != product_id) continue;
+    const Result result = callback.OnDevicePath(a.path);
+    if (rc::Failed(result)) return result;
+  }
+  return rc::kOk;
+}
+
+UsbHardware* SimUsbInterfaceSource::CreateTransport(const std::string& path,
+                                                    uint32_t product_id) {
+  for (const Attached& a : attached_)
+    if (a.path == path) return new SimUsbHardware(a.player, product_id, path);
+  auto gone = std::make_shared<SimFlashPlayer>();
+  gone->unplugged = true;
+  return new SimUsbHardware(gone, product_id, path);
+}
