@@ -3,11 +3,18 @@ repo=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 deps_dir=${TORVEX_DEPS_DIR:-$HOME/.cache/torvex-deps}
 log_dir="$deps_dir/logs"
 
+# The compiler cache is shared by every clone on this machine: paths below the clone are hashed
+# relative to it, and the working folder is left out of the hash.
+export CCACHE_DIR=${CCACHE_DIR:-$HOME/.cache/ccache}
+export CCACHE_BASEDIR=$repo
+export CCACHE_NOHASHDIR=1
+export CCACHE_MAXSIZE=${CCACHE_MAXSIZE:-8G}
+
 # Debian packages the build, the tests and their oracles need.
 packages=(
   mingw-w64 g++-mingw-w64 mingw-w64-tools
   wine wine64 fonts-wine
-  cmake ninja-build make python3 dpkg-dev googletest
+  cmake ninja-build make ccache python3 dpkg-dev googletest
   lame sox flac vorbis-tools ffmpeg id3v2 eyed3 python3-mutagen db5.3-util dosfstools
 )
 
@@ -53,3 +60,10 @@ run_logged() {
 
 # Everything installed and built?
 bootstrap_done() { [ -z "$(missing_packages)" ] && all_dependencies_built; }
+
+# Installs the i686 build's deliverables, stripped, into a fresh dist/ (nothing else lands
+# there); the build folder keeps the copies with debug symbols.
+install_deliverables() {
+  rm -rf "$repo/dist"
+  cmake --install "$repo/build/i686" --prefix "$repo/dist" --strip >/dev/null
+}
