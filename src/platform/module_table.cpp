@@ -15,7 +15,8 @@ using namespace win32sync;
 namespace {
 
 struct PlatformModule {
-  std::string name;
+  std::string name;         // the key: the first 47 characters
+  std::string full_name;    // what the library and its entry points are named after
   std::string pointer_key;
   HMODULE library = nullptr;
   PlatformInterface* interface_pointer = nullptr;
@@ -52,7 +53,7 @@ Function EntryPoint(HMODULE library, const char* format, const std::string& name
 void CallArmageddon(const PlatformModule& module) {
   if (!module.library) return;
   if (auto exit = EntryPoint<ModuleArmageddon>(module.library, "KVX_%s_Module_Armageddon",
-                                               module.name))
+                                               module.full_name))
     exit();
 }
 
@@ -123,6 +124,7 @@ PlatformInterface* ModuleTableGet(IRPlatform* platform, const char* name) {
   }
   PlatformModule* module = new PlatformModule;
   module->name = key;
+  module->full_name = full_name;
   module->pointer_key = PointerKey(started);
   module->library = library;
   module->interface_pointer = started;
