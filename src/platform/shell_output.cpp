@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <string>
 
+#include "support/format_string.h"
+
 namespace {
 std::atomic<ShellSink*> shell_sink{nullptr};
 }  // namespace
@@ -11,14 +13,7 @@ std::atomic<ShellSink*> shell_sink{nullptr};
 void SetShellSink(ShellSink* sink) { shell_sink.store(sink); }
 
 void ShellPrintV(const char* format, va_list args) {
-  va_list measure;
-  va_copy(measure, args);
-  int length = vsnprintf(nullptr, 0, format, measure);
-  va_end(measure);
-  if (length < 0) return;
-  std::string text(static_cast<size_t>(length) + 1, '\0');
-  vsnprintf(&text[0], text.size(), format, args);
-  text.resize(static_cast<size_t>(length));
+  std::string text = FormatStringV(format, args);
   if (ShellSink* sink = shell_sink.load()) {
     sink->Write(text.c_str());
   } else {

@@ -12,6 +12,7 @@
 #include "platform/platform_codes.h"
 #include "platform/shell_output.h"
 #include "platform/win32_sync.h"
+#include "support/format_string.h"
 
 using namespace win32sync;
 
@@ -23,18 +24,6 @@ namespace {
 
 // Marks the end of each conversion while the message is rendered; becomes a NUL afterwards.
 constexpr char kPieceMark = '\x01';
-
-std::string Render(const char* format, va_list args) {
-  va_list measure;
-  va_copy(measure, args);
-  int length = vsnprintf(nullptr, 0, format, measure);
-  va_end(measure);
-  if (length < 0) return std::string();
-  std::string text(static_cast<size_t>(length) + 1, '\0');
-  vsnprintf(&text[0], text.size(), format, args);
-  text.resize(static_cast<size_t>(length));
-  return text;
-}
 
 // The format with a mark after every conversion ("%" up to the first conversion letter).
 std::string MarkPieces(const char* format) {
@@ -123,7 +112,7 @@ void ISysLog::Log(const char* group, uint32_t bits_low, uint32_t bits_high, uint
                   (code != 0 && !(destination & syslog_dest::kNoPieces));
     va_list copy;
     va_copy(copy, args);
-    std::string text = pieces ? Render(MarkPieces(format).c_str(), copy) : Render(format, copy);
+    std::string text = FormatStringV(pieces ? MarkPieces(format).c_str() : format, copy);
     va_end(copy);
     if (pieces)
       for (char& c : text)
@@ -132,7 +121,7 @@ void ISysLog::Log(const char* group, uint32_t bits_low, uint32_t bits_high, uint
     rings_.Append(code, wall, text.data(), text.size());
   }
   if (destination & syslog_dest::kShell)
-    PrintToShell(group, code, wall, format, Render(format, args).c_str());
+    PrintToShell(group, code, wall, format, FormatStringV(format, args).c_str());
 }
 
 void ISysLog::LogF(const char* group, uint32_t bits_low, uint32_t bits_high,

@@ -223,22 +223,31 @@ Result IRVirtualDisk::Describe() {
   return prc::kOk;
 }
 
+namespace {
+
+// Opens the named device, runs one transfer on it and closes it again.
+template <typename Transfer>
+Result OnNamedDevice(IRBlockDevice* devices, const char* device_name, Transfer transfer) {
+  BlockDevice* device = nullptr;
+  Result result = devices->Open(&device, device_name);
+  if (result != prc::kOk) return result;
+  result = transfer(device);
+  devices->Close(device);
+  return result;
+}
+
+}  // namespace
+
 Result IRVirtualDisk::ReadSectors(const char* device_name, uint64_t start, uint32_t count,
                                   void* buffer) {
-  BlockDevice* device = nullptr;
-  Result result = block_devices_->Open(&device, device_name);
-  if (result != prc::kOk) return result;
-  result = block_devices_->Read(device, start, count, buffer, 0);
-  block_devices_->Close(device);
-  return result;
+  return OnNamedDevice(block_devices_, device_name, [&](BlockDevice* device) {
+    return block_devices_->Read(device, start, count, buffer, 0);
+  });
 }
 
 Result IRVirtualDisk::WriteSectors(const char* device_name, uint64_t start, uint32_t count,
                                    const void* buffer) {
-  BlockDevice* device = nullptr;
-  Result result = block_devices_->Open(&device, device_name);
-  if (result != prc::kOk) return result;
-  result = block_devices_->Write(device, start, count, buffer, 0);
-  block_devices_->Close(device);
-  return result;
+  return OnNamedDevice(block_devices_, device_name, [&](BlockDevice* device) {
+    return block_devices_->Write(device, start, count, buffer, 0);
+  });
 }

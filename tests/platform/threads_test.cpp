@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <atomic>
+#include <thread>
 
 #include "platform/or_thread.h"
 #include "platform/platform_clock.h"
@@ -56,6 +57,16 @@ struct Probe {
   }
 };
 
+// Joins from another thread while the probe still runs, then lets the probe end.
+Result JoinWhileRunning(ORThreadImpl* thread, Probe* probe) {
+  Result joined = -1;
+  std::thread joiner([&] { joined = thread->Join(); });
+  Sleep(50);
+  probe->release = true;
+  joiner.join();
+  return joined;
+}
+
 TEST_F(ThreadTest, StartWithoutTheRunBitWaitsSuspendedUntilResume) {
   ORThreadImpl* thread = new ORThreadImpl;
   Probe probe;
@@ -75,8 +86,7 @@ TEST_F(ThreadTest, StartWithoutTheRunBitWaitsSuspendedUntilResume) {
   EXPECT_EQ(224, thread->GetPriority());
   EXPECT_EQ(prc::kThreadFailed, thread->Kill()) << "Kill never stops a thread";
   EXPECT_EQ(prc::kThreadFailed, thread->Sleep(kMs)) << "only the thread itself sleeps";
-  probe.release = true;
-  EXPECT_EQ(0, thread->Join());
+  EXPECT_EQ(0, JoinWhileRunning(thread, &probe));
   EXPECT_EQ(1, probe.runs.load());
   EXPECT_EQ(thread, probe.current);
   EXPECT_EQ(prc::kThreadJoinsItself, probe.join_self);
@@ -84,9 +94,9 @@ TEST_F(ThreadTest, StartWithoutTheRunBitWaitsSuspendedUntilResume) {
   EXPECT_EQ(ORThreadImpl::kStateStopped, thread->State());
   EXPECT_EQ(nullptr, thread->Name());
   // The same object runs a second thread.
-  probe.release = true;
+  probe.release = false;
   ASSERT_EQ(0, thread->Start(&Probe::Entry, &probe, 0, 10, ORThreadImpl::kStartRunning, "again"));
-  EXPECT_EQ(0, thread->Join());
+  EXPECT_EQ(0, JoinWhileRunning(thread, &probe));
   EXPECT_EQ(2, probe.runs.load());
   thread->Destroy();
 }
