@@ -1,0 +1,53 @@
+// Thin wrappers over Win32 mutexes and events used throughout the platform layer.
+// Results: 1 success, 2 null handle, 3 time-out, 0 other failure.
+#pragma once
+
+#include <cstdint>
+
+namespace win32sync {
+
+constexpr int kFailed = 0;
+constexpr int kDone = 1;
+constexpr int kNullHandle = 2;
+constexpr int kTimedOut = 3;
+
+typedef void* Handle;
+
+Handle MutexCreate();
+int MutexLock(Handle mutex);
+int MutexTryLock(Handle mutex);
+int MutexUnlock(Handle mutex);
+
+// Manual reset, not signalled, unnamed.
+Handle EventCreate();
+int EventSet(Handle event);
+int EventReset(Handle event);
+// A zero time-out waits without limit; otherwise the wait lasts ns / 1000000 milliseconds.
+int EventWait(Handle event, uint64_t timeout_ns);
+int HandleClose(Handle handle);
+
+// Milliseconds of a nanosecond time-out as the waits take it (0 = without limit).
+uint32_t WaitMilliseconds(uint64_t timeout_ns);
+
+// Holds a Win32 mutex for one scope (the owner may enter again).
+class MutexHold {
+ public:
+  explicit MutexHold(Handle mutex) : mutex_(mutex) { MutexLock(mutex_); }
+  ~MutexHold() { MutexUnlock(mutex_); }
+  MutexHold(const MutexHold&) = delete;
+  MutexHold& operator=(const MutexHold&) = delete;
+
+ private:
+  Handle mutex_;
+};
+
+}  // namespace win32sync
+
+// A file mapped into memory; Close unmaps and closes whatever is open.
+struct MappedFile {
+  void* file = nullptr;  // INVALID_HANDLE_VALUE when none
+  void* mapping = nullptr;
+  void* view = nullptr;
+  uint64_t length = 0;
+  void Close();
+};
