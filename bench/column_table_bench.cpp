@@ -4,7 +4,6 @@
 // next to n log n, and a reference measured in the same run: sorting the n artist texts.
 //   column_table_bench [--rounds N]
 #include <algorithm>
-#include <chrono>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -13,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "bench_common.h"
 #include "db/column_table.h"
 #include "support/collation.h"
 #include "support/memory_stream.h"
@@ -25,27 +25,6 @@ constexpr int kSizeCount = sizeof kSizes / sizeof kSizes[0];
 // exponent counts as faster.
 constexpr double kNLogNExponentLimit = 1.45;
 constexpr int kShortStepRepeats = 10;
-
-using BenchClock = std::chrono::steady_clock;
-
-double MsSince(BenchClock::time_point start) {
-  return std::chrono::duration<double, std::milli>(BenchClock::now() - start).count();
-}
-
-// splitmix64: the same tracks on every machine and run.
-class Random {
- public:
-  explicit Random(uint64_t seed) : state_(seed) {}
-  uint32_t Below(uint32_t n) {
-    uint64_t z = (state_ += 0x9E3779B97F4A7C15ull);
-    z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
-    z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
-    return static_cast<uint32_t>((z ^ (z >> 31)) % n);
-  }
-
- private:
-  uint64_t state_;
-};
 
 const char* const kWords[] = {"Amour", "Été",    "Nuit",   "Soleil", "Corazón", "Straße",
                               "Träume", "River", "Night",  "Blue",   "Garden",  "Echo",
@@ -60,13 +39,13 @@ std::vector<Track> MakeTracks(uint32_t n) {
   Random random(0xC011AB1Eull + n);
   const uint32_t artists = std::max(1u, n * 3 / 20);
   auto words = [&](uint32_t count) {
-    std::string text = kWords[random.Below(18)];
-    while (count-- > 0) text += std::string(" ") + kWords[random.Below(18)];
+    std::string text = random.Pick(kWords);
+    while (count-- > 0) text += std::string(" ") + random.Pick(kWords);
     return text;
   };
   std::vector<std::string> artist_names;
   for (uint32_t a = 0; a < artists; ++a)
-    artist_names.push_back(kArticles[random.Below(8)] + words(1) + " " + std::to_string(a));
+    artist_names.push_back(random.Pick(kArticles) + words(1) + " " + std::to_string(a));
   std::vector<Track> tracks(n);
   for (Track& track : tracks) {
     track.artist = artist_names[random.Below(artists)];

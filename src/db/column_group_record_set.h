@@ -16,14 +16,6 @@ class ColumnTable;
 
 class ColumnGroupRecordSet : public ColumnSetBase {
  public:
-  using ColumnSetBase::GetBlob;
-  using ColumnSetBase::GetColumnType;
-  using ColumnSetBase::GetInt;
-  using ColumnSetBase::GetString;
-  using ColumnSetBase::SetBlob;
-  using ColumnSetBase::SetInt;
-  using ColumnSetBase::SetString;
-
   // A column that is unknown or not a string column gives an empty set.
   ColumnGroupRecordSet(ColumnTable* table, ColumnQuery* query, const std::string& column);
 

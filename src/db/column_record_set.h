@@ -13,14 +13,6 @@ class ColumnTable;
 
 class ColumnRecordSet : public ColumnSetBase {
  public:
-  using ColumnSetBase::GetBlob;
-  using ColumnSetBase::GetColumnType;
-  using ColumnSetBase::GetInt;
-  using ColumnSetBase::GetString;
-  using ColumnSetBase::SetBlob;
-  using ColumnSetBase::SetInt;
-  using ColumnSetBase::SetString;
-
   // `query` filters the rows (null: every row). Call MoveFirst before reading.
   ColumnRecordSet(ColumnTable* table, ColumnQuery* query);
 
