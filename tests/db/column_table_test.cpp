@@ -114,6 +114,12 @@ TEST_F(MusicTable, CellConversionsAndKindErrors) {
   EXPECT_EQ(row->GetInt(0), 0x20);
   EXPECT_EQ(row->SetText(0, "-2"), rc::kOk);
   EXPECT_EQ(row->GetInt(0), -2);
+  EXPECT_EQ(row->SetText(0, " 4000000000"), rc::kOk);  // read as unsigned
+  EXPECT_EQ(row->GetInt(0), static_cast<int32_t>(4000000000u));
+  EXPECT_EQ(row->SetText(0, "99999999999"), rc::kOk);  // saturates
+  EXPECT_EQ(row->GetInt(0), -1);
+  EXPECT_EQ(row->SetText(0, "track"), rc::kOk);
+  EXPECT_EQ(row->GetInt(0), 0);
   EXPECT_EQ(row->SetInt(1, -17), rc::kOk);
   EXPECT_EQ(row->GetText(1), "-17");
   EXPECT_EQ(row->GetInt(1), 0);  // a row object reads no number from a text
