@@ -4,7 +4,6 @@
 // articles, artists shared by several albums, a few titles used many times.
 //   family_b_database_bench [--rounds N]
 #include <algorithm>
-#include <chrono>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -15,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "bench_common.h"
 #include "devices/flash/fid_tag_mapper.h"
 #include "devices/flash/packed_track_database.h"
 #include "devices/flash/sardane_channel_b.h"
@@ -33,33 +33,6 @@ constexpr int kSizeCount = sizeof kSizes / sizeof kSizes[0];
 // faster than n log n, whose exponent between 250 and 1,000 is about 1.16.
 constexpr double kNLogNExponentLimit = 1.45;
 constexpr int kShortStepRepeats = 10;
-
-using BenchClock = std::chrono::steady_clock;
-
-double MsSince(BenchClock::time_point start) {
-  return std::chrono::duration<double, std::milli>(BenchClock::now() - start).count();
-}
-
-// splitmix64: the same tracks on every machine and every run.
-class Random {
- public:
-  explicit Random(uint64_t seed) : state_(seed) {}
-  uint64_t Next() {
-    uint64_t z = (state_ += 0x9E3779B97F4A7C15ull);
-    z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
-    z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
-    return z ^ (z >> 31);
-  }
-  uint32_t Below(uint32_t n) { return static_cast<uint32_t>(Next() % n); }
-  bool Chance(uint32_t percent) { return Below(100) < percent; }
-  template <size_t N>
-  const char* Pick(const char* const (&list)[N]) {
-    return list[Below(N)];
-  }
-
- private:
-  uint64_t state_;
-};
 
 const char* const kWords[] = {
     "Amour",   "Été",      "Nuit",      "Soleil",  "Corazón", "Mañana", "Straße",   "Träume",

@@ -65,3 +65,7 @@ int32_t TextToInt32(const std::string& text);
 // TextToInt64: a leading decimal number (blanks and sign accepted, no "0x"), else 0;
 // out of range saturates to INT64_MAX/INT64_MIN.
 int64_t TextToInt64(const std::string& text);
+// TextToUInt32: strtoul on a 32-bit long: base 16 after "0x"/"0X", else base 10; leading blanks
+// and a sign accepted (a minus negates modulo 2^32); no digits give 0; out of range saturates
+// to UINT32_MAX.
+uint32_t TextToUInt32(const std::string& text);
