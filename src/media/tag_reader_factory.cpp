@@ -37,12 +37,6 @@ bool EqualNoCase(const char* a, const std::string& b) {
 
 const TagReaderRow* TagReaderTable() { return kTagReaders; }
 
-std::string FileExtension(const std::string& path) {
-  const size_t dot = path.rfind('.');
-  if (dot == std::string::npos || path.find_first_of("/\\", dot) != std::string::npos) return "";
-  return path.substr(dot + 1);
-}
-
 Result TagReaderFactory(const TagReaderRow* table, const std::string& path,
                         const std::string& extension, std::unique_ptr<TagReader>* reader) {
   const std::string wanted = extension.empty() ? FileExtension(path) : extension;
