@@ -3,22 +3,22 @@
 #include <cctype>
 
 #include "media/asf_tag_reader.h"
+#include "media/flac_tag_reader.h"
 #include "media/mp3_tag_reader.h"
+#include "media/ogg_tag_reader.h"
+#include "media/wav_tag_reader.h"
 
 namespace {
 
-// Rows whose reader is not part of the library yet stay commented out at their place in the
-// order; add the creator's header above and uncomment the row.
 const TagReaderRow kTagReaders[] = {
     {"mp2", CreateMp3TagReader},
     {"mp3", CreateMp3TagReader},
     {"asf", CreateAsfTagReader},
     {"wma", CreateAsfTagReader},
-    // WAV, Ogg Vorbis and FLAC readers:
-    // {"wav", CreateWavTagReader},
-    // {"ogg", CreateOggTagReader},
-    // {"fla", CreateFlacTagReader},
-    // {"flac", CreateFlacTagReader},
+    {"wav", CreateWavTagReader},
+    {"ogg", CreateOggTagReader},
+    {"fla", CreateFlacTagReader},
+    {"flac", CreateFlacTagReader},
     {nullptr, nullptr},
 };
 
