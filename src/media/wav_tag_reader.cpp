@@ -48,7 +48,7 @@ Result Skip(SeekableStream* stream, uint64_t bytes) {
 // An extensible header names its real format in the first two bytes of its sub-format GUID.
 Result ReadExtensibleTag(SeekableStream* stream, uint32_t size, uint16_t* tag) {
   if (size < 26) return rc::kUnsupportedWaveFormat;
-  uint8_t extension[10];
+  uint8_t extension[8];  // extension size, valid bits, channel mask
   Result r = ReadExact(stream, extension, sizeof(extension));
   if (rc::Failed(r)) return r;
   return ReadLe16(stream, tag);
