@@ -2,10 +2,9 @@
 
 #include <FLAC/stream_decoder.h>
 
-#include <new>
-
 #include "media/bitrate_text.h"
 #include "media/content_fingerprint.h"
+#include "media/create_for_path.h"
 #include "media/mp3_tag_reader.h"
 #include "media/vorbis_comment_keys.h"
 #include "support/format_string.h"
@@ -184,8 +183,5 @@ Result FlacTagReader::Fingerprint(SeekableStream* stream, std::string* fingerpri
 }
 
 Result CreateFlacTagReader(const std::string& path, std::unique_ptr<TagReader>* out) {
-  TagReader* reader = new (std::nothrow) FlacTagReader(path);
-  if (reader == nullptr) return rc::kOutOfMemory;
-  out->reset(reader);
-  return rc::kOk;
+  return CreateForPath<TagReader, FlacTagReader>(path, out);
 }

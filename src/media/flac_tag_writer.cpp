@@ -4,8 +4,8 @@
 
 #include <cstdio>
 #include <cstring>
-#include <new>
 
+#include "media/create_for_path.h"
 #include "media/id3_tag_writer.h"
 #include "media/tag_reader.h"
 #include "media/vorbis_comment_keys.h"
@@ -238,8 +238,5 @@ Result FlacTagWriter::WriteComments() {
 }
 
 Result CreateFlacTagWriter(const std::string& path, std::unique_ptr<TagWriter>* out) {
-  TagWriter* writer = new (std::nothrow) FlacTagWriter(path);
-  if (writer == nullptr) return rc::kOutOfMemory;
-  out->reset(writer);
-  return rc::kOk;
+  return CreateForPath<TagWriter, FlacTagWriter>(path, out);
 }

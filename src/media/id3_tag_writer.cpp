@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
-#include <new>
 
+#include "media/create_for_path.h"
 #include "media/id3_genres.h"
 #include "media/id3_text.h"
 #include "support/byte_order.h"
@@ -314,8 +314,5 @@ Result Id3TagWriter::UpdateId3v1InPlace() {
 }
 
 Result CreateId3TagWriter(const std::string& path, std::unique_ptr<TagWriter>* out) {
-  TagWriter* writer = new (std::nothrow) Id3TagWriter(path);
-  if (writer == nullptr) return rc::kOutOfMemory;
-  out->reset(writer);
-  return rc::kOk;
+  return CreateForPath<TagWriter, Id3TagWriter>(path, out);
 }

@@ -3,9 +3,8 @@
 #include <ogg/ogg.h>
 #include <vorbis/vorbisfile.h>
 
-#include <new>
-
 #include "media/content_fingerprint.h"
+#include "media/create_for_path.h"
 #include "media/id3_frames.h"
 #include "media/mp3_tag_reader.h"
 #include "media/vorbis_comment_keys.h"
@@ -171,8 +170,5 @@ Result OggTagReader::Fingerprint(SeekableStream* stream, std::string* fingerprin
 }
 
 Result CreateOggTagReader(const std::string& path, std::unique_ptr<TagReader>* out) {
-  TagReader* reader = new (std::nothrow) OggTagReader(path);
-  if (reader == nullptr) return rc::kOutOfMemory;
-  out->reset(reader);
-  return rc::kOk;
+  return CreateForPath<TagReader, OggTagReader>(path, out);
 }

@@ -4,9 +4,9 @@
 #include <vorbis/codec.h>
 
 #include <cctype>
-#include <new>
 #include <set>
 
+#include "media/create_for_path.h"
 #include "media/tag_reader.h"
 #include "media/vorbis_comment_keys.h"
 #include "support/byte_order.h"
@@ -222,8 +222,5 @@ Result OggVorbisTagWriter::Write() {
 }
 
 Result CreateOggVorbisTagWriter(const std::string& path, std::unique_ptr<TagWriter>* out) {
-  TagWriter* writer = new (std::nothrow) OggVorbisTagWriter(path);
-  if (writer == nullptr) return rc::kOutOfMemory;
-  out->reset(writer);
-  return rc::kOk;
+  return CreateForPath<TagWriter, OggVorbisTagWriter>(path, out);
 }

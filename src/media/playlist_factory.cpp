@@ -1,22 +1,14 @@
 #include "media/playlist_factory.h"
 
 #include <cstring>
-#include <new>
 
 #include "media/asx_playlist.h"
+#include "media/create_for_path.h"
 #include "media/m3u_playlist.h"
 #include "media/pls_playlist.h"
 #include "support/path_helpers.h"
 
 namespace {
-
-template <typename Base, typename T>
-Result Create(const std::string& path, std::unique_ptr<Base>* out) {
-  T* object = new (std::nothrow) T(path);
-  if (object == nullptr) return rc::kOutOfMemory;
-  out->reset(object);
-  return rc::kOk;
-}
 
 template <typename Base>
 struct Row {
@@ -25,19 +17,19 @@ struct Row {
 };
 
 const Row<PlaylistReader> kReaders[] = {
-    {"m3u", Create<PlaylistReader, M3uPlaylistReader>},
-    {"pls", Create<PlaylistReader, PlsPlaylistReader>},
-    {"asx", Create<PlaylistReader, AsxPlaylistReader>},
-    {"wax", Create<PlaylistReader, AsxPlaylistReader>},
-    {"wmx", Create<PlaylistReader, AsxPlaylistReader>},
+    {"m3u", CreateForPath<PlaylistReader, M3uPlaylistReader>},
+    {"pls", CreateForPath<PlaylistReader, PlsPlaylistReader>},
+    {"asx", CreateForPath<PlaylistReader, AsxPlaylistReader>},
+    {"wax", CreateForPath<PlaylistReader, AsxPlaylistReader>},
+    {"wmx", CreateForPath<PlaylistReader, AsxPlaylistReader>},
 };
 
 const Row<PlaylistWriter> kWriters[] = {
-    {"m3u", Create<PlaylistWriter, M3uPlaylistWriter>},
-    {"pls", Create<PlaylistWriter, PlsPlaylistWriter>},
-    {"asx", Create<PlaylistWriter, AsxPlaylistWriter>},
-    {"wax", Create<PlaylistWriter, AsxPlaylistWriter>},
-    {"wmx", Create<PlaylistWriter, AsxPlaylistWriter>},
+    {"m3u", CreateForPath<PlaylistWriter, M3uPlaylistWriter>},
+    {"pls", CreateForPath<PlaylistWriter, PlsPlaylistWriter>},
+    {"asx", CreateForPath<PlaylistWriter, AsxPlaylistWriter>},
+    {"wax", CreateForPath<PlaylistWriter, AsxPlaylistWriter>},
+    {"wmx", CreateForPath<PlaylistWriter, AsxPlaylistWriter>},
 };
 
 template <typename Base, size_t N>

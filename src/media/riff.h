@@ -6,6 +6,7 @@
 
 #include "support/result_codes.h"
 
+class SeekableStream;
 class Stream;
 
 namespace rc {
@@ -24,3 +25,5 @@ inline uint64_t PaddedSize(uint32_t size) { return uint64_t{size} + (size & 1); 
 // Reads a little-endian 16- or 32-bit value; rc::kShortTransfer at the end of the data.
 Result ReadLe16(Stream* stream, uint16_t* value);
 Result ReadLe32(Stream* stream, uint32_t* value);
+// Moves `bytes` forward; rc::kShortTransfer when that leaves the 32-bit positions.
+Result SkipForward(SeekableStream* stream, uint64_t bytes);

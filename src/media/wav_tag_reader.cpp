@@ -1,10 +1,10 @@
 #include "media/wav_tag_reader.h"
 
 #include <cstdlib>
-#include <new>
 #include <vector>
 
 #include "media/content_fingerprint.h"
+#include "media/create_for_path.h"
 #include "media/riff.h"
 #include "support/format_string.h"
 #include "support/stream.h"
@@ -36,14 +36,6 @@ struct WaveFormat {
   uint16_t tag = 0;
   uint32_t bytes_per_second = 0;
 };
-
-Result Skip(SeekableStream* stream, uint64_t bytes) {
-  uint32_t position = 0;
-  const Result r = stream->GetPosition(&position);
-  if (rc::Failed(r)) return r;
-  if (position + bytes > UINT32_MAX) return rc::kShortTransfer;
-  return stream->Seek(static_cast<uint32_t>(position + bytes));
-}
 
 // An extensible header names its real format in the first two bytes of its sub-format GUID.
 Result ReadExtensibleTag(SeekableStream* stream, uint32_t size, uint16_t* tag) {
@@ -91,13 +83,13 @@ Result ReadInfoList(SeekableStream* stream, uint32_t size, TagSink* sink) {
     const uint64_t taken = std::min<uint64_t>(PaddedSize(length), rest);
     rest -= taken;
     if (length >= kLongestInfoValue) {
-      r = Skip(stream, taken);
+      r = SkipForward(stream, taken);
       if (rc::Failed(r)) return r;
       continue;
     }
     std::vector<char> value(length + 1, '\0');
     r = ReadExact(stream, value.data(), length);
-    if (rc::Succeeded(r) && taken > length) r = Skip(stream, taken - length);
+    if (rc::Succeeded(r) && taken > length) r = SkipForward(stream, taken - length);
     if (rc::Failed(r)) return r;
     const std::string text = AnsiToUtf8(value.data());  // cut at the first NUL
     for (const InfoRow& row : kInfoRows) {
@@ -195,8 +187,5 @@ Result WavTagReader::Fingerprint(SeekableStream* stream, std::string* fingerprin
 }
 
 Result CreateWavTagReader(const std::string& path, std::unique_ptr<TagReader>* out) {
-  TagReader* reader = new (std::nothrow) WavTagReader(path);
-  if (reader == nullptr) return rc::kOutOfMemory;
-  out->reset(reader);
-  return rc::kOk;
+  return CreateForPath<TagReader, WavTagReader>(path, out);
 }

@@ -1,7 +1,6 @@
 #include "media/wav_tag_writer.h"
 
-#include <new>
-
+#include "media/create_for_path.h"
 #include "media/riff.h"
 #include "media/tag_reader.h"
 #include "support/byte_order.h"
@@ -37,14 +36,6 @@ Result Copy(Stream* from, Stream* to, uint64_t length) {
   return rc::kOk;
 }
 
-Result SkipBytes(SeekableStream* stream, uint64_t length) {
-  uint32_t position = 0;
-  const Result r = stream->GetPosition(&position);
-  if (rc::Failed(r)) return r;
-  if (position + length > UINT32_MAX) return rc::kShortTransfer;
-  return stream->Seek(static_cast<uint32_t>(position + length));
-}
-
 // Copies every chunk but the INFO lists; rc::kNoTagHandler when a chunk runs past the RIFF
 // size.
 Result CopyChunks(SeekableStream* in, Stream* out, uint32_t riff_size) {
@@ -64,7 +55,7 @@ Result CopyChunks(SeekableStream* in, Stream* out, uint32_t riff_size) {
       r = ReadLe32(in, &type);
       if (rc::Failed(r)) return r;
       if (type == FourCc("INFO")) {
-        r = SkipBytes(in, size - 4 + (pad_in_file ? 1 : 0));
+        r = SkipForward(in, size - 4 + (pad_in_file ? 1 : 0));
         if (rc::Failed(r)) return r;
         continue;
       }
@@ -75,7 +66,7 @@ Result CopyChunks(SeekableStream* in, Stream* out, uint32_t riff_size) {
       if (rc::Succeeded(r)) r = Copy(in, out, size);
     }
     if (rc::Succeeded(r) && (size & 1)) {
-      if (pad_in_file) r = SkipBytes(in, 1);
+      if (pad_in_file) r = SkipForward(in, 1);
       if (rc::Succeeded(r)) r = WriteExact(out, "", 1);
     }
     if (rc::Failed(r)) return r;
@@ -134,8 +125,5 @@ Result WavTagWriter::Write() {
 }
 
 Result CreateWavTagWriter(const std::string& path, std::unique_ptr<TagWriter>* out) {
-  TagWriter* writer = new (std::nothrow) WavTagWriter(path);
-  if (writer == nullptr) return rc::kOutOfMemory;
-  out->reset(writer);
-  return rc::kOk;
+  return CreateForPath<TagWriter, WavTagWriter>(path, out);
 }

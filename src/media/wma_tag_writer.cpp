@@ -2,8 +2,8 @@
 
 #include <cstring>
 #include <cwchar>
-#include <new>
 
+#include "media/create_for_path.h"
 #include "media/metadata_editor.h"
 #include "support/clock.h"
 #include "support/text_convert.h"
@@ -92,8 +92,5 @@ Result WmaTagWriter::Write() {
 }
 
 Result CreateWmaTagWriter(const std::string& path, std::unique_ptr<TagWriter>* out) {
-  TagWriter* writer = new (std::nothrow) WmaTagWriter(path);
-  if (writer == nullptr) return rc::kOutOfMemory;
-  out->reset(writer);
-  return rc::kOk;
+  return CreateForPath<TagWriter, WmaTagWriter>(path, out);
 }
