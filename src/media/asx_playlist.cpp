@@ -61,11 +61,7 @@ class AsxHandler : public XmlHandler {
  private:
   void DeliverReference(const XmlAttributes& attributes) {
     const auto href = attributes.find("href");
-    if (href == attributes.end()) return;
-    std::string absolute;
-    if (rc::Succeeded(MakeAbsolutePath(folder_, Utf8ToAnsiString(href->second), &absolute))) {
-      sink_->AddEntry(absolute);
-    }
+    if (href != attributes.end()) DeliverPlaylistEntry(sink_, folder_, href->second, true);
   }
 
   PlaylistEntrySink* sink_;

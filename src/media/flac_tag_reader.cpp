@@ -146,17 +146,12 @@ Result RunFlacMetadata(SeekableStream* stream, TagSink* sink, bool deliver_comme
 }
 
 Result FlacTagReader::Read(SeekableStream* stream, TagSink* sink) {
-  // An ID3v2 tag in front of the stream wins over the Vorbis comments. Its own fingerprint
-  // would cover the FLAC metadata, so it computes none.
-  Mp3TagReader id3(Path());
-  id3.SetTagsOnly(true);
-  id3.SetComputeFingerprint(false);
-  Result r = stream->Seek(0);
+  // An ID3v2 tag in front of the stream wins over the Vorbis comments.
+  uint32_t id3_end = 0;
+  Result r = ReadFrontId3Tags(Path(), stream, sink, &id3_end);
+  if (rc::Succeeded(r)) r = stream->Seek(0);
   if (rc::Failed(r)) return r;
-  id3.Read(stream, sink);
-  const bool has_id3 = id3.AudioStart() != 0;
-  r = stream->Seek(0);
-  if (rc::Failed(r)) return r;
+  const bool has_id3 = id3_end != 0;
   uint32_t audio_start = 0;
   r = RunFlacMetadata(stream, sink, !has_id3, &audio_start);
   sink->SetString("codec", "flac");

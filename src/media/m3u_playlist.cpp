@@ -25,10 +25,7 @@ Result M3uPlaylistReader::Read(PlaylistEntrySink* sink) {
     start = end + 1;
     if (!line.empty() && line.back() == '\r') line.pop_back();
     if (line.empty() || line[0] == '#' || line.size() > kLongestLine) continue;
-    if (utf8) line = Utf8ToAnsiString(line);
-    std::string absolute;
-    if (rc::Failed(MakeAbsolutePath(folder, line, &absolute))) continue;
-    const Result added = sink->AddEntry(absolute);
+    const Result added = DeliverPlaylistEntry(sink, folder, line, utf8);
     if (rc::Failed(added)) return added;
   }
   return rc::kOk;
@@ -37,9 +34,8 @@ Result M3uPlaylistReader::Read(PlaylistEntrySink* sink) {
 void M3uPlaylistWriter::AddEntry(const std::string& path, const std::string& title,
                                  const std::string& artist, uint32_t duration) {
   std::string canonical;
-  if (!CanonicalTrackPath(path, &canonical)) return;
   std::string entry;
-  PlaylistEntryPath(&entry, Folder(), canonical);
+  if (!EntryFor(path, &canonical, &entry)) return;
   if (!entry.empty() && entry[0] == '#') entry = "./" + entry;
   if (!started_) {
     started_ = true;

@@ -81,14 +81,9 @@ uint32_t Id3v2End(SeekableStream* stream) {
 }  // namespace
 
 Result OggTagReader::Read(SeekableStream* stream, TagSink* sink) {
-  Mp3TagReader id3(Path());
-  id3.SetTagsOnly(true);
-  id3.SetComputeFingerprint(false);
-  Result r = stream->Seek(0);
-  if (rc::Failed(r)) return r;
-  id3.Read(stream, sink);
-  const uint32_t audio_start = id3.AudioStart();
-  r = stream->Seek(audio_start);
+  uint32_t audio_start = 0;
+  Result r = ReadFrontId3Tags(Path(), stream, sink, &audio_start);
+  if (rc::Succeeded(r)) r = stream->Seek(audio_start);
   if (rc::Failed(r)) return r;
 
   const ov_callbacks callbacks = {ReadCallback, SeekCallback, CloseCallback, TellCallback};

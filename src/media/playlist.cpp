@@ -8,8 +8,25 @@
 
 #include "support/file_helpers.h"
 #include "support/path_helpers.h"
+#include "support/text_convert.h"
 
 std::string PlaylistWriter::Folder() const { return DirectoryPart(path_); }
+
+bool PlaylistWriter::EntryFor(const std::string& track, std::string* canonical,
+                              std::string* entry) const {
+  if (!CanonicalTrackPath(track, canonical)) return false;
+  PlaylistEntryPath(entry, Folder(), *canonical);
+  return true;
+}
+
+Result DeliverPlaylistEntry(PlaylistEntrySink* sink, const std::string& folder,
+                            const std::string& entry, bool utf8) {
+  std::string absolute;
+  if (rc::Failed(MakeAbsolutePath(folder, utf8 ? Utf8ToAnsiString(entry) : entry, &absolute))) {
+    return rc::kOk;
+  }
+  return sink->AddEntry(absolute);
+}
 
 Result ReadWholeFile(std::string* text, const std::string& path) {
   text->clear();

@@ -43,6 +43,11 @@ class PlaylistWriter {
   // The folder that the entries are relative to.
   std::string Folder() const;
 
+ protected:
+  // The track's canonical path and the entry text that refers to it; false (nothing to add)
+  // when the path has no canonical form.
+  bool EntryFor(const std::string& track, std::string* canonical, std::string* entry) const;
+
  private:
   std::string path_;
 };
@@ -54,6 +59,12 @@ Result ReadWholeFile(std::string* text, const std::string& path);
 Result WriteFileReplacing(const std::string& path, const std::string& text);
 // Drops a UTF-8 byte-order mark at the front; true when there was one.
 bool StripUtf8ByteOrderMark(std::string* text);
+
+// Makes an entry of a playlist in `folder` absolute (converting it from UTF-8 first when
+// `utf8`) and hands it to the sink; an entry that cannot be made absolute is skipped (0).
+// Otherwise the sink's result.
+Result DeliverPlaylistEntry(PlaylistEntrySink* sink, const std::string& folder,
+                            const std::string& entry, bool utf8);
 
 // The canonical form of a track path, or false (paths of 260 characters and more).
 bool CanonicalTrackPath(const std::string& path, std::string* canonical);

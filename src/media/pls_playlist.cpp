@@ -62,9 +62,7 @@ Result PlsPlaylistReader::Read(PlaylistEntrySink* sink) {
   for (const std::string& key : FileKeys(&config)) {
     std::string entry;
     if (!config.GetString(kSection, key, &entry)) continue;
-    if (utf8) entry = Utf8ToAnsiString(entry);
-    std::string absolute;
-    if (rc::Succeeded(MakeAbsolutePath(folder, entry, &absolute))) sink->AddEntry(absolute);
+    DeliverPlaylistEntry(sink, folder, entry, utf8);  // the sink's answer does not stop PLS
   }
   return rc::kOk;
 }
@@ -72,9 +70,8 @@ Result PlsPlaylistReader::Read(PlaylistEntrySink* sink) {
 void PlsPlaylistWriter::AddEntry(const std::string& path, const std::string& title,
                                  const std::string& artist, uint32_t duration) {
   std::string canonical;
-  if (!CanonicalTrackPath(path, &canonical)) return;
   std::string entry;
-  PlaylistEntryPath(&entry, Folder(), canonical);
+  if (!EntryFor(path, &canonical, &entry)) return;
   std::string name;
   if (title.empty()) {
     name = FileStem(canonical);

@@ -99,8 +99,12 @@ TEST(Id3TagWriter, KeepsOnlyWhatVersion23Knows) {
     ASSERT_EQ("ID3\x03", bytes.substr(0, 4));
     const std::string frames = bytes.substr(10, bytes.find(Audio(1).substr(0, 4)) - 10);
     EXPECT_EQ(0u, frames.find(Frame23("TIT2", Text(0, "New"))));
-    if (!c.kept.empty()) EXPECT_NE(std::string::npos, frames.find(c.kept));
-    if (!c.dropped.empty()) EXPECT_EQ(std::string::npos, frames.find(c.dropped));
+    if (!c.kept.empty()) {
+      EXPECT_NE(std::string::npos, frames.find(c.kept));
+    }
+    if (!c.dropped.empty()) {
+      EXPECT_EQ(std::string::npos, frames.find(c.dropped));
+    }
     EXPECT_EQ(Audio(5), bytes.substr(bytes.size() - Audio(5).size()));
   }
 }

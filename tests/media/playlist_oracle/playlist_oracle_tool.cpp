@@ -16,19 +16,9 @@
 
 #include "media/playlist_factory.h"
 #include "support/format_string.h"
+#include "testlib/oracle_tool_io.h"
 
 namespace {
-
-std::vector<std::string> SplitTabs(const std::string& line) {
-  std::vector<std::string> fields;
-  size_t start = 0;
-  while (true) {
-    const size_t tab = line.find('\t', start);
-    fields.push_back(line.substr(start, tab - start));
-    if (tab == std::string::npos) return fields;
-    start = tab + 1;
-  }
-}
 
 class ReportingSink : public PlaylistEntrySink {
  public:
@@ -49,18 +39,14 @@ class ReportingSink : public PlaylistEntrySink {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc != 3) {
+  std::vector<std::string> lines;
+  if (argc != 3 || !ReadCommandLines(argv[1], &lines)) {
     std::fprintf(stderr, "usage: playlist_oracle_tool <commands> <results>\n");
     return 2;
   }
-  FILE* commands = std::fopen(argv[1], "rb");
-  if (commands == nullptr) return 2;
   std::string results;
   std::unique_ptr<PlaylistWriter> writer;
-  char buffer[8192];
-  while (std::fgets(buffer, sizeof(buffer), commands) != nullptr) {
-    std::string line = buffer;
-    while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.pop_back();
+  for (const std::string& line : lines) {
     const std::vector<std::string> f = SplitTabs(line);
     if (f[0] == "write" && f.size() == 2) {
       const Result r = PlaylistWriterFactory(f[1], &writer);
@@ -82,10 +68,5 @@ int main(int argc, char** argv) {
       results += FormatString("read\t%d\n", r) + found;
     }
   }
-  std::fclose(commands);
-  FILE* out = std::fopen(argv[2], "wb");
-  if (out == nullptr) return 2;
-  std::fwrite(results.data(), 1, results.size(), out);
-  std::fclose(out);
-  return 0;
+  return WriteResults(argv[2], results) ? 0 : 2;
 }

@@ -13,38 +13,26 @@
 
 #include "media/tag_writer_factory.h"
 #include "support/format_string.h"
+#include "testlib/oracle_tool_io.h"
 
 int main(int argc, char** argv) {
-  if (argc != 3) {
+  std::vector<std::string> lines;
+  if (argc != 3 || !ReadCommandLines(argv[1], &lines)) {
     std::fprintf(stderr, "usage: tag_writer_oracle_tool <commands> <results>\n");
     return 2;
   }
-  FILE* commands = std::fopen(argv[1], "rb");
-  if (commands == nullptr) return 2;
   std::string results;
   std::unique_ptr<TagWriter> writer;
-  char buffer[70000];
-  while (std::fgets(buffer, sizeof(buffer), commands) != nullptr) {
-    std::string line = buffer;
-    while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.pop_back();
-    const size_t tab = line.find('\t');
-    const std::string command = line.substr(0, tab);
-    const std::string rest = tab == std::string::npos ? "" : line.substr(tab + 1);
-    if (command == "write") {
-      results += FormatString("created\t%d\n", TagWriterFactory(rest, "", &writer));
-    } else if (command == "set" && writer) {
-      const size_t split = rest.find('\t');
-      writer->SetProperty(rest.substr(0, split).c_str(),
-                          split == std::string::npos ? "" : rest.c_str() + split + 1);
-    } else if (command == "finish" && writer) {
+  for (const std::string& line : lines) {
+    const std::vector<std::string> f = SplitTabs(line);
+    if (f[0] == "write" && f.size() == 2) {
+      results += FormatString("created\t%d\n", TagWriterFactory(f[1], "", &writer));
+    } else if (f[0] == "set" && f.size() == 3 && writer) {
+      writer->SetProperty(f[1].c_str(), f[2].c_str());
+    } else if (f[0] == "finish" && writer) {
       results += FormatString("written\t%d\n", writer->Write());
       writer.reset();
     }
   }
-  std::fclose(commands);
-  FILE* out = std::fopen(argv[2], "wb");
-  if (out == nullptr) return 2;
-  std::fwrite(results.data(), 1, results.size(), out);
-  std::fclose(out);
-  return 0;
+  return WriteResults(argv[2], results) ? 0 : 2;
 }
