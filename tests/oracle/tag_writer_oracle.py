@@ -10,6 +10,7 @@ back byte for byte.
 usage: tag_writer_oracle.py <wine> <tag_writer_oracle_tool.exe> <work folder>
 """
 import hashlib
+import json
 import os
 import shutil
 import struct
@@ -79,6 +80,19 @@ def run_writers(jobs):
     return [int(v) for k, v in out if k == "written"]
 
 
+def ffprobe_tags(path):
+    """The container's tags as ffprobe reads them, keys lowercased."""
+    out = subprocess.run(["ffprobe", "-v", "error", "-show_entries", "format_tags", "-of",
+                          "json", path], capture_output=True, text=True, check=True).stdout
+    return {k.lower(): v for k, v in json.loads(out).get("format", {}).get("tags", {}).items()}
+
+
+def check_ffprobe(path, expected):
+    tags = ffprobe_tags(path)
+    for key, value in expected.items():
+        check(tags.get(key) == value, f"{path}: ffprobe {key} = {tags.get(key)!r}")
+
+
 def vorbis_comments_of(lines):
     comments = []
     for line in lines:
@@ -141,6 +155,7 @@ def check_flac(path, before_md5):
     test = subprocess.run(["flac", "-t", "-s", path], capture_output=True)
     check(test.returncode == 0, f"{path}: flac -t: {test.stderr[:200]}")
     check(audio_md5(path) == before_md5, f"{path}: audio changed")
+    check_ffprobe(path, {"title": TITLE, "artist": "New Artist", "album": "New Album"})
     if "tagged" in path:
         check(len(FLAC(path).pictures) == 1, f"{path}: picture lost")
     if "id3" in path:
@@ -254,6 +269,8 @@ def check_wav(path, before_md5, before_chunks):
                 "DateCreated": "1999", "Genre": "Jazz", "Comment": "Oracle comment"}
     for key, value in expected.items():
         check(riff.get(key) == value, f"{path}: exiftool {key} = {riff.get(key)!r}")
+    # ffprobe takes INFO text for UTF-8, which the ANSI title is not: the others only.
+    check_ffprobe(path, {"artist": "New Artist", "album": "New Album", "genre": "Jazz"})
     chunks = wav_chunks(path)
     infos = [c for c in chunks if c[0] == b"LIST" and c[1][:4] == b"INFO"]
     check(len(infos) == 1 and chunks[-1] == infos[0], f"{path}: INFO lists {len(infos)}")
@@ -304,6 +321,7 @@ def check_mp3(path, before_md5, before_frames, has_v1):
     check([c.text[0] for c in comments] == ["Oracle comment"], f"{path}: COMM {comments}")
     check(str(tag.get("TYER")) == "1999", f"{path}: TYER {tag.get('TYER')}")
     check("TLEN" in tag, f"{path}: TLEN")
+    check_ffprobe(path, {"title": TITLE, "artist": "New Artist", "album": "New Album"})
     for frame_id, frame in before_frames.items():
         got = tag.get(frame_id)
         same = got == frame if frame_id != "TCOM" else str(got) == str(frame)
