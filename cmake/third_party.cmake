@@ -18,6 +18,7 @@ torvex_import(third_party_db libdb.a)
 
 set_property(TARGET third_party_vorbis APPEND PROPERTY INTERFACE_LINK_LIBRARIES third_party_ogg)
 set_property(TARGET third_party_vorbisfile APPEND PROPERTY INTERFACE_LINK_LIBRARIES third_party_vorbis)
-set_property(TARGET third_party_flac APPEND PROPERTY INTERFACE_LINK_LIBRARIES third_party_ogg)
+# Debian builds libFLAC with fortified string calls; their checks live in libssp.
+set_property(TARGET third_party_flac APPEND PROPERTY INTERFACE_LINK_LIBRARIES third_party_ogg ssp)
 set_property(TARGET third_party_flac APPEND PROPERTY INTERFACE_COMPILE_DEFINITIONS FLAC__NO_DLL)
 set_property(TARGET third_party_db APPEND PROPERTY INTERFACE_LINK_LIBRARIES pthread)

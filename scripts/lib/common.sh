@@ -16,6 +16,7 @@ packages=(
   wine wine64 fonts-wine
   cmake ninja-build make ccache python3 dpkg-dev googletest
   lame sox flac vorbis-tools ffmpeg id3v2 eyed3 python3-mutagen db5.3-util dosfstools
+  libxml2-utils libimage-exiftool-perl
 )
 
 missing_packages() {

@@ -280,6 +280,8 @@ void WalkId3v2Frames(SeekableStream* stream, const Id3v2Header& header, uint32_t
         frame.size = bytes::Be32(raw + 4);
       }
       format = raw[9];
+      frame.status_flags = raw[8];
+      frame.format_flags = raw[9];
     }
     const uint64_t body = position + header_size;
     if (frame.size == 0 || body + frame.size > tag_end) return;

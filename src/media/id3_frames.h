@@ -61,6 +61,8 @@ struct Id3Frame {
   // True: position is a position in the file. False: the body lies in a decoded copy of the
   // tag that lives only during OnFrame.
   bool in_file;
+  uint8_t status_flags;  // the frame header's two flag bytes as found (0 in 2.2)
+  uint8_t format_flags;
 };
 
 class Id3FrameVisitor {

@@ -20,6 +20,8 @@ struct WmHeaderInfoApi : public IUnknown {
                                                         WORD* length) = 0;
   virtual HRESULT STDMETHODCALLTYPE GetAttributeByName(WORD* stream, const WCHAR* name, DWORD* type,
                                                        BYTE* value, WORD* length) = 0;
+  virtual HRESULT STDMETHODCALLTYPE SetAttribute(WORD stream, const WCHAR* name, DWORD type,
+                                                 const BYTE* value, WORD length) = 0;
 };
 
 struct WmMetadataEditorApi : public IUnknown {
@@ -82,6 +84,21 @@ class WmMetadataEditor : public MetadataEditor {
     if (FAILED(hr)) return NotFoundOr(hr);
     Store(name, type, value, length, attribute);
     return rc::kOk;
+  }
+
+  Result SetAttribute(const std::wstring& name, MetadataType type,
+                      const std::string& value) override {
+    if (header_ == nullptr) return rc::kFail;
+    if (value.size() > 0xFFFF) return rc::kInvalidArg;
+    const HRESULT hr = header_->SetAttribute(0, name.c_str(), static_cast<DWORD>(type),
+                                             reinterpret_cast<const BYTE*>(value.data()),
+                                             static_cast<WORD>(value.size()));
+    return static_cast<Result>(hr);
+  }
+
+  Result Flush() override {
+    if (editor_ == nullptr) return rc::kFail;
+    return static_cast<Result>(editor_->Flush());
   }
 
   Result GetAttributeCount(uint16_t* count) override {

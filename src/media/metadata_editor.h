@@ -39,6 +39,12 @@ class MetadataEditor {
   virtual Result GetAttributeByName(const std::wstring& name, MetadataAttribute* attribute) = 0;
   virtual Result GetAttributeCount(uint16_t* count) = 0;
   virtual Result GetAttributeByIndex(uint16_t index, MetadataAttribute* attribute) = 0;
+  // Sets (or replaces) an attribute of the whole file; `value` holds the bytes in the
+  // platform's form (UTF-16 with its terminating zero for strings, little-endian numbers).
+  virtual Result SetAttribute(const std::wstring& name, MetadataType type,
+                              const std::string& value) = 0;
+  // Writes the changes into the file.
+  virtual Result Flush() = 0;
   // Safe to call when not open.
   virtual void Close() = 0;
 };

@@ -173,6 +173,19 @@ Result Mp3TagReader::GetAlbumArt(SeekableStream* stream, std::unique_ptr<Seekabl
   return rc::kOk;
 }
 
+Result ReadFrontId3Tags(const std::string& path, SeekableStream* stream, TagSink* sink,
+                        uint32_t* audio_start) {
+  Mp3TagReader id3(path);
+  id3.SetTagsOnly(true);
+  // Its fingerprint would cover the other format's headers, which change with every edit.
+  id3.SetComputeFingerprint(false);
+  const Result r = stream->Seek(0);
+  if (rc::Failed(r)) return r;
+  id3.Read(stream, sink);
+  *audio_start = id3.AudioStart();
+  return rc::kOk;
+}
+
 Result CreateMp3TagReader(const std::string& path, std::unique_ptr<TagReader>* out) {
   std::unique_ptr<TagReader> reader(new (std::nothrow) Mp3TagReader(path));
   if (!reader) return rc::kOutOfMemory;

@@ -56,6 +56,12 @@ class Mp3TagReader : public TagReader, private Id3FrameVisitor {
   bool picture_decoded_ = false;
 };
 
+// The ID3v2 tags in front of a stream of another format (FLAC, Ogg): an Mp3TagReader in
+// tags-only mode, without a fingerprint of its own, over the stream from its start.
+// *audio_start receives where the tag ends (0 without one).
+Result ReadFrontId3Tags(const std::string& path, SeekableStream* stream, TagSink* sink,
+                        uint32_t* audio_start);
+
 // The factory's creator for "mp2" and "mp3": rc::kOutOfMemory (and no reader) when the
 // reader cannot be allocated.
 Result CreateMp3TagReader(const std::string& path, std::unique_ptr<TagReader>* out);

@@ -59,10 +59,17 @@ Result MpegScanner::ScanFirstFrame(TagSink* sink, bool vbr_delivered) {
     if (found == rc::kOk) {
       reader_.Skip(-static_cast<int32_t>(kHeaderBytes));
       reader_.GetPosition(&first_frame_);
+      // A free-format header without padding has a frame length of 0: "the frame behind it"
+      // would be the header itself, so it confirms nothing and the search goes on.
+      if (first.FrameLength() <= 0) {
+        reader_.Seek(first_frame_ + 1);
+        if (rc::Failed(reader_.GetPosition(&position))) return rc::kNoAudioFrame;
+        continue;
+      }
       reader_.Skip(first.FrameLength());
       const Result next = FindFrameHeader(&reader_, kHeaderBytes, &second);
       if (rc::Failed(next) && next != rc::kNotFound) return next;
-      if (next != rc::kOk) {
+      if (next != rc::kOk || second.FrameLength() <= 0) {
         reader_.Seek(first_frame_ + 1);
       } else if (second.SampleRate() == first.SampleRate()) {
         confirmed = true;

@@ -3,22 +3,22 @@
 #include <cctype>
 
 #include "media/asf_tag_reader.h"
+#include "media/flac_tag_reader.h"
 #include "media/mp3_tag_reader.h"
+#include "media/ogg_tag_reader.h"
+#include "media/wav_tag_reader.h"
 
 namespace {
 
-// Rows whose reader is not part of the library yet stay commented out at their place in the
-// order; add the creator's header above and uncomment the row.
 const TagReaderRow kTagReaders[] = {
     {"mp2", CreateMp3TagReader},
     {"mp3", CreateMp3TagReader},
     {"asf", CreateAsfTagReader},
     {"wma", CreateAsfTagReader},
-    // WAV, Ogg Vorbis and FLAC readers:
-    // {"wav", CreateWavTagReader},
-    // {"ogg", CreateOggTagReader},
-    // {"fla", CreateFlacTagReader},
-    // {"flac", CreateFlacTagReader},
+    {"wav", CreateWavTagReader},
+    {"ogg", CreateOggTagReader},
+    {"fla", CreateFlacTagReader},
+    {"flac", CreateFlacTagReader},
     {nullptr, nullptr},
 };
 
@@ -36,12 +36,6 @@ bool EqualNoCase(const char* a, const std::string& b) {
 }  // namespace
 
 const TagReaderRow* TagReaderTable() { return kTagReaders; }
-
-std::string FileExtension(const std::string& path) {
-  const size_t dot = path.rfind('.');
-  if (dot == std::string::npos || path.find_first_of("/\\", dot) != std::string::npos) return "";
-  return path.substr(dot + 1);
-}
 
 Result TagReaderFactory(const TagReaderRow* table, const std::string& path,
                         const std::string& extension, std::unique_ptr<TagReader>* reader) {

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "media/tag_reader.h"
+#include "support/path_helpers.h"
 
 // Creates the reader for `path`: 0, or rc::kOutOfMemory when it cannot be allocated (the out
 // reference is then not set).
@@ -17,10 +18,6 @@ struct TagReaderRow {
 
 // The readers by extension, in the order they are tried; ends with a row of nullptrs.
 const TagReaderRow* TagReaderTable();
-
-// The text behind the last '.' of the path; empty when there is no dot or a folder separator
-// ('/' or '\') follows it.
-std::string FileExtension(const std::string& path);
 
 // Creates the reader of the first row whose extension equals `extension` (or, when that is
 // empty, the path's), case-insensitively. rc::kNoTagHandler when no row matches.

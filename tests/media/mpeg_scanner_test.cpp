@@ -139,6 +139,29 @@ TEST(MpegScannerTest, DamagedVbrHeaders) {
   }
 }
 
+// A free-format header (bit-rate index 0) without padding has a frame length of 0, so it would
+// "confirm" itself; such headers must not make junk into audio.
+TEST(MpegScannerTest, FreeFormatHeadersConfirmNothing) {
+  const std::string free_format("\xFF\xFB\x00\x64\x00\x00\x00\x00", 8);
+  EXPECT_EQ(rc::kNoAudioFrame, Analyse(free_format).result);
+
+  std::string random(300 * 1024, '\0');
+  uint32_t state = 12345;
+  for (char& c : random) {
+    state = state * 1103515245u + 12345u;
+    c = static_cast<char>(state >> 24);
+  }
+  const Scan junk = Analyse(random);
+  EXPECT_EQ(rc::kNoAudioFrame, junk.result);
+  EXPECT_TRUE(junk.sink.order.empty());
+
+  const std::string audio = Frames(kMpeg1L3, 10);
+  const Scan real = Analyse(free_format + free_format + audio);
+  ASSERT_EQ(rc::kOk, real.result);
+  EXPECT_EQ(16u, real.first_frame);
+  EXPECT_EQ("fs128", real.sink.Get("bitrate"));
+}
+
 TEST(MpegScannerTest, NoConfirmedFrameDeliversNothing) {
   struct Case {
     const char* what;

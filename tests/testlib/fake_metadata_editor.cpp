@@ -66,3 +66,17 @@ void FakeMetadataEditor::AddQword(const std::wstring& name, uint64_t value) {
 void FakeMetadataEditor::AddBinary(const std::wstring& name, const std::string& value) {
   attributes.push_back({name, MetadataType::kBinary, value});
 }
+
+Result FakeMetadataEditor::SetAttribute(const std::wstring& name, MetadataType type,
+                                        const std::string& value) {
+  if (!is_open) return rc::kFail;
+  if (rc::Failed(set_result)) return set_result;
+  set_attributes.push_back({name, type, value});
+  return rc::kOk;
+}
+
+Result FakeMetadataEditor::Flush() {
+  if (!is_open) return rc::kFail;
+  ++flushes;
+  return flush_result;
+}

@@ -14,6 +14,9 @@ class FakeMetadataEditor : public MetadataEditor {
   Result GetAttributeByName(const std::wstring& name, MetadataAttribute* attribute) override;
   Result GetAttributeCount(uint16_t* count) override;
   Result GetAttributeByIndex(uint16_t index, MetadataAttribute* attribute) override;
+  Result SetAttribute(const std::wstring& name, MetadataType type,
+                      const std::string& value) override;
+  Result Flush() override;
   void Close() override;
 
   void AddString(const std::wstring& name, const std::wstring& value);
@@ -23,6 +26,8 @@ class FakeMetadataEditor : public MetadataEditor {
 
   // Scripted behaviour.
   Result open_result = rc::kOk;
+  Result set_result = rc::kOk;  // for every SetAttribute
+  Result flush_result = rc::kOk;
   std::vector<MetadataAttribute> attributes;
 
   // What happened.
@@ -30,4 +35,6 @@ class FakeMetadataEditor : public MetadataEditor {
   int opens = 0;
   int closes = 0;
   std::wstring opened_path;
+  std::vector<MetadataAttribute> set_attributes;  // in call order
+  int flushes = 0;
 };

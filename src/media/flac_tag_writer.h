@@ -1,0 +1,26 @@
+// Rewrites the Vorbis comments of a FLAC file through libFLAC's metadata chain (and an ID3v2
+// tag in front of the stream, when there is one).
+#pragma once
+
+#include <map>
+#include <memory>
+#include <string>
+
+#include "media/tag_writer.h"
+
+class FlacTagWriter : public TagWriter {
+ public:
+  explicit FlacTagWriter(std::string path) : path_(std::move(path)) {}
+  Result SetProperty(const char* key, const char* value) override;
+  // The new metadata is written into a copy that then replaces the file; a file libFLAC
+  // cannot read or write gives a failure and stays as it was.
+  Result Write() override;
+
+ private:
+  Result WriteComments();
+
+  std::string path_;
+  std::map<std::string, std::string> values_;
+};
+
+Result CreateFlacTagWriter(const std::string& path, std::unique_ptr<TagWriter>* out);

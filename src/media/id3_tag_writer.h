@@ -1,0 +1,41 @@
+// Rewrites the ID3v2 tag in front of an MP3 file as version 2.3 (in place when the new frames
+// fit the old tag, else through a sibling file) and updates an ID3v1 trailer in place.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <set>
+#include <string>
+
+#include "media/id3_frames.h"
+#include "media/tag_writer.h"
+
+class Id3TagWriter : public TagWriter, private Id3FrameVisitor {
+ public:
+  explicit Id3TagWriter(std::string path);
+  // A key of the frame table replaces its frame (an empty value, or "0" for a number, only
+  // removes it); the ID3v1 fields take title, artist, source, year, comment, tracknr, genre.
+  Result SetProperty(const char* key, const char* value) override;
+  Result Write() override;
+
+ private:
+  void OnFrame(SeekableStream* stream, const Id3Frame& frame) override;
+  // Writes the new tag behind the old one's place through the sibling file.
+  Result RewriteThroughSibling(FileStream* original, uint32_t old_size, const std::string& frames);
+  Result UpdateId3v1InPlace();
+
+  std::string path_;
+  std::set<std::string> replaced_;
+  std::string new_frames_;
+  std::string kept_frames_;
+  uint8_t id3v1_[128] = {};
+  uint8_t id3v1_mask_ = 0;
+};
+
+// One frame as written into a 2.3 tag: id, big-endian size, two zero flag bytes, body.
+std::string Id3v23Frame(const char* id, const std::string& body);
+// The body of a text frame for a UTF-8 value: Latin-1 when it fits, else UTF-16 with a
+// byte-order mark; empty for an empty value.
+std::string Id3TextBody(const std::string& value);
+
+Result CreateId3TagWriter(const std::string& path, std::unique_ptr<TagWriter>* out);

@@ -1,0 +1,129 @@
+#include "media/wav_tag_writer.h"
+
+#include "media/create_for_path.h"
+#include "media/riff.h"
+#include "media/tag_reader.h"
+#include "support/byte_order.h"
+#include "support/file_stream.h"
+#include "support/stream_io.h"
+#include "support/text_convert.h"
+
+namespace {
+
+constexpr uint32_t kCopyPiece = 4096;
+
+const struct {
+  const char* key;
+  const char* id;
+} kInfoIds[] = {{"artist", "IART"}, {"comment", "ICMT"}, {"year", "ICRD"}, {"genre", "IGNR"},
+                {"title", "INAM"},  {"source", "IPRD"},  {"tracknr", "itrk"}};
+
+std::string Le32Bytes(uint32_t value) {
+  uint8_t raw[4];
+  bytes::PutLe32(raw, value);
+  return std::string(reinterpret_cast<char*>(raw), 4);
+}
+
+Result Copy(Stream* from, Stream* to, uint64_t length) {
+  char buffer[kCopyPiece];
+  while (length > 0) {
+    const uint32_t piece = static_cast<uint32_t>(std::min<uint64_t>(length, kCopyPiece));
+    Result r = ReadExact(from, buffer, piece);
+    if (rc::Succeeded(r)) r = WriteExact(to, buffer, piece);
+    if (rc::Failed(r)) return r;
+    length -= piece;
+  }
+  return rc::kOk;
+}
+
+// Copies every chunk but the INFO lists; rc::kNoTagHandler when a chunk runs past the RIFF
+// size.
+Result CopyChunks(SeekableStream* in, Stream* out, uint32_t riff_size) {
+  uint64_t rest = riff_size >= 4 ? riff_size - 4 : 0;
+  while (rest >= 8) {
+    uint32_t id = 0;
+    uint32_t size = 0;
+    Result r = ReadLe32(in, &id);
+    if (rc::Succeeded(r)) r = ReadLe32(in, &size);
+    if (rc::Failed(r)) return r;
+    if (size > rest - 8) return rc::kNoTagHandler;
+    // The pad byte goes with its chunk; a last chunk without one gets it in the copy.
+    const bool pad_in_file = (size & 1) && rest - 8 - size >= 1;
+    rest -= 8 + size + (pad_in_file ? 1 : 0);
+    if (id == FourCc("LIST") && size >= 4) {
+      uint32_t type = 0;
+      r = ReadLe32(in, &type);
+      if (rc::Failed(r)) return r;
+      if (type == FourCc("INFO")) {
+        r = SkipForward(in, size - 4 + (pad_in_file ? 1 : 0));
+        if (rc::Failed(r)) return r;
+        continue;
+      }
+      r = WriteExact(out, (Le32Bytes(id) + Le32Bytes(size) + Le32Bytes(type)).data(), 12);
+      if (rc::Succeeded(r)) r = Copy(in, out, size - 4);
+    } else {
+      r = WriteExact(out, (Le32Bytes(id) + Le32Bytes(size)).data(), 8);
+      if (rc::Succeeded(r)) r = Copy(in, out, size);
+    }
+    if (rc::Succeeded(r) && (size & 1)) {
+      if (pad_in_file) r = SkipForward(in, 1);
+      if (rc::Succeeded(r)) r = WriteExact(out, "", 1);
+    }
+    if (rc::Failed(r)) return r;
+  }
+  return rc::kOk;
+}
+
+}  // namespace
+
+std::string BuildInfoList(const std::map<std::string, std::string>& values) {
+  std::string data = "INFO";
+  for (const auto& row : kInfoIds) {
+    const auto value = values.find(row.key);
+    if (value == values.end() || value->second.empty()) continue;
+    const std::string key = row.key;
+    if ((key == "year" || key == "tracknr") && value->second == "0") continue;
+    std::string body = value->second + '\0';
+    if (body.size() & 1) body += '\0';
+    data += std::string(row.id, 4) + Le32Bytes(static_cast<uint32_t>(body.size())) + body;
+  }
+  return "LIST" + Le32Bytes(static_cast<uint32_t>(data.size())) + data;
+}
+
+Result WavTagWriter::SetProperty(const char* key, const char* value) {
+  values_[key] = Utf8ToAnsi(value);
+  return rc::kOk;
+}
+
+Result WavTagWriter::Write() {
+  std::unique_ptr<FileStream> in;
+  Result r = OpenFileStream(path_.c_str(), OpenRead, &in);
+  if (rc::Failed(r)) return r;
+  SiblingFile sibling(path_, "wav_writer");
+  r = sibling.Open();
+  if (rc::Failed(r)) return r;
+  Stream* out = sibling.Stream();
+  uint32_t riff = 0;
+  uint32_t riff_size = 0;
+  uint32_t form = 0;
+  r = ReadLe32(in.get(), &riff);
+  if (rc::Succeeded(r)) r = ReadLe32(in.get(), &riff_size);
+  if (rc::Succeeded(r)) r = ReadLe32(in.get(), &form);
+  if (rc::Failed(r)) return r;
+  if (riff != FourCc("RIFF") || form != FourCc("WAVE")) return rc::kNoTagHandler;
+  r = WriteExact(out, (std::string("RIFF") + Le32Bytes(0) + "WAVE").data(), 12);
+  if (rc::Succeeded(r)) r = CopyChunks(in.get(), out, riff_size);
+  in->Close();
+  const std::string list = BuildInfoList(values_);
+  if (rc::Succeeded(r)) r = WriteExact(out, list.data(), static_cast<uint32_t>(list.size()));
+  uint32_t end = 0;
+  if (rc::Succeeded(r)) r = sibling.Stream()->GetPosition(&end);
+  if (rc::Succeeded(r)) r = sibling.Stream()->Seek(4);
+  if (rc::Succeeded(r)) r = WriteExact(out, Le32Bytes(end - 8).data(), 4);
+  if (rc::Failed(r)) return r;
+  return sibling.Commit();
+}
+
+Result CreateWavTagWriter(const std::string& path, std::unique_ptr<TagWriter>* out) {
+  return CreateForPath<TagWriter, WavTagWriter>(path, out);
+}

@@ -1,0 +1,300 @@
+// Hand-made files through the tag writers: the ID3 rewrite rules, the WAV chunk copy, the WMA
+// attribute table, the factory, and failures that must leave the original as it was. Files
+// made by the encoders are rewritten in the tag writer oracle.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+
+#include "media/id3_tag_writer.h"
+#include "media/mp3_tag_reader.h"
+#include "media/ogg_tag_writer.h"
+#include "media/flac_tag_writer.h"
+#include "media/tag_writer_factory.h"
+#include "media/wav_tag_writer.h"
+#include "media/wma_tag_writer.h"
+#include "testlib/fake_metadata_editor.h"
+#include "testlib/id3_builder.h"
+#include "testlib/temp_dir.h"
+
+namespace {
+
+using namespace id3test;
+
+std::string Le32(uint32_t v) {
+  return std::string{static_cast<char>(v), static_cast<char>(v >> 8),
+                     static_cast<char>(v >> 16), static_cast<char>(v >> 24)};
+}
+
+std::string WriteTags(const std::string& path,
+                      const std::vector<std::pair<std::string, std::string>>& values,
+                      Result* result) {
+  std::unique_ptr<TagWriter> writer;
+  EXPECT_EQ(rc::kOk, TagWriterFactory(path, "", &writer));
+  for (const auto& v : values) writer->SetProperty(v.first.c_str(), v.second.c_str());
+  *result = writer->Write();
+  return TempDir::ReadFile(path);
+}
+
+RecordingSink ReadMp3(const std::string& path) {
+  Mp3TagReader reader(path);
+  RecordingSink sink;
+  reader.ReadFile(path, &sink);
+  return sink;
+}
+
+TEST(Id3TagWriter, InPlaceWhenTheFramesFitElseThroughTheSibling) {
+  TempDir dir;
+  const std::string audio = Audio(20);
+  const std::string old_tag = Tag(3, Frame23("TIT2", Text(0, "Old")), 0, 4096);
+  const std::string path = dir.WriteFile("a.mp3", old_tag + audio);
+  Result result = 1;
+  std::string bytes = WriteTags(path, {{"title", std::string(290, 't')}}, &result);
+  ASSERT_EQ(rc::kOk, result);
+  EXPECT_EQ(old_tag.size() + audio.size(), bytes.size());  // tag size kept
+  EXPECT_EQ(audio, bytes.substr(old_tag.size()));
+  EXPECT_EQ(std::string(290, 't'), ReadMp3(path).Get("title"));
+
+  bytes = WriteTags(path, {{"title", std::string(5000, 'u')}}, &result);
+  ASSERT_EQ(rc::kOk, result);
+  EXPECT_EQ(10u + 11u + 5000u + 512u + audio.size(), bytes.size());
+  EXPECT_EQ(audio, bytes.substr(bytes.size() - audio.size()));
+  EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesA((path + ".new").c_str()));
+}
+
+TEST(Id3TagWriter, KeepsOnlyWhatVersion23Knows) {
+  struct Case {
+    const char* what;
+    std::string tag;
+    std::string kept;     // a frame expected byte for byte in the new tag, or empty
+    std::string dropped;  // a frame id that must be gone
+  } cases[] = {
+      {"2.3 frames byte for byte", Tag(3, Frame23("TXXX", Text(0, std::string("d\0v", 3))) +
+                                              Frame23("APIC", std::string(40, 'p'))),
+       Frame23("TXXX", Text(0, std::string("d\0v", 3))) + Frame23("APIC", std::string(40, 'p')),
+       ""},
+      {"2.3 frame that asks to go", Tag(3, Frame23("TCOM", Text(0, "c"), 0x8000)), "", "TCOM"},
+      {"2.4 UTF-8 text re-encoded", Tag(4, Frame24("TCOM", Text(3, "C\xC3\xA9"))),
+       Frame23("TCOM", Text(0, "C\xE9")), ""},
+      {"2.4-only frame dropped", Tag(4, Frame24("TDRC", Text(3, "2001"))), "", "TDRC"},
+      {"2.2 text mapped", Tag(2, Frame22("TCM", Text(0, "Comp"))), Frame23("TCOM", Text(0, "Comp")),
+       ""},
+      {"2.2 picture dropped", Tag(2, Frame22("PIC", std::string(30, 'p'))), "", "APIC"},
+      // The frame's body is FF E0, stored as FF 00 E0 behind a 10-byte extended header.
+      {"unsynchronised 2.3 tag with extended header",
+       Tag(3, std::string("\0\0\0\x06\0\0\0\0\0\0", 10) + "TCOM" + Le32(0x03000000) +
+                  std::string("\0\0\0\xFF\0\xE0", 6),
+           0xC0),
+       Frame23("TCOM", Text(0, "\xFF\xE0")), ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    TempDir dir;
+    const std::string path = dir.WriteFile("a.mp3", c.tag + Audio(5));
+    Result result = 1;
+    const std::string bytes = WriteTags(path, {{"title", "New"}}, &result);
+    ASSERT_EQ(rc::kOk, result);
+    ASSERT_EQ("ID3\x03", bytes.substr(0, 4));
+    const std::string frames = bytes.substr(10, bytes.find(Audio(1).substr(0, 4)) - 10);
+    EXPECT_EQ(0u, frames.find(Frame23("TIT2", Text(0, "New"))));
+    if (!c.kept.empty()) {
+      EXPECT_NE(std::string::npos, frames.find(c.kept));
+    }
+    if (!c.dropped.empty()) {
+      EXPECT_EQ(std::string::npos, frames.find(c.dropped));
+    }
+    EXPECT_EQ(Audio(5), bytes.substr(bytes.size() - Audio(5).size()));
+  }
+}
+
+TEST(Id3TagWriter, DamagedTagSizesAreNotRewritten) {
+  TempDir dir;
+  std::string tag = Tag(3, Frame23("TIT2", Text(0, "Old")), 0, 100);
+  std::string beyond = tag;
+  beyond[6] = 0x7F;  // sync-safe but far beyond the file
+  std::string not_sync_safe = tag;
+  not_sync_safe[9] = static_cast<char>(0xFF);
+  for (const std::string& bad : {beyond, not_sync_safe}) {
+    const std::string original = bad + Audio(5);
+    const std::string path = dir.WriteFile("bad.mp3", original);
+    Result result = 0;
+    EXPECT_EQ(original, WriteTags(path, {{"title", "x"}}, &result));
+    EXPECT_EQ(rc::kBadData, result);
+  }
+}
+
+TEST(Id3TagWriter, FramesAndTheId3v1Trailer) {
+  TempDir dir;
+  const std::string path =
+      dir.WriteFile("a.mp3", Audio(5) + Id3v1("old", "old", "old", "1990", "c", 3, 1));
+  Result result = 1;
+  const std::string bytes = WriteTags(
+      path, {{"title", "Caf\xC3\xA9"}, {"artist", "\xD0\x96"}, {"year", "0"}, {"tracknr", "12"},
+             {"comment", "long comment text that is cut"}, {"genre", "jazz"}, {"mood", ""}},
+      &result);
+  ASSERT_EQ(rc::kOk, result);
+  EXPECT_NE(std::string::npos, bytes.find(Frame23("TIT2", Text(0, "Caf\xE9"))));
+  EXPECT_NE(std::string::npos, bytes.find(Frame23("TPE1", std::string("\x01\xFF\xFE\x16\x04", 5))));
+  EXPECT_EQ(std::string::npos, bytes.find("TYER"));
+  EXPECT_EQ(std::string::npos, bytes.find("TMOO"));
+  EXPECT_NE(std::string::npos,
+            bytes.find(Frame23("COMM", std::string("\0XXX\0", 5) + "long comment text that is cut")));
+  const std::string v1 = bytes.substr(bytes.size() - 128);
+  EXPECT_EQ(std::string("Caf\xE9", 4) + std::string(26, '\0'), v1.substr(3, 30));
+  EXPECT_EQ("long comment text that is c", v1.substr(97, 27));  // 28 bytes: a v1.1 trailer
+  EXPECT_EQ(0, v1[125]);
+  EXPECT_EQ(12, v1[126]);
+  EXPECT_EQ(8, v1[127]);  // Jazz
+  EXPECT_EQ(std::string("0\0\0\0", 4), v1.substr(93, 4));  // the v1 field takes "0" as text
+}
+
+std::string Wave(const std::string& chunks) {
+  return "RIFF" + Le32(static_cast<uint32_t>(chunks.size() + 4)) + "WAVE" + chunks;
+}
+
+std::string Chunk(const std::string& id, const std::string& body) {
+  return id + Le32(static_cast<uint32_t>(body.size())) + body + std::string(body.size() % 2, '\0');
+}
+
+TEST(WavTagWriter, ReplacesOnlyTheInfoList) {
+  TempDir dir;
+  const std::string fmt = Chunk("fmt ", std::string(16, 'f'));
+  const std::string odd = Chunk("odd ", "abc");
+  const std::string adtl = Chunk("LIST", "adtl" + Chunk("labl", "cue"));
+  const std::string data = Chunk("data", std::string(101, 'd'));
+  const std::string path = dir.WriteFile(
+      "a.wav", Wave(fmt + Chunk("LIST", "INFO" + Chunk("INAM", "old")) + odd + adtl + data));
+  Result result = 1;
+  const std::string bytes =
+      WriteTags(path, {{"genre", "Rock"}, {"year", "0"}, {"tracknr", "3"}, {"title", ""}},
+                &result);
+  ASSERT_EQ(rc::kOk, result);
+  const std::string info =
+      "LIST" + Le32(4 + 14 + 10) + "INFO" + "IGNR" + Le32(6) + std::string("Rock\0\0", 6) +
+      "itrk" + Le32(2) + std::string("3\0", 2);
+  EXPECT_EQ(Wave(fmt + odd + adtl + data + info), bytes);
+}
+
+TEST(WavTagWriter, BrokenFilesFailAndStayAsTheyWere) {
+  TempDir dir;
+  const std::string fmt = Chunk("fmt ", std::string(16, 'f'));
+  std::string short_riff = Wave(fmt + Chunk("data", std::string(20, 'd')));
+  short_riff[4] = static_cast<char>(short_riff[4] - 9);
+  const struct {
+    std::string bytes;
+    Result result;
+  } cases[] = {{short_riff, rc::kNoTagHandler},
+               {"RIFF" + Le32(4) + "AVI ", rc::kNoTagHandler},
+               {"RIF", rc::kShortTransfer}};
+  for (const auto& c : cases) {
+    const std::string path = dir.WriteFile("b.wav", c.bytes);
+    Result result = 0;
+    EXPECT_EQ(c.bytes, WriteTags(path, {{"title", "x"}}, &result));
+    EXPECT_EQ(c.result, result);
+    EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesA((path + ".new").c_str()));
+  }
+}
+
+// Another handle that shares no delete access keeps the file from being replaced: the rename
+// at the end fails, and the original must be as it was.
+TEST(TagWriters, AFailedReplaceLeavesTheOriginal) {
+  TempDir dir;
+  const std::string wav = Wave(Chunk("fmt ", std::string(16, 'f')) + Chunk("data", "dd"));
+  const std::string mp3 = Tag(3, Frame23("TIT2", Text(0, "Old"))) + Audio(5);
+  for (const auto& file : {std::make_pair(std::string("a.wav"), wav),
+                           std::make_pair(std::string("a.mp3"), mp3)}) {
+    const std::string path = dir.WriteFile(file.first, file.second);
+    HANDLE held = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                              nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, held);
+    Result result = 0;
+    const std::string bytes = WriteTags(path, {{"title", std::string(3000, 'x')}}, &result);
+    CloseHandle(held);
+    EXPECT_LT(result, 0) << file.first;
+    EXPECT_EQ(file.second, bytes) << file.first;
+    EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesA((path + ".new").c_str()));
+  }
+}
+
+TEST(TagWriters, ASiblingThatCannotBeMadeLeavesTheOriginal) {
+  TempDir dir;
+  const std::string wav = Wave(Chunk("fmt ", std::string(16, 'f')) + Chunk("data", "dd"));
+  for (const char* name : {"a.wav", "a.ogg", "a.flac"}) {
+    const std::string path = dir.WriteFile(name, wav);
+    ASSERT_NE(0, CreateDirectoryA((path + ".new").c_str(), nullptr));
+    Result result = 0;
+    EXPECT_EQ(wav, WriteTags(path, {{"title", "x"}}, &result));
+    EXPECT_LT(result, 0) << name;
+    RemoveDirectoryA((path + ".new").c_str());
+  }
+}
+
+TEST(OggAndFlacWriters, RefuseFilesOfAnotherKind) {
+  TempDir dir;
+  const std::string junk(10000, 'j');
+  for (const char* name : {"x.ogg", "x.flac"}) {
+    const std::string path = dir.WriteFile(name, junk);
+    Result result = 0;
+    EXPECT_EQ(junk, WriteTags(path, {{"title", "x"}}, &result));
+    EXPECT_EQ(rc::kNoTagHandler, result) << name;
+    EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesA((path + ".new").c_str()));
+  }
+}
+
+TEST(WmaTagWriter, AttributesThroughTheEditor) {
+  FakeMetadataEditor editor;
+  WmaTagWriter writer("C:\\m\\a.wma");
+  writer.UseMetadataEditor(&editor);
+  writer.SetProperty("tracknr", "7");
+  writer.SetProperty("TITLE", "T\xC3\xA9");
+  writer.SetProperty("rid", "x");
+  ASSERT_EQ(rc::kOk, writer.Write());
+  EXPECT_EQ(L"C:\\m\\a.wma", editor.opened_path);
+  ASSERT_EQ(3u, editor.set_attributes.size());
+  EXPECT_EQ(L"Title", editor.set_attributes[0].name);
+  EXPECT_EQ(std::string("T\0\xE9\0\0\0", 6), editor.set_attributes[0].value);
+  EXPECT_EQ(L"WM/Track", editor.set_attributes[1].name);
+  EXPECT_EQ(MetadataType::kDword, editor.set_attributes[1].type);
+  EXPECT_EQ(std::string("\x06\0\0\0", 4), editor.set_attributes[1].value);
+  EXPECT_EQ(L"WM/TrackNumber", editor.set_attributes[2].name);
+  EXPECT_EQ(1, editor.flushes);
+  EXPECT_EQ(1, editor.closes);
+
+  for (const char* none : {"", "0"}) {
+    FakeMetadataEditor empty;
+    WmaTagWriter track(std::string("a.wma"));
+    track.UseMetadataEditor(&empty);
+    track.SetProperty("tracknr", none);
+    ASSERT_EQ(rc::kOk, track.Write());
+    EXPECT_TRUE(empty.set_attributes.empty()) << none;
+  }
+
+  FakeMetadataEditor busy;
+  busy.open_result = static_cast<Result>(0xC00D0018);
+  WmaTagWriter locked("a.wma");
+  locked.UseMetadataEditor(&busy);
+  EXPECT_EQ(static_cast<Result>(0x8004100D), locked.Write());
+  FakeMetadataEditor refusing;
+  refusing.set_result = rc::kFail;
+  WmaTagWriter failing("a.wma");
+  failing.UseMetadataEditor(&refusing);
+  failing.SetProperty("title", "x");
+  EXPECT_EQ(rc::kFail, failing.Write());
+  EXPECT_EQ(0, refusing.flushes);
+  EXPECT_EQ(1, refusing.closes);
+}
+
+TEST(TagWriterFactory, ByExtension) {
+  std::unique_ptr<TagWriter> writer;
+  EXPECT_EQ(rc::kOk, TagWriterFactory("a.FLAC", "", &writer));
+  EXPECT_NE(nullptr, dynamic_cast<FlacTagWriter*>(writer.get()));
+  EXPECT_EQ(rc::kOk, TagWriterFactory("a.mp3", "wav", &writer));
+  EXPECT_NE(nullptr, dynamic_cast<WavTagWriter*>(writer.get()));
+  EXPECT_EQ(rc::kOk, TagWriterFactory("a.mp2", "", &writer));
+  EXPECT_NE(nullptr, dynamic_cast<Id3TagWriter*>(writer.get()));
+  EXPECT_EQ(rc::kNoTagHandler, TagWriterFactory("a.mpeg", "", &writer));
+}
+
+}  // namespace

@@ -1,0 +1,397 @@
+"""Rewrites the tags of real audio files with our tag writers and reads back what they wrote
+with tools nobody here wrote.
+
+Files are made by sox, flac, metaflac, oggenc, ffmpeg, lame and mutagen. After our writers ran,
+mutagen, `metaflac --export-tags-to`, `vorbiscomment -l`, exiftool (RIFF INFO) and ffprobe read
+the tags; `flac -t` and `ogginfo` check the streams; the decoded audio's MD5 (ffmpeg -f md5) must
+not change. Files our writers must refuse (Ogg FLAC, Ogg Opus, a damaged ID3 size) must come
+back byte for byte.
+
+usage: tag_writer_oracle.py <wine> <tag_writer_oracle_tool.exe> <work folder>
+"""
+import hashlib
+import json
+import os
+import shutil
+import struct
+import subprocess
+import sys
+
+from mutagen.flac import FLAC, Picture
+from mutagen.id3 import APIC, COMM, ID3, TALB, TCOM, TDRC, TIT2, TPE1, TXXX
+from mutagen.oggvorbis import OggVorbis
+
+from oracle_common import windows_path
+
+WINE, TOOL, WORK = sys.argv[1:4]
+failures = []
+
+TITLE = "Caf\u00e9 \u0416\u0443\u043a"  # beyond Latin-1: written as UTF-16 in ID3
+VALUES = [
+    ("title", TITLE), ("artist", "New Artist"), ("source", "New Album"), ("year", "1999"),
+    ("tracknr", "7"), ("genre", "Jazz"), ("comment", "Oracle comment"), ("mood", ""),
+    ("rid", "0123"), ("path", "E:\\x.mp3"), ("duration", "1000"), ("fid_generation", "5"),
+    ("codec", "mp3"),
+]
+VORBIS_EXPECTED = {"title": TITLE, "artist": "New Artist", "album": "New Album",
+                   "date": "1999", "tracknumber": "7", "genre": "Jazz",
+                   "comment": "Oracle comment"}
+NEVER_COMMENTS = ["rid", "path", "duration", "fid_generation", "codec", "mood"]
+
+
+def check(condition, message):
+    if not condition:
+        failures.append(message)
+
+
+def run(*args, **kwargs):
+    return subprocess.run(args, check=True, stdin=subprocess.DEVNULL, capture_output=True,
+                          **kwargs)
+
+
+def audio_md5(path):
+    out = subprocess.run(["ffmpeg", "-v", "error", "-i", path, "-map", "0:a", "-f", "md5", "-"],
+                         capture_output=True, text=True, stdin=subprocess.DEVNULL)
+    return out.stdout.strip() if out.returncode == 0 else "undecodable: " + out.stderr
+
+
+def file_md5(path):
+    with open(path, "rb") as f:
+        return hashlib.md5(f.read()).hexdigest()
+
+
+def run_writers(jobs):
+    """jobs: [(path, [(key, value)])]; returns the write results."""
+    lines = []
+    for path, values in jobs:
+        lines.append(b"write\t" + windows_path(path).encode("cp1252"))
+        for key, value in values:
+            lines.append(b"set\t" + key.encode() + b"\t" + value.encode())
+        lines.append(b"finish")
+    commands = os.path.join(WORK, "commands.txt")
+    results = os.path.join(WORK, "results.txt")
+    with open(commands, "wb") as f:
+        f.write(b"".join(line + b"\n" for line in lines))
+    subprocess.run([WINE, TOOL, windows_path(commands), windows_path(results)], check=True,
+                   stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                   stderr=subprocess.DEVNULL, timeout=600)
+    with open(results) as f:
+        out = [line.split("\t") for line in f.read().splitlines()]
+    return [int(v) for k, v in out if k == "written"]
+
+
+def ffprobe_tags(path):
+    """The container's tags as ffprobe reads them, keys lowercased."""
+    out = subprocess.run(["ffprobe", "-v", "error", "-show_entries", "format_tags", "-of",
+                          "json", path], capture_output=True, text=True, check=True).stdout
+    return {k.lower(): v for k, v in json.loads(out).get("format", {}).get("tags", {}).items()}
+
+
+def check_ffprobe(path, expected):
+    tags = ffprobe_tags(path)
+    for key, value in expected.items():
+        check(tags.get(key) == value, f"{path}: ffprobe {key} = {tags.get(key)!r}")
+
+
+def vorbis_comments_of(lines):
+    comments = []
+    for line in lines:
+        if "=" in line:
+            name, _, value = line.partition("=")
+            comments.append((name.lower(), value))
+    return comments
+
+
+def check_vorbis_comments(name, comments, kept):
+    fields = {}
+    for field, value in comments:
+        fields.setdefault(field, []).append(value)
+    for field, value in VORBIS_EXPECTED.items():
+        check(fields.get(field) == [value], f"{name}: {field} = {fields.get(field)}")
+    for field in NEVER_COMMENTS:
+        check(field not in fields, f"{name}: {field} written as a comment")
+    for field, value in kept:
+        check(value in fields.get(field, []), f"{name}: old {field}={value[:30]} lost")
+
+
+def make_sources():
+    tone = os.path.join(WORK, "tone.wav")
+    run("sox", "-n", "-r", "44100", "-c", "2", "-b", "16", tone, "synth", "3", "sine", "440",
+        "sine", "660")
+    return tone
+
+
+def flac_cases(tone):
+    cases = []
+    picture = Picture()
+    picture.type = 3
+    picture.mime = "image/png"
+    picture.data = b"\x89PNG" + bytes(range(256)) * 40
+    base = os.path.join(WORK, "tagged.flac")
+    run("flac", "-s", "-f", "--padding=8192", "-T", "TITLE=Old", "-T", "ARTIST=Old",
+        "-T", "MOOD=calm", "-T", "DISCNUMBER=2", "-o", base, tone)
+    f = FLAC(base)
+    f.add_picture(picture)
+    f.save()
+    tight = os.path.join(WORK, "tight.flac")
+    run("flac", "-s", "-f", "--padding=0", "-T", "DISCNUMBER=2", "-o", tight, tone)
+    id3 = os.path.join(WORK, "id3.flac")
+    shutil.copy(base, id3)
+    tag = ID3()
+    tag.add(TIT2(encoding=3, text="Old ID3"))
+    tag.save(id3, v2_version=3)
+    bare = os.path.join(WORK, "no_comments.flac")
+    shutil.copy(base, bare)
+    run("metaflac", "--remove", "--block-type=VORBIS_COMMENT", bare)
+    for path in (base, tight, id3, bare):
+        cases.append(path)
+    return cases
+
+
+def check_flac(path, before_md5):
+    out = run("metaflac", "--export-tags-to=-", path).stdout.decode("utf-8").splitlines()
+    kept = [] if "no_comments" in path else [("discnumber", "2")]
+    check_vorbis_comments(path, vorbis_comments_of(out), kept)
+    test = subprocess.run(["flac", "-t", "-s", path], capture_output=True)
+    check(test.returncode == 0, f"{path}: flac -t: {test.stderr[:200]}")
+    check(audio_md5(path) == before_md5, f"{path}: audio changed")
+    check_ffprobe(path, {"title": TITLE, "artist": "New Artist", "album": "New Album"})
+    if "tagged" in path:
+        check(len(FLAC(path).pictures) == 1, f"{path}: picture lost")
+    if "id3" in path:
+        tag = ID3(path)
+        check(tag.version[:2] == (2, 3), f"{path}: ID3 version {tag.version}")
+        check(str(tag.get("TIT2")) == TITLE, f"{path}: ID3 title {tag.get('TIT2')}")
+
+
+def ogg_cases(tone):
+    base = os.path.join(WORK, "tagged.ogg")
+    cover = "METADATA_BLOCK_PICTURE=" + "A" * 9000  # spans pages: the header grows and shrinks
+    run("oggenc", "-Q", "-q", "2", "-t", "Old", "-a", "Old", "-c", "MOOD=calm",
+        "-c", "DISCNUMBER=2", "-c", cover, "-o", base, tone)
+    small = os.path.join(WORK, "small.ogg")
+    run("oggenc", "-Q", "-q", "2", "-c", "DISCNUMBER=2", "-o", small, tone)
+    grouped = os.path.join(WORK, "grouped.ogg")
+    run("ffmpeg", "-v", "error", "-y", "-i", tone, "-i", tone, "-map", "0:a", "-map", "1:a",
+        "-c:a", "libvorbis", "-metadata:s:a:0", "DISCNUMBER=2", "-metadata:s:a:1",
+        "DISCNUMBER=2", grouped)
+    return [base, small, grouped]
+
+
+def check_ogg(path, before_md5, stream_pages):
+    out = run("vorbiscomment", "-l", path).stdout.decode("utf-8").splitlines()
+    check(out and out[0] == "ENCODER=libvorbis-1.0", f"{path}: first comment {out[:1]}")
+    kept = [("discnumber", "2")]
+    if "tagged" in path:
+        kept.append(("metadata_block_picture", "A" * 9000))
+    check_vorbis_comments(path, vorbis_comments_of(out[1:]), kept)
+    info = subprocess.run(["ogginfo", path], capture_output=True, text=True)
+    bad = [l for l in info.stdout.splitlines() if "WARNING" in l or "ERROR" in l]
+    check(info.returncode == 0 and not bad, f"{path}: ogginfo: {bad[:3]}")
+    check(audio_md5(path) == before_md5, f"{path}: audio changed")
+    check(ogg_serials(path) == stream_pages, f"{path}: pages per stream {ogg_serials(path)} "
+          f"!= {stream_pages}")
+
+
+def ogg_serials(path):
+    """The logical streams of an Ogg file, in order of first appearance."""
+    with open(path, "rb") as f:
+        data = f.read()
+    serials = []
+    at = 0
+    while at + 27 <= len(data) and data[at:at + 4] == b"OggS":
+        serial = struct.unpack_from("<I", data, at + 14)[0]
+        if serial not in serials:
+            serials.append(serial)
+        segments = data[at + 26]
+        at += 27 + segments + sum(data[at + 27:at + 27 + segments])
+    return serials
+
+
+def refused_cases(tone):
+    """Files our writers must leave alone: (path, why)."""
+    ogg_flac = os.path.join(WORK, "flac_inside.ogg")
+    run("flac", "-s", "-f", "--ogg", "-o", ogg_flac, tone)
+    opus = os.path.join(WORK, "opus_inside.ogg")
+    run("ffmpeg", "-v", "error", "-y", "-i", tone, "-c:a", "libopus", "-f", "ogg", opus)
+    cut = os.path.join(WORK, "cut.ogg")
+    shutil.copy(os.path.join(WORK, "small.ogg"), cut)
+    with open(cut, "r+b") as f:
+        f.truncate(3000)  # ends inside the setup header's pages
+    mp3 = os.path.join(WORK, "bad_size.mp3")
+    shutil.copy(os.path.join(WORK, "v23.mp3"), mp3)
+    with open(mp3, "r+b") as f:
+        f.seek(6)
+        f.write(b"\x7f\xff\xff\xff")  # not sync-safe
+    return [ogg_flac, opus, cut, mp3]
+
+
+def wav_cases(tone):
+    info = os.path.join(WORK, "info.wav")
+    run("ffmpeg", "-v", "error", "-y", "-i", tone, "-fflags", "+bitexact", "-metadata",
+        "title=Old", "-metadata", "artist=Old Artist5", "-c:a", "pcm_s16le", info)
+    with open(info, "rb") as f:
+        data = f.read()
+    # Another LIST (associated data) and an odd chunk in front of the audio.
+    adtl = b"LIST" + struct.pack("<I", 16) + b"adtl" + b"labl" + struct.pack("<I", 4) + b"cue\0"
+    odd = b"odd " + struct.pack("<I", 3) + b"abc\0"
+    data = data[:12] + odd + adtl + data[12:]
+    data = data[:4] + struct.pack("<I", len(data) - 8) + data[8:]
+    with open(info, "wb") as f:
+        f.write(data)
+    ima = os.path.join(WORK, "ima.wav")
+    run("ffmpeg", "-v", "error", "-y", "-i", tone, "-c:a", "adpcm_ima_wav", ima)
+    return [info, ima]
+
+
+def wav_chunks(path):
+    with open(path, "rb") as f:
+        data = f.read()
+    check(struct.unpack_from("<I", data, 4)[0] == len(data) - 8, f"{path}: RIFF size")
+    chunks = []
+    at = 12
+    while at + 8 <= len(data):
+        cid, size = data[at:at + 4], struct.unpack_from("<I", data, at + 4)[0]
+        chunks.append((cid, data[at + 8:at + 8 + size]))
+        at += 8 + size + (size & 1)
+    check(at == len(data), f"{path}: chunks end at {at} of {len(data)}")
+    return chunks
+
+
+def check_wav(path, before_md5, before_chunks):
+    riff = {}
+    out = run("exiftool", "-s", "-RIFF:all", path).stdout.decode("utf-8", "replace")
+    for line in out.splitlines():
+        key, _, value = line.partition(":")
+        riff[key.strip()] = value.strip()
+    ansi_title = TITLE.encode("cp1252", "replace").decode("cp1252")
+    expected = {"Title": ansi_title, "Artist": "New Artist", "Product": "New Album",
+                "DateCreated": "1999", "Genre": "Jazz", "Comment": "Oracle comment"}
+    for key, value in expected.items():
+        check(riff.get(key) == value, f"{path}: exiftool {key} = {riff.get(key)!r}")
+    # ffprobe takes INFO text for UTF-8, which the ANSI title is not: the others only.
+    check_ffprobe(path, {"artist": "New Artist", "album": "New Album", "genre": "Jazz"})
+    chunks = wav_chunks(path)
+    infos = [c for c in chunks if c[0] == b"LIST" and c[1][:4] == b"INFO"]
+    check(len(infos) == 1 and chunks[-1] == infos[0], f"{path}: INFO lists {len(infos)}")
+    others = [c for c in chunks if not (c[0] == b"LIST" and c[1][:4] == b"INFO")]
+    check(others == [c for c in before_chunks if not (c[0] == b"LIST" and c[1][:4] == b"INFO")],
+          f"{path}: other chunks changed")
+    check(audio_md5(path) == before_md5, f"{path}: audio changed")
+
+
+def mp3_cases(tone):
+    mp3 = os.path.join(WORK, "plain.mp3")
+    run("lame", "--quiet", "-b", "128", tone, mp3)
+    v23 = os.path.join(WORK, "v23.mp3")
+    shutil.copy(mp3, v23)
+    tag = ID3()
+    tag.add(TIT2(encoding=0, text="Old"))
+    tag.add(TCOM(encoding=1, text="Old Composer"))
+    tag.add(TXXX(encoding=3, desc="custom", text="kept"))
+    tag.add(APIC(encoding=0, mime="image/png", type=3, desc="", data=b"\x89PNG" + bytes(300)))
+    tag.add(COMM(encoding=0, lang="eng", desc="", text="old comment"))
+    tag.save(v23, v2_version=3, v1=2)
+    v24 = os.path.join(WORK, "v24.mp3")
+    shutil.copy(mp3, v24)
+    tag = ID3()
+    tag.add(TIT2(encoding=3, text="Old"))
+    tag.add(TCOM(encoding=3, text="Compos\u00e9r 24"))
+    tag.add(TALB(encoding=3, text="Old Album"))
+    tag.add(TDRC(encoding=3, text="2001"))
+    tag.save(v24, v2_version=4)
+    big = os.path.join(WORK, "big_tag.mp3")
+    shutil.copy(v23, big)
+    tag = ID3(big)
+    tag.add(TPE1(encoding=0, text="Old"))
+    tag.save(big, v2_version=3, v1=2, padding=lambda info: 8000)
+    return [v23, v24, big, mp3]
+
+
+def check_mp3(path, before_md5, before_frames, has_v1):
+    # As written: no upgrade to 2.4 frames, no frames made from the ID3v1 trailer.
+    tag = ID3(path, translate=False, load_v1=False)
+    check(tag.version[:2] == (2, 3), f"{path}: version {tag.version}")
+    check(str(tag.get("TIT2")) == TITLE, f"{path}: TIT2 {tag.get('TIT2')}")
+    check(str(tag.get("TPE1")) == "New Artist", f"{path}: TPE1 {tag.get('TPE1')}")
+    check(str(tag.get("TALB")) == "New Album", f"{path}: TALB")
+    check(str(tag.get("TRCK")) == "7", f"{path}: TRCK")
+    check(str(tag.get("TCON")) == "Jazz", f"{path}: TCON {tag.get('TCON')}")
+    comments = tag.getall("COMM")
+    check([c.text[0] for c in comments] == ["Oracle comment"], f"{path}: COMM {comments}")
+    check(str(tag.get("TYER")) == "1999", f"{path}: TYER {tag.get('TYER')}")
+    check("TLEN" in tag, f"{path}: TLEN")
+    check_ffprobe(path, {"title": TITLE, "artist": "New Artist", "album": "New Album"})
+    for frame_id, frame in before_frames.items():
+        got = tag.get(frame_id)
+        same = got == frame if frame_id != "TCOM" else str(got) == str(frame)
+        check(same, f"{path}: old {frame_id} changed: {got!r}")
+    check("TDRC" not in tag or str(tag["TDRC"]) == "1999", f"{path}: TDRC {tag.get('TDRC')}")
+    with open(path, "rb") as f:
+        data = f.read()
+    if has_v1:
+        check(data[-128:-125] == b"TAG" and data[-128 + 3:-128 + 33].rstrip(b"\0") ==
+              TITLE.encode("cp1252", "replace")[:30], f"{path}: ID3v1 title")
+        check(data[-3] == 0 and data[-2] == 7, f"{path}: ID3v1 track")
+    check(audio_md5(path) == before_md5, f"{path}: audio changed")
+
+
+def main():
+    shutil.rmtree(WORK, ignore_errors=True)
+    os.makedirs(WORK)
+    tone = make_sources()
+    flacs = flac_cases(tone)
+    oggs = ogg_cases(tone)
+    wavs = wav_cases(tone)
+    mp3s = mp3_cases(tone)
+    refused = refused_cases(tone)
+
+    before = {}
+    for path in flacs + oggs + wavs + mp3s:
+        before[path] = audio_md5(path)
+    streams = {path: ogg_serials(path) for path in oggs}
+    chunks = {path: wav_chunks(path) for path in wavs}
+    kept_frames = {}
+    for path in mp3s:
+        tag = ID3(path) if open(path, "rb").read(3) == b"ID3" else None
+        frames = {}
+        if tag is not None and tag.version[:2] == (2, 3):
+            for frame_id in ("TXXX:custom", "APIC:", "TCOM"):
+                if frame_id in tag:
+                    frames[frame_id] = tag[frame_id]
+        if tag is not None and tag.version[:2] == (2, 4):
+            frames["TCOM"] = tag["TCOM"]
+        with open(path, "rb") as f:
+            frames["v1"] = f.read()[-128:-125] == b"TAG"
+        kept_frames[path] = frames
+    refused_md5 = {path: file_md5(path) for path in refused}
+
+    jobs = [(path, VALUES) for path in flacs + oggs + wavs + mp3s + refused]
+    results = run_writers(jobs)
+    check(len(results) == len(jobs), f"{len(results)} of {len(jobs)} writes reported")
+    for (path, _), result in zip(jobs, results):
+        if path in refused:
+            check(result < 0, f"{path}: refused file written ({result})")
+            check(file_md5(path) == refused_md5[path], f"{path}: refused file changed")
+        else:
+            check(result == 0, f"{path}: write failed with {result & 0xFFFFFFFF:#x}")
+        check(not os.path.exists(path + ".new"), f"{path}.new left behind")
+    for path in flacs:
+        check_flac(path, before[path])
+    for path in oggs:
+        check_ogg(path, before[path], streams[path])
+    for path in wavs:
+        check_wav(path, before[path], chunks[path])
+    for path in mp3s:
+        frames = dict(kept_frames[path])
+        has_v1 = frames.pop("v1")
+        check_mp3(path, before[path], frames, has_v1)
+
+    for failure in failures:
+        print("FAIL:", failure)
+    print(f"{len(jobs)} files written; {len(failures)} failures")
+    return 1 if failures else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
