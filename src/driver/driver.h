@@ -104,6 +104,8 @@ void MirrinProcessQueueLater(PMIRRIN_EXTENSION ext);
  * ended or held (then return *result). */
 BOOLEAN MirrinAdmitRequest(PMIRRIN_EXTENSION ext, PIRP irp, NTSTATUS* result);
 void MirrinSetQueueState(PMIRRIN_EXTENSION ext, MIRRIN_QUEUE_STATE state);
+/* The device is going away: new requests fail with STATUS_DELETE_PENDING. */
+BOOLEAN MirrinQueueFailing(PMIRRIN_EXTENSION ext);
 
 /* usb_requests.c: synchronous requests to the bus driver, at PASSIVE_LEVEL. */
 /* timeout_ms 0 waits without end; a request that runs out of time gives STATUS_IO_TIMEOUT. */

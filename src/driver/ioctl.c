@@ -140,12 +140,11 @@ static NTSTATUS DeviceControl(PMIRRIN_EXTENSION ext, PIRP irp, ULONG_PTR* inform
 NTSTATUS NTAPI MirrinDispatchDeviceControl(PDEVICE_OBJECT device, PIRP irp) {
   PMIRRIN_EXTENSION ext = MIRRIN_EXT(device);
   MirrinIoIncrement(ext);
-  NTSTATUS status;
-  if (MirrinAdmitRequest(ext, irp, &status)) {
-    ULONG_PTR information = 0;
-    status = DeviceControl(ext, irp, &information);
-    MirrinCompleteRequest(irp, status, information);
-  }
+  /* Not held while the device stops: a caller waiting for a reply learns the state now. */
+  ULONG_PTR information = 0;
+  const NTSTATUS status = MirrinQueueFailing(ext) ? STATUS_DELETE_PENDING
+                                                  : DeviceControl(ext, irp, &information);
+  MirrinCompleteRequest(irp, status, information);
   MirrinIoDecrement(ext);
   return status;
 }

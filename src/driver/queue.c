@@ -51,6 +51,14 @@ BOOLEAN MirrinAdmitRequest(PMIRRIN_EXTENSION ext, PIRP irp, NTSTATUS* result) {
   return FALSE;
 }
 
+BOOLEAN MirrinQueueFailing(PMIRRIN_EXTENSION ext) {
+  KIRQL irql;
+  KeAcquireSpinLock(&ext->StateLock, &irql);
+  const BOOLEAN failing = ext->QueueState == MIRRIN_QUEUE_FAIL;
+  KeReleaseSpinLock(&ext->StateLock, irql);
+  return failing;
+}
+
 /* Takes the first held request whose cancel routine has not started. */
 static PIRP TakeHeld(PMIRRIN_EXTENSION ext, PFILE_OBJECT only_file) {
   KIRQL irql;

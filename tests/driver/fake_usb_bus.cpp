@@ -268,6 +268,7 @@ NTSTATUS FakeUsbBus::HandleUrb(PIRP irp, PURB urb) {
       const int pipe = PipeIndex(urb->UrbPipeRequest.PipeHandle);
       if (pipe < 0) return STATUS_INVALID_PARAMETER;
       pipe_requests_.emplace_back(urb->UrbHeader.Function, pipe);
+      if (urb->UrbHeader.Function == URB_FUNCTION_RESET_PIPE) return reset_pipe_status;
       if (urb->UrbHeader.Function == URB_FUNCTION_ABORT_PIPE && abort_ends_held) {
         for (auto it = held_.begin(); it != held_.end();) {
           if (it->pipe == pipe) {

@@ -75,6 +75,8 @@ class FakeUsbBus {
   // When false, aborting a pipe leaves its held transfers to be released later.
   bool abort_ends_held = true;
 
+  // What a pipe reset answers.
+  NTSTATUS reset_pipe_status = STATUS_SUCCESS;
   ULONG port_status = USBD_PORT_CONNECTED | USBD_PORT_ENABLED;
   int port_resets = 0;
   bool configured = false;
