@@ -48,6 +48,17 @@ static NTSTATUS ReadDeviceDescriptor(PMIRRIN_EXTENSION ext) {
   return STATUS_SUCCESS;
 }
 
+/* Every descriptor in the configuration lies whole inside it. */
+static BOOLEAN DescriptorsFit(PUSB_CONFIGURATION_DESCRIPTOR config, ULONG length) {
+  const UCHAR* bytes = (const UCHAR*)config;
+  ULONG at = 0;
+  while (at < length) {
+    if (length - at < 2 || bytes[at] < 2 || bytes[at] > length - at) return FALSE;
+    at += bytes[at];
+  }
+  return TRUE;
+}
+
 static NTSTATUS ReadConfigDescriptor(PMIRRIN_EXTENSION ext) {
   USB_CONFIGURATION_DESCRIPTOR header;
   ULONG moved = 0;
@@ -64,7 +75,8 @@ static NTSTATUS ReadConfigDescriptor(PMIRRIN_EXTENSION ext) {
   if (!config) return STATUS_INSUFFICIENT_RESOURCES;
   status = ReadDescriptor(ext, USB_CONFIGURATION_DESCRIPTOR_TYPE, config, length, &moved);
   /* Descriptors are walked by their own lengths: only a whole one is kept. */
-  if (NT_SUCCESS(status) && (moved != length || config->wTotalLength != length)) {
+  if (NT_SUCCESS(status) && (moved != length || config->wTotalLength != length ||
+                             !DescriptorsFit(config, length))) {
     status = STATUS_DEVICE_DATA_ERROR;
   }
   if (!NT_SUCCESS(status)) {

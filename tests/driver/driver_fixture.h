@@ -32,6 +32,7 @@ class DriverFixture : public ::testing::Test {
     bus_ = std::make_unique<FakeUsbBus>(0x5001, endpoints_, remote_wakeup_);
     ksub::SetRegistryString(bus_->pdo(), L"DeviceGUID", ksub::GuidText(kProductInterface));
     host_ = std::make_unique<DriverHost>(*bus_);
+    pool_before_add_ = ksub::LivePoolBlocks();
   }
 
   void TearDown() override {
@@ -63,4 +64,5 @@ class DriverFixture : public ::testing::Test {
   bool remote_wakeup_;
   std::unique_ptr<FakeUsbBus> bus_;
   std::unique_ptr<DriverHost> host_;
+  size_t pool_before_add_ = 0;  // what the loaded driver itself holds
 };

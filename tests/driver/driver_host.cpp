@@ -56,6 +56,7 @@ DriverHost::DriverHost(FakeUsbBus& bus) : bus_(bus) {
 
 DriverHost::~DriverHost() {
   if (fdo_ && !removed_) Pnp(IRP_MN_REMOVE_DEVICE);
+  for (auto& thread : manager_threads_) thread.join();
   ksub::DrainWorkItems();
   if (driver_.DeviceObject) ksub::Violation("driver unloaded with a device object left");
   if (driver_.DriverUnload) driver_.DriverUnload(&driver_);
@@ -80,7 +81,8 @@ PIRP DriverHost::NewIrp() {
   return irp;
 }
 
-DriverHost::RequestPtr DriverHost::Send(PIRP irp, RequestPtr request) {
+DriverHost::RequestPtr DriverHost::Send(PIRP irp, RequestPtr request,
+                                        bool from_manager_thread) {
   request->irp_ = irp;
   ksub::SetRequestOwner(irp, [request](PIRP done) {
     PMDL mdl = done->MdlAddress;
@@ -105,9 +107,18 @@ DriverHost::RequestPtr DriverHost::Send(PIRP irp, RequestPtr request) {
     IoFreeIrp(done);
   });
   PDEVICE_OBJECT top = ksub::TopOfStack(bus_.pdo());
-  const UCHAR major = IoGetNextIrpStackLocation(irp)->MajorFunction;
-  request->dispatch_status = major == IRP_MJ_POWER ? PoCallDriver(top, irp)
-                                                   : IoCallDriver(top, irp);
+  auto dispatch = [top, irp] {
+    if (IoGetNextIrpStackLocation(irp)->MajorFunction == IRP_MJ_POWER) {
+      PoCallDriver(top, irp);
+    } else {
+      IoCallDriver(top, irp);
+    }
+  };
+  if (from_manager_thread) {
+    manager_threads_.emplace_back(dispatch);
+  } else {
+    dispatch();
+  }
   return request;
 }
 
@@ -136,7 +147,7 @@ DriverHost::RequestPtr DriverHost::SendPnp(UCHAR minor) {
   next->MajorFunction = IRP_MJ_PNP;
   next->MinorFunction = minor;
   if (minor == IRP_MN_REMOVE_DEVICE) removed_ = true;
-  return Send(irp, std::make_shared<Request>());
+  return Send(irp, std::make_shared<Request>(), true);
 }
 
 NTSTATUS DriverHost::Pnp(UCHAR minor) {
@@ -157,7 +168,7 @@ DriverHost::RequestPtr DriverHost::SendPower(UCHAR minor, POWER_STATE_TYPE type,
   } else {
     next->Parameters.Power.State.DeviceState = static_cast<DEVICE_POWER_STATE>(state);
   }
-  return Send(irp, std::make_shared<Request>());
+  return Send(irp, std::make_shared<Request>(), true);
 }
 
 NTSTATUS DriverHost::Open(const std::wstring& name, std::unique_ptr<File>* file) {

@@ -7,6 +7,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "driver/fake_usb_bus.h"
@@ -23,8 +24,6 @@ class DriverHost {
     ULONG_PTR information();
     // As CancelIo would: IoCancelIrp while the request is still out.
     void Cancel();
-    // What IoCallDriver answered.
-    NTSTATUS dispatch_status = STATUS_PENDING;
 
    private:
     friend class DriverHost;
@@ -70,7 +69,9 @@ class DriverHost {
 
  private:
   PIRP NewIrp();
-  RequestPtr Send(PIRP irp, RequestPtr request);
+  // Plug-and-play and power requests come from a thread of the managers, as the system's
+  // do: their dispatch may wait for the test to release transfers.
+  RequestPtr Send(PIRP irp, RequestPtr request, bool from_manager_thread = false);
   RequestPtr Transfer(File* file, UCHAR major, void* buffer, ULONG length);
 
   FakeUsbBus& bus_;
@@ -78,4 +79,5 @@ class DriverHost {
   DRIVER_EXTENSION extension_ = {};
   PDEVICE_OBJECT fdo_ = nullptr;
   bool removed_ = false;
+  std::vector<std::thread> manager_threads_;
 };
