@@ -102,11 +102,9 @@ static NTSTATUS DevicePower(PMIRRIN_EXTENSION ext, PIRP irp) {
 static void NTAPI DeviceRequestDone(PDEVICE_OBJECT device, UCHAR minor, POWER_STATE state,
                                     PVOID context, PIO_STATUS_BLOCK io_status) {
   PIRP system_irp = context;
-  PMIRRIN_EXTENSION ext = MIRRIN_EXT(IoGetCurrentIrpStackLocation(system_irp)->DeviceObject);
   system_irp->IoStatus.Status = io_status->Status;
   PoStartNextPowerIrp(system_irp);
   IoCompleteRequest(system_irp, IO_NO_INCREMENT);
-  MirrinIoDecrement(ext);
 }
 
 static NTSTATUS NTAPI SystemPowerDone(PDEVICE_OBJECT device, PIRP irp, PVOID context) {
@@ -123,10 +121,14 @@ static NTSTATUS NTAPI SystemPowerDone(PDEVICE_OBJECT device, PIRP irp, PVOID con
     if (device_state.DeviceState == PowerDeviceUnspecified) {
       device_state.DeviceState = system == PowerSystemWorking ? PowerDeviceD0 : PowerDeviceD3;
     }
+    /* The device request waits for idle before a deeper state: this request must not
+     * count while it waits for that one. */
+    MirrinIoDecrement(ext);
     if (NT_SUCCESS(PoRequestPowerIrp(ext->Pdo, IRP_MN_SET_POWER, device_state,
                                      DeviceRequestDone, irp, NULL))) {
       return STATUS_MORE_PROCESSING_REQUIRED;
     }
+    MirrinIoIncrement(ext);
   }
   if (irp->PendingReturned) IoMarkIrpPending(irp);
   PoStartNextPowerIrp(irp);
@@ -159,19 +161,21 @@ static NTSTATUS NTAPI WaitWakeDone(PDEVICE_OBJECT device, PIRP irp, PVOID contex
   /* Whoever clears the pointer first owns the request's end. */
   if (InterlockedExchangePointer((PVOID volatile*)&ext->WaitWakeIrp, NULL)) {
     PoStartNextPowerIrp(irp);
-    MirrinIoDecrement(ext);
     return STATUS_CONTINUE_COMPLETION;
   }
   if (InterlockedExchange(&ext->WaitWakeCancelled, 1)) {
     PoStartNextPowerIrp(irp);
-    MirrinIoDecrement(ext);
     return STATUS_CONTINUE_COMPLETION;
   }
   /* The canceller still uses the request; it completes it. */
   return STATUS_MORE_PROCESSING_REQUIRED;
 }
 
+/* A wait-wake request stays with the bus for as long as the device sleeps: it is not
+ * outstanding I/O, or no stop and no deeper power state could wait for idle. Removal
+ * cancels it before the device goes. */
 static NTSTATUS WaitWake(PMIRRIN_EXTENSION ext, PIRP irp) {
+  MirrinIoDecrement(ext);
   InterlockedExchange(&ext->WaitWakeCancelled, 0);
   InterlockedExchangePointer((PVOID volatile*)&ext->WaitWakeIrp, irp);
   IoMarkIrpPending(irp);
@@ -215,7 +219,6 @@ void MirrinCancelWaitWake(PMIRRIN_EXTENSION ext) {
     irp->IoStatus.Status = STATUS_CANCELLED;
     irp->IoStatus.Information = 0;
     IoCompleteRequest(irp, IO_NO_INCREMENT);
-    MirrinIoDecrement(ext);
   }
 }
 
