@@ -305,10 +305,10 @@ typedef struct __attribute__((aligned(16))) _DEVICE_OBJECT {
   PVOID DeviceExtension;
   ULONG DeviceType;
   CCHAR StackSize;
-  UCHAR Queue[0x48];
+  UCHAR Queue[0x48] __attribute__((aligned(8)));
   ULONG AlignmentRequirement;
-  UCHAR DeviceQueue[0x28];
-  UCHAR Dpc[0x40];
+  UCHAR DeviceQueue[0x28] __attribute__((aligned(8)));
+  UCHAR Dpc[0x40] __attribute__((aligned(8)));
   ULONG ActiveThreadCount;
   PVOID SecurityDescriptor;
   KEVENT DeviceLock;
