@@ -18,6 +18,12 @@ static NTSTATUS FailPower(PIRP irp, NTSTATUS status) {
   return MirrinCompleteRequest(irp, status, 0);
 }
 
+/* A state deeper than the device could wake the system from. */
+static NTSTATUS RefuseTooDeep(PMIRRIN_EXTENSION ext, PIRP irp) {
+  MirrinIoDecrement(ext);
+  return FailPower(irp, STATUS_INVALID_DEVICE_STATE);
+}
+
 /* ---- device power ---- */
 
 static NTSTATUS NTAPI DevicePowerDone(PDEVICE_OBJECT device, PIRP irp, PVOID context) {
@@ -79,8 +85,7 @@ static NTSTATUS DevicePower(PMIRRIN_EXTENSION ext, PIRP irp) {
   const DEVICE_POWER_STATE state = stack->Parameters.Power.State.DeviceState;
   if (stack->MinorFunction == IRP_MN_QUERY_POWER) {
     if (ext->RemoteWakeup && state > ext->Capabilities.DeviceWake) {
-      MirrinIoDecrement(ext);
-      return FailPower(irp, STATUS_INVALID_DEVICE_STATE);
+      return RefuseTooDeep(ext, irp);
     }
     if (state >= ext->DevicePower) return SendWhenIdle(ext, irp);
   } else {
@@ -141,8 +146,7 @@ static NTSTATUS SystemPower(PMIRRIN_EXTENSION ext, PIRP irp) {
   const SYSTEM_POWER_STATE state = stack->Parameters.Power.State.SystemState;
   if (stack->MinorFunction == IRP_MN_SET_POWER) {
     if (ext->RemoteWakeup && state > ext->Capabilities.SystemWake) {
-      MirrinIoDecrement(ext);
-      return FailPower(irp, STATUS_INVALID_DEVICE_STATE);
+      return RefuseTooDeep(ext, irp);
     }
     if (ext->RemoteWakeup && state > ext->SystemPower) MirrinArmWaitWake(ext);
   }

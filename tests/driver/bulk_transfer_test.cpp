@@ -96,12 +96,7 @@ TEST_F(BulkTransferTest, ZeroBytesCompleteAtOnceWithoutTheBus) {
 }
 
 TEST_F(BulkTransferTest, ADeviceHandleHasNoPipe) {
-  auto device = Open(L"");
-  uint8_t byte = 0;
-  auto read = host_->Read(device.get(), &byte, 1);
-  ASSERT_TRUE(read->Wait());
-  EXPECT_EQ(read->status(), STATUS_INVALID_HANDLE);
-  host_->Close(std::move(device));
+  EXPECT_EQ(OneByteOn(L"", false), STATUS_INVALID_HANDLE);
 }
 
 TEST_F(BulkTransferTest, AFailedFirstSubmissionResetsThePipeThenChecksThePort) {
@@ -182,12 +177,7 @@ class OnePipeTest : public DriverFixture {
 TEST_F(OnePipeTest, ASinglePipeInterfaceCannotBeWrittenInSinglePipeMode) {
   ksub::SetRegistryValue(bus_->pdo(), L"VeltoStylePipes", 1, {});
   StartPlayer();
-  auto file = Open(L"\\PIPE00");
-  uint8_t byte = 0;
-  auto write = host_->Write(file.get(), &byte, 1);
-  ASSERT_TRUE(write->Wait());
-  EXPECT_EQ(write->status(), STATUS_INVALID_HANDLE);
-  host_->Close(std::move(file));
+  EXPECT_EQ(OneByteOn(L"\\PIPE00", true), STATUS_INVALID_HANDLE);
 }
 
 class InterruptPipeTest : public DriverFixture {
@@ -197,12 +187,7 @@ class InterruptPipeTest : public DriverFixture {
 
 TEST_F(InterruptPipeTest, OnlyBulkPipesTransfer) {
   StartPlayer();
-  auto file = Open(L"\\PIPE00");
-  uint8_t byte = 0;
-  auto read = host_->Read(file.get(), &byte, 1);
-  ASSERT_TRUE(read->Wait());
-  EXPECT_EQ(read->status(), STATUS_INVALID_HANDLE);
-  host_->Close(std::move(file));
+  EXPECT_EQ(OneByteOn(L"\\PIPE00", false), STATUS_INVALID_HANDLE);
 }
 
 }  // namespace

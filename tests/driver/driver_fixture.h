@@ -60,6 +60,16 @@ class DriverFixture : public ::testing::Test {
     return file;
   }
 
+  // The status of a one-byte read or write on a new handle of `name`.
+  NTSTATUS OneByteOn(const std::wstring& name, bool write) {
+    auto file = Open(name);
+    uint8_t byte = 0;
+    auto request = write ? host_->Write(file.get(), &byte, 1) : host_->Read(file.get(), &byte, 1);
+    const NTSTATUS status = request->Wait() ? request->status() : STATUS_TIMEOUT;
+    host_->Close(std::move(file));
+    return status;
+  }
+
   std::vector<FakeUsbBus::Endpoint> endpoints_;
   bool remote_wakeup_;
   std::unique_ptr<FakeUsbBus> bus_;

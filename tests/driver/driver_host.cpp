@@ -127,11 +127,8 @@ NTSTATUS DriverHost::Start() {
   capabilities.Size = sizeof(capabilities);
   capabilities.Version = 1;
   capabilities.Address = capabilities.UINumber = 0xFFFFFFFF;
-  PIRP irp = NewIrp();
-  irp->IoStatus.Status = STATUS_NOT_SUPPORTED;
+  PIRP irp = NewManagerIrp(IRP_MJ_PNP, IRP_MN_QUERY_CAPABILITIES);
   PIO_STACK_LOCATION next = IoGetNextIrpStackLocation(irp);
-  next->MajorFunction = IRP_MJ_PNP;
-  next->MinorFunction = IRP_MN_QUERY_CAPABILITIES;
   next->Parameters.DeviceCapabilities.Capabilities = &capabilities;
   RequestPtr request = Send(irp, std::make_shared<Request>());
   if (!request->Wait()) return STATUS_TIMEOUT;
@@ -139,13 +136,20 @@ NTSTATUS DriverHost::Start() {
   return Pnp(IRP_MN_START_DEVICE);
 }
 
-DriverHost::RequestPtr DriverHost::SendPnp(UCHAR minor) {
+// The managers' requests start as "not supported", which a driver that does not handle
+// them passes on unchanged.
+PIRP DriverHost::NewManagerIrp(UCHAR major, UCHAR minor) {
   PIRP irp = NewIrp();
   irp->RequestorMode = KernelMode;
   irp->IoStatus.Status = STATUS_NOT_SUPPORTED;
   PIO_STACK_LOCATION next = IoGetNextIrpStackLocation(irp);
-  next->MajorFunction = IRP_MJ_PNP;
+  next->MajorFunction = major;
   next->MinorFunction = minor;
+  return irp;
+}
+
+DriverHost::RequestPtr DriverHost::SendPnp(UCHAR minor) {
+  PIRP irp = NewManagerIrp(IRP_MJ_PNP, minor);
   if (minor == IRP_MN_REMOVE_DEVICE) removed_ = true;
   return Send(irp, std::make_shared<Request>(), true);
 }
@@ -156,12 +160,8 @@ NTSTATUS DriverHost::Pnp(UCHAR minor) {
 }
 
 DriverHost::RequestPtr DriverHost::SendPower(UCHAR minor, POWER_STATE_TYPE type, ULONG state) {
-  PIRP irp = NewIrp();
-  irp->RequestorMode = KernelMode;
-  irp->IoStatus.Status = STATUS_NOT_SUPPORTED;
+  PIRP irp = NewManagerIrp(IRP_MJ_POWER, minor);
   PIO_STACK_LOCATION next = IoGetNextIrpStackLocation(irp);
-  next->MajorFunction = IRP_MJ_POWER;
-  next->MinorFunction = minor;
   next->Parameters.Power.Type = type;
   if (type == SystemPowerState) {
     next->Parameters.Power.State.SystemState = static_cast<SYSTEM_POWER_STATE>(state);

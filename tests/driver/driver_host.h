@@ -69,6 +69,7 @@ class DriverHost {
 
  private:
   PIRP NewIrp();
+  PIRP NewManagerIrp(UCHAR major, UCHAR minor);
   // Plug-and-play and power requests come from a thread of the managers, as the system's
   // do: their dispatch may wait for the test to release transfers.
   RequestPtr Send(PIRP irp, RequestPtr request, bool from_manager_thread = false);

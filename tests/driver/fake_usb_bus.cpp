@@ -52,6 +52,13 @@ PUCHAR TransferData(PVOID buffer, PMDL mdl, ULONG length) {
   return static_cast<PUCHAR>(MmGetMdlVirtualAddress(mdl));
 }
 
+// Plug-and-play and power requests end in the caller's context.
+NTSTATUS CompleteHere(PIRP irp, NTSTATUS status) {
+  irp->IoStatus.Status = status;
+  IoCompleteRequest(irp, IO_NO_INCREMENT);
+  return status;
+}
+
 }  // namespace
 
 std::vector<FakeUsbBus::Endpoint> PlayerEndpoints() {
@@ -431,9 +438,7 @@ NTSTATUS NTAPI FakeUsbBus::DispatchPnp(PDEVICE_OBJECT device, PIRP irp) {
     default:
       break;
   }
-  irp->IoStatus.Status = status;
-  IoCompleteRequest(irp, IO_NO_INCREMENT);
-  return status;
+  return CompleteHere(irp, status);
 }
 
 NTSTATUS NTAPI FakeUsbBus::DispatchPower(PDEVICE_OBJECT device, PIRP irp) {
@@ -460,13 +465,9 @@ NTSTATUS NTAPI FakeUsbBus::DispatchPower(PDEVICE_OBJECT device, PIRP irp) {
     default:
       break;
   }
-  irp->IoStatus.Status = status;
-  IoCompleteRequest(irp, IO_NO_INCREMENT);
-  return status;
+  return CompleteHere(irp, status);
 }
 
 NTSTATUS NTAPI FakeUsbBus::DispatchOther(PDEVICE_OBJECT device, PIRP irp) {
-  const NTSTATUS status = irp->IoStatus.Status;
-  IoCompleteRequest(irp, IO_NO_INCREMENT);
-  return status;
+  return CompleteHere(irp, irp->IoStatus.Status);
 }
