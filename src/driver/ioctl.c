@@ -3,6 +3,19 @@
 
 static USHORT Le16(const UCHAR* bytes) { return (USHORT)(bytes[0] | bytes[1] << 8); }
 static ULONG Le32(const UCHAR* bytes) { return Le16(bytes) | (ULONG)Le16(bytes + 2) << 16; }
+static void PutLe16(UCHAR* bytes, ULONG value) {
+  bytes[0] = (UCHAR)value;
+  bytes[1] = (UCHAR)(value >> 8);
+}
+static void PutLe32(UCHAR* bytes, ULONG value) {
+  PutLe16(bytes, value & 0xFFFF);
+  PutLe16(bytes + 2, value >> 16);
+}
+
+/* USBD interface information as a 32-bit process lays it out: a 16-byte head, then 20 bytes
+ * a pipe, handles cut to 32 bits (no caller uses them). */
+#define INTERFACE_INFO_32_HEAD 16u
+#define PIPE_INFO_32_SIZE 20u
 
 /* Copies a descriptor or record of `length` bytes into the request's output. */
 static NTSTATUS CopyOut(PIRP irp, const void* source, ULONG length, ULONG_PTR* information) {
@@ -12,6 +25,43 @@ static NTSTATUS CopyOut(PIRP irp, const void* source, ULONG length, ULONG_PTR* i
     return STATUS_BUFFER_TOO_SMALL;
   }
   RtlCopyMemory(irp->AssociatedIrp.SystemBuffer, source, length);
+  *information = length;
+  return STATUS_SUCCESS;
+}
+
+static NTSTATUS CopyInterfaceInfo(PMIRRIN_EXTENSION ext, PIRP irp, ULONG_PTR* information) {
+  PUSBD_INTERFACE_INFORMATION info = ext->InterfaceInfo;
+  /* A 32-bit caller of a 64-bit driver reads the record with its own layout. */
+  if (!info || sizeof(void*) == 4 || !MIRRIN_CALLER_IS_32BIT(irp)) {
+    return CopyOut(irp, info, info ? info->Length : 0, information);
+  }
+  const ULONG pipes = info->NumberOfPipes;
+  const ULONG length = INTERFACE_INFO_32_HEAD + (pipes ? pipes : 1) * PIPE_INFO_32_SIZE;
+  if (IoGetCurrentIrpStackLocation(irp)->Parameters.DeviceIoControl.OutputBufferLength <
+      length) {
+    return STATUS_BUFFER_TOO_SMALL;
+  }
+  UCHAR* out = irp->AssociatedIrp.SystemBuffer;
+  RtlZeroMemory(out, length);
+  PutLe16(out, length);
+  out[2] = info->InterfaceNumber;
+  out[3] = info->AlternateSetting;
+  out[4] = info->Class;
+  out[5] = info->SubClass;
+  out[6] = info->Protocol;
+  PutLe32(out + 8, (ULONG)(ULONG_PTR)info->InterfaceHandle);
+  PutLe32(out + 12, pipes);
+  for (ULONG i = 0; i < pipes; ++i) {
+    const PUSBD_PIPE_INFORMATION pipe = &info->Pipes[i];
+    UCHAR* entry = out + INTERFACE_INFO_32_HEAD + i * PIPE_INFO_32_SIZE;
+    PutLe16(entry, pipe->MaximumPacketSize);
+    entry[2] = pipe->EndpointAddress;
+    entry[3] = pipe->Interval;
+    PutLe32(entry + 4, (ULONG)pipe->PipeType);
+    PutLe32(entry + 8, (ULONG)(ULONG_PTR)pipe->PipeHandle);
+    PutLe32(entry + 12, pipe->MaximumTransferSize);
+    PutLe32(entry + 16, pipe->PipeFlags);
+  }
   *information = length;
   return STATUS_SUCCESS;
 }
@@ -130,8 +180,7 @@ static NTSTATUS DeviceControl(PMIRRIN_EXTENSION ext, PIRP irp, ULONG_PTR* inform
     case MIRRIN_IOCTL_VENDOR_REQUEST:
       return VendorRequest(ext, irp, information);
     case MIRRIN_IOCTL_GET_INTERFACE_INFO:
-      return CopyOut(irp, ext->InterfaceInfo,
-                     ext->InterfaceInfo ? ext->InterfaceInfo->Length : 0, information);
+      return CopyInterfaceInfo(ext, irp, information);
     default:
       return STATUS_INVALID_DEVICE_REQUEST;
   }

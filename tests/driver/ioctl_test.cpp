@@ -130,6 +130,27 @@ TEST_F(IoctlTest, DescriptorsComeBackAsTheDeviceSentThem) {
   host_->Close(std::move(device));
 }
 
+TEST_F(IoctlTest, A32BitCallerGetsTheInterfaceInformationIn32BitLayout) {
+  StartPlayer();
+  auto device = Open(L"");
+  std::vector<uint8_t> out;
+  const Outcome outcome =
+      Call(device.get(), MIRRIN_IOCTL_GET_INTERFACE_INFO, {}, 16384, &out, true);
+  ASSERT_EQ(outcome.status, STATUS_SUCCESS);
+  // USBD_INTERFACE_INFORMATION of 32-bit Windows: pipe count at 12, pipes of 20 bytes from
+  // 16, each with its maximum transfer size at 12.
+  EXPECT_EQ(outcome.information, 16u + 2 * 20u);
+  EXPECT_EQ(out[0] | out[1] << 8, 56);
+  EXPECT_EQ(out[12], 2);
+  EXPECT_EQ(out[16 + 2], 0x81);
+  EXPECT_EQ(out[16 + 4], UsbdPipeTypeBulk);
+  EXPECT_EQ(out[16 + 12] | out[16 + 13] << 8 | out[16 + 14] << 16, 0x40000);
+  EXPECT_EQ(out[36 + 2], 0x02);
+  EXPECT_EQ(Call(device.get(), MIRRIN_IOCTL_GET_INTERFACE_INFO, {}, 55, nullptr, true).status,
+            STATUS_BUFFER_TOO_SMALL);
+  host_->Close(std::move(device));
+}
+
 TEST_F(IoctlTest, ADeviceDescriptorClaimingMoreThan18BytesGivesOnly18) {
   bus_->device_descriptor[0] = 0xFF;
   StartPlayer();
