@@ -76,6 +76,7 @@ NTSTATUS DriverHost::AddDevice() {
 }
 
 PIRP DriverHost::NewIrp() {
+  ksub::HarnessAllocation system_side;
   PIRP irp = IoAllocateIrp(ksub::TopOfStack(bus_.pdo())->StackSize, FALSE);
   irp->RequestorMode = UserMode;
   return irp;
@@ -207,6 +208,7 @@ DriverHost::RequestPtr DriverHost::Transfer(File* file, UCHAR major, void* buffe
   PIRP irp = NewIrp();
   if (length != 0) {
     // Direct I/O: the caller's buffer locked and described by an MDL.
+    ksub::HarnessAllocation system_side;
     irp->MdlAddress = IoAllocateMdl(buffer, length, FALSE, FALSE, nullptr);
     MmProbeAndLockPages(irp->MdlAddress, UserMode, major == IRP_MJ_READ ? IoWriteAccess
                                                                          : IoReadAccess);

@@ -37,6 +37,15 @@ struct PoolBlock {
 };
 std::map<void*, PoolBlock> g_pool;
 int g_fail_countdown = 0;
+bool g_failure_fired = false;
+thread_local bool t_harness_allocates = false;
+
+// True when this allocation is the one chosen to fail. The harness's own never are.
+bool AllocationFails() {
+  if (t_harness_allocates || g_fail_countdown <= 0 || --g_fail_countdown != 0) return false;
+  g_failure_fired = true;
+  return true;
+}
 
 double g_time_scale = 0.01;
 std::vector<int64_t> g_timeouts;
@@ -127,6 +136,7 @@ void Reset() {
   for (auto& block : g_pool) std::free(block.first);
   g_pool.clear();
   g_fail_countdown = 0;
+  g_failure_fired = false;
   g_time_scale = 0.01;
   g_timeouts.clear();
   g_irps.clear();
@@ -164,7 +174,18 @@ size_t LivePoolBlocks(ULONG tag) {
 void FailAllocation(int countdown) {
   std::lock_guard<std::recursive_mutex> guard(g_lock);
   g_fail_countdown = countdown;
+  g_failure_fired = false;
 }
+
+bool AllocationFailureFired() {
+  std::lock_guard<std::recursive_mutex> guard(g_lock);
+  return g_failure_fired;
+}
+
+HarnessAllocation::HarnessAllocation() : outer_(t_harness_allocates) {
+  t_harness_allocates = true;
+}
+HarnessAllocation::~HarnessAllocation() { t_harness_allocates = outer_; }
 
 KIRQL RaiseIrql(KIRQL irql) {
   const KIRQL old = t_irql;
@@ -391,7 +412,7 @@ void NTAPI IoReleaseCancelSpinLock(KIRQL irql) { KeReleaseSpinLock(&g_cancel_loc
 PVOID NTAPI ExAllocatePoolWithTag(POOL_TYPE type, SIZE_T size, ULONG tag) {
   CheckIrqlAtMost(type == PagedPool ? APC_LEVEL : DISPATCH_LEVEL, "ExAllocatePoolWithTag");
   std::lock_guard<std::recursive_mutex> guard(g_lock);
-  if (g_fail_countdown > 0 && --g_fail_countdown == 0) return nullptr;
+  if (AllocationFails()) return nullptr;
   void* block = std::malloc(size ? size : 1);
   memset(block, 0xCD, size);  // pool is not zeroed
   g_pool[block] = PoolBlock{size, tag};
@@ -435,7 +456,7 @@ PMDL NTAPI IoAllocateMdl(PVOID address, ULONG length, BOOLEAN secondary, BOOLEAN
   const auto va = reinterpret_cast<uintptr_t>(address);
   const size_t size = sizeof(MDL) + PagesSpanned(va, length) * sizeof(ULONG_PTR);
   std::lock_guard<std::recursive_mutex> guard(g_lock);
-  if (g_fail_countdown > 0 && --g_fail_countdown == 0) return nullptr;
+  if (AllocationFails()) return nullptr;
   PMDL mdl = static_cast<PMDL>(std::calloc(1, size));
   mdl->Size = static_cast<CSHORT>(size);
   mdl->StartVa = reinterpret_cast<PVOID>(va & ~(kPageSize - 1));
@@ -576,7 +597,7 @@ PIRP NTAPI IoAllocateIrp(CCHAR stack_size, BOOLEAN charge_quota) {
   CheckIrqlAtMost(DISPATCH_LEVEL, "IoAllocateIrp");
   const size_t size = sizeof(IRP) + stack_size * sizeof(IO_STACK_LOCATION);
   std::lock_guard<std::recursive_mutex> guard(g_lock);
-  if (g_fail_countdown > 0 && --g_fail_countdown == 0) return nullptr;
+  if (AllocationFails()) return nullptr;
   PIRP irp = static_cast<PIRP>(std::calloc(1, size));
   irp->Type = 6;
   irp->Size = static_cast<USHORT>(size);
@@ -696,7 +717,7 @@ struct _IO_WORKITEM {
 
 PIO_WORKITEM NTAPI IoAllocateWorkItem(PDEVICE_OBJECT device) {
   std::lock_guard<std::recursive_mutex> guard(g_lock);
-  if (g_fail_countdown > 0 && --g_fail_countdown == 0) return nullptr;
+  if (AllocationFails()) return nullptr;
   auto* item = new _IO_WORKITEM{device, false};
   g_work_items.insert(item);
   return item;

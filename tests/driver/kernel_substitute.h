@@ -22,8 +22,19 @@ void Violation(const std::string& what);
 
 // Pool blocks still allocated, of one tag or (0) of all.
 size_t LivePoolBlocks(ULONG tag = 0);
-// The allocation that many calls from now fails (1: the next); 0 turns it off.
+// The allocation that many calls from now fails (1: the next); 0 turns it off. Counts pool,
+// requests, MDLs and work items alike.
 void FailAllocation(int countdown);
+bool AllocationFailureFired();
+// While one lives, allocations on this thread are the system's own and never fail.
+class HarnessAllocation {
+ public:
+  HarnessAllocation();
+  ~HarnessAllocation();
+
+ private:
+  bool outer_;
+};
 
 // Runs the calling thread at `irql` (the harness completes transfers at DISPATCH_LEVEL).
 KIRQL RaiseIrql(KIRQL irql);
