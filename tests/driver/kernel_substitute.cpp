@@ -74,7 +74,6 @@ std::set<PDEVICE_OBJECT*> g_keys;  // a key handle points at its device
 
 std::vector<ksub::DeviceInterface> g_interfaces;
 UCHAR g_wdm_major = 1, g_wdm_minor = 0x20;
-std::vector<std::pair<uintptr_t, uintptr_t>> g_faulting;
 POWER_STATE g_last_power[2];
 
 std::vector<std::thread> g_work_threads;
@@ -150,7 +149,6 @@ void Reset() {
   g_interfaces.clear();
   g_wdm_major = 1;
   g_wdm_minor = 0x20;
-  g_faulting.clear();
   g_work_items.clear();
   g_cancel_lock = 0;
 }
@@ -263,12 +261,6 @@ size_t OpenRegistryKeys() {
 void SetWdmVersion(UCHAR major, UCHAR minor) {
   g_wdm_major = major;
   g_wdm_minor = minor;
-}
-
-void AddFaultingRange(const void* start, size_t length) {
-  std::lock_guard<std::recursive_mutex> guard(g_lock);
-  const auto begin = reinterpret_cast<uintptr_t>(start);
-  g_faulting.emplace_back(begin, begin + length);
 }
 
 void SetCallerIs32Bit(PIRP irp, bool is_32bit) {
@@ -508,16 +500,10 @@ void MmSubstitutePrepareMdlForReuse(PMDL mdl) {
 void NTAPI MmProbeAndLockPages(PMDL mdl, KPROCESSOR_MODE mode, LOCK_OPERATION operation) {
   CheckIrqlAtMost(APC_LEVEL, "MmProbeAndLockPages");
   if (mdl->MdlFlags & MDL_PAGES_LOCKED) ksub::Violation("MmProbeAndLockPages of a locked MDL");
-  const auto begin = reinterpret_cast<uintptr_t>(MmGetMdlVirtualAddress(mdl));
-  const auto end = begin + mdl->ByteCount;
-  bool faults = begin < 0x10000;
-  {
-    std::lock_guard<std::recursive_mutex> guard(g_lock);
-    for (const auto& range : g_faulting) {
-      if (begin < range.second && range.first < end) faults = true;
-    }
+  // The first 64 KiB of a process are never mapped: probing them faults.
+  if (reinterpret_cast<uintptr_t>(MmGetMdlVirtualAddress(mdl)) < 0x10000) {
+    KsubRaiseAccessViolation();
   }
-  if (faults) KsubRaiseAccessViolation();
   mdl->MdlFlags |= MDL_PAGES_LOCKED;
 }
 

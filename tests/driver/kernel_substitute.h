@@ -69,9 +69,6 @@ size_t OpenRegistryKeys();
 
 void SetWdmVersion(UCHAR major, UCHAR minor);
 
-// User memory whose probing raises an access violation.
-void AddFaultingRange(const void* start, size_t length);
-
 // Marks a request as sent by a 32-bit process.
 void SetCallerIs32Bit(PIRP irp, bool is_32bit);
 

@@ -1,6 +1,10 @@
 // Adding, starting, stopping and removing the device, with requests held and in flight.
 #include "driver/driver_fixture.h"
 
+extern "C" {
+#include "driver.h"
+}
+
 namespace {
 
 using ::testing::IsEmpty;
@@ -61,6 +65,21 @@ TEST_F(PnpTest, OnlyRunningOutOfMemoryWhileProbingForSinglePipeModeFailsAddDevic
   SetUp();
   ksub::FailRegistryQuery(L"VeltoStylePipes", STATUS_ACCESS_VIOLATION);
   EXPECT_EQ(host_->AddDevice(), STATUS_SUCCESS);
+}
+
+TEST_F(PnpTest, AddDeviceKnowsTheWdmVersion) {
+  const struct {
+    UCHAR major, minor;
+    ULONG version_class;
+  } cases[] = {{1, 0x30, MIRRIN_WDM_132}, {1, 0x20, MIRRIN_WDM_132}, {1, 0x10, MIRRIN_WDM_116},
+               {1, 0x05, MIRRIN_WDM_105}, {1, 0x00, MIRRIN_WDM_100}};
+  for (const auto& c : cases) {
+    TearDown();
+    SetUp();
+    ksub::SetWdmVersion(c.major, c.minor);
+    ASSERT_EQ(host_->AddDevice(), STATUS_SUCCESS);
+    EXPECT_EQ(MIRRIN_EXT(host_->fdo())->WdmVersion, c.version_class) << int(c.minor);
+  }
 }
 
 TEST_F(PnpTest, StartEnablesBothInterfacesAndRemovalDisablesThem) {
