@@ -93,15 +93,13 @@ NTSTATUS MirrinCompleteRequest(PIRP irp, NTSTATUS status, ULONG_PTR information)
 
 /* queue.c */
 DRIVER_DISPATCH MirrinDispatchCleanup;
-/* Takes a request while the queue holds: STATUS_PENDING, or the request's end when it was
- * cancelled first. The caller's count on the request must be dropped already. */
-NTSTATUS MirrinHoldRequest(PMIRRIN_EXTENSION ext, PIRP irp);
 /* Serves, fails or completes as cancelled every held request, as the queue state says. Runs
  * at PASSIVE_LEVEL; from higher levels use MirrinProcessQueueLater. */
 void MirrinProcessQueue(PMIRRIN_EXTENSION ext);
 void MirrinProcessQueueLater(PMIRRIN_EXTENSION ext);
-/* What the dispatch routine of a served request should do with it: serve it, or it was
- * ended or held (then return *result). */
+/* Whether a read or write is served now (TRUE) or was held or failed as the queue state
+ * says (FALSE; the dispatch routine returns *result). The caller's count on a held request
+ * must be dropped after. */
 BOOLEAN MirrinAdmitRequest(PMIRRIN_EXTENSION ext, PIRP irp, NTSTATUS* result);
 void MirrinSetQueueState(PMIRRIN_EXTENSION ext, MIRRIN_QUEUE_STATE state);
 /* The device is going away: new requests fail with STATUS_DELETE_PENDING. */
@@ -141,7 +139,6 @@ NTSTATUS MirrinGuardedCall(MIRRIN_GUARDED_ROUTINE routine, void* context);
 
 /* pnp.c */
 DRIVER_DISPATCH MirrinDispatchPnp;
-void MirrinFreeConfiguration(PMIRRIN_EXTENSION ext);
 
 /* power.c */
 DRIVER_DISPATCH MirrinDispatchPower;

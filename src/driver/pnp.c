@@ -132,7 +132,7 @@ static NTSTATUS SelectConfiguration(PMIRRIN_EXTENSION ext) {
   return status;
 }
 
-void MirrinFreeConfiguration(PMIRRIN_EXTENSION ext) {
+static void FreeConfiguration(PMIRRIN_EXTENSION ext) {
   if (ext->DeviceDescriptor) MirrinFree(ext->DeviceDescriptor);
   if (ext->ConfigDescriptor) MirrinFree(ext->ConfigDescriptor);
   if (ext->InterfaceInfo) MirrinFree(ext->InterfaceInfo);
@@ -159,12 +159,12 @@ static void SetInterfaces(PMIRRIN_EXTENSION ext, BOOLEAN enable) {
 }
 
 static NTSTATUS StartDevice(PMIRRIN_EXTENSION ext) {
-  MirrinFreeConfiguration(ext);
+  FreeConfiguration(ext);
   NTSTATUS status = ReadDeviceDescriptor(ext);
   if (NT_SUCCESS(status)) status = ReadConfigDescriptor(ext);
   if (NT_SUCCESS(status)) status = SelectConfiguration(ext);
   if (!NT_SUCCESS(status)) {
-    MirrinFreeConfiguration(ext);
+    FreeConfiguration(ext);
     return status;
   }
   for (ULONG i = 0; i < MIRRIN_MAX_NAMED_PIPES; ++i) {
@@ -210,7 +210,7 @@ static NTSTATUS StopDevice(PMIRRIN_EXTENSION ext, PIRP irp) {
   MirrinCancelWaitWake(ext);
   SetPnpState(ext, MIRRIN_STOPPED, FALSE, MIRRIN_QUEUE_HOLD);
   Deconfigure(ext);
-  MirrinFreeConfiguration(ext);
+  FreeConfiguration(ext);
   /* A stop may not fail: a device that cannot be deconfigured is stopped all the same. */
   irp->IoStatus.Status = STATUS_SUCCESS;
   return MirrinPassDown(ext, irp);
@@ -241,7 +241,7 @@ static NTSTATUS RemoveDevice(PMIRRIN_EXTENSION ext, PIRP irp) {
   MirrinIoDecrement(ext);
   MirrinIoDecrement(ext);
   KeWaitForSingleObject(&ext->RemoveEvent, Executive, KernelMode, FALSE, NULL);
-  MirrinFreeConfiguration(ext);
+  FreeConfiguration(ext);
   irp->IoStatus.Status = STATUS_SUCCESS;
   PDEVICE_OBJECT lower = ext->LowerDevice;
   const NTSTATUS status = MirrinPassDown(ext, irp);

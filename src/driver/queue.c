@@ -28,15 +28,6 @@ static NTSTATUS HoldLocked(PMIRRIN_EXTENSION ext, PIRP irp) {
   return STATUS_PENDING;
 }
 
-NTSTATUS MirrinHoldRequest(PMIRRIN_EXTENSION ext, PIRP irp) {
-  KIRQL irql;
-  KeAcquireSpinLock(&ext->StateLock, &irql);
-  const NTSTATUS status = HoldLocked(ext, irp);
-  KeReleaseSpinLock(&ext->StateLock, irql);
-  if (status == STATUS_CANCELLED) MirrinCompleteRequest(irp, status, 0);
-  return status;
-}
-
 BOOLEAN MirrinAdmitRequest(PMIRRIN_EXTENSION ext, PIRP irp, NTSTATUS* result) {
   KIRQL irql;
   KeAcquireSpinLock(&ext->StateLock, &irql);
