@@ -1,0 +1,22 @@
+# cmake -DOBJDUMP=<objdump> -DIMAGE=<Mirrin.sys> -P check_driver_image.cmake
+# Fails unless the image is a native-subsystem driver that imports from nothing but
+# ntoskrnl.exe, HAL.dll and USBD.SYS.
+execute_process(COMMAND ${OBJDUMP} -p ${IMAGE} OUTPUT_VARIABLE dump RESULT_VARIABLE failed)
+if(failed)
+  message(FATAL_ERROR "objdump could not read ${IMAGE}")
+endif()
+if(NOT dump MATCHES "Subsystem[ \t]+00000001")
+  message(FATAL_ERROR "${IMAGE} is not a native-subsystem image")
+endif()
+string(REGEX MATCHALL "DLL Name: [^\n]+" imports "${dump}")
+if(NOT imports)
+  message(FATAL_ERROR "${IMAGE} imports nothing: not a linked driver")
+endif()
+foreach(line IN LISTS imports)
+  string(REPLACE "DLL Name: " "" name "${line}")
+  string(STRIP "${name}" name)
+  string(TOLOWER "${name}" lower)
+  if(NOT lower MATCHES "^(ntoskrnl\\.exe|hal\\.dll|usbd\\.sys)$")
+    message(FATAL_ERROR "${IMAGE} imports ${name}")
+  endif()
+endforeach()
