@@ -68,18 +68,21 @@ void FamilyBEndToEndTest::Reopen() {
   ASSERT_EQ(S_OK, host_->Load());
 }
 
-std::vector<std::wstring> FamilyBEndToEndTest::DeviceNames() {
+std::vector<IMDSPDevice*> FamilyBEndToEndTest::List() {
   std::vector<IMDSPDevice*> devices;
-  EXPECT_EQ(S_OK, host_->ListDevices(&devices));
+  EXPECT_EQ(S_OK, host_->CreateDevices(usb_.PnpNames(), &devices));
+  return devices;
+}
+
+std::vector<std::wstring> FamilyBEndToEndTest::DeviceNames() {
+  const std::vector<IMDSPDevice*> devices = List();
   std::vector<std::wstring> names;
   for (IMDSPDevice* device : devices) names.push_back(WmdmHost::NameOf(device));
   return names;
 }
 
 IMDSPDevice* FamilyBEndToEndTest::Device(const std::wstring& name) {
-  std::vector<IMDSPDevice*> devices;
-  EXPECT_EQ(S_OK, host_->ListDevices(&devices));
-  for (IMDSPDevice* device : devices)
+  for (IMDSPDevice* device : List())
     if (WmdmHost::NameOf(device) == name) return device;
   ADD_FAILURE() << "no device named " << std::string(name.begin(), name.end());
   return nullptr;
