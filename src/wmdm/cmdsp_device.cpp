@@ -175,15 +175,20 @@ DWORD CMDSPDevice::CurrentStatus() {
 
 Result CMDSPDevice::CreateNewFile(OutputStream** stream) {
   if (!device_ptr_) return rc::kFail;
+  if (upload_open_.exchange(true)) return HRESULT_FROM_WIN32(ERROR_TOO_MANY_OPEN_FILES);
   BeginOperation(0);
   const Result status = device_ptr_->CreateNewFile(storage_index_, stream);
-  if (rc::Failed(status)) EndOperation(0);
+  if (rc::Failed(status)) {
+    EndOperation(0);
+    upload_open_ = false;
+  }
   return status;
 }
 
 Result CMDSPDevice::CommitNewFile(OutputStream*& stream) {
   const Result status = device_ptr_ ? device_ptr_->CommitNewFile(stream) : rc::kFail;
   EndOperation(0);
+  upload_open_ = false;
   return status;
 }
 

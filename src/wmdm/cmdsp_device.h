@@ -94,8 +94,12 @@ class CMDSPDevice final : public IMDSPDevice2, public IMDSPDeviceControl {
   // progress on any device of the process.
   void BeginOperation(DWORD extra_status);
   void EndOperation(DWORD extra_status);
-  // Begins an upload; on success the operation stays in progress until CommitNewFile.
+  // Begins an upload; on success the operation stays in progress until CommitNewFile. A
+  // device takes one upload at a time: while one is open, HRESULT_FROM_WIN32 of
+  // ERROR_TOO_MANY_OPEN_FILES.
   Result CreateNewFile(OutputStream** stream);
+  // Whether an upload is open on the device (CreateNewFile would refuse another).
+  bool upload_open() const { return upload_open_; }
   // Commits the upload, deletes the stream and ends the operation.
   Result CommitNewFile(OutputStream*& stream);
   Result ConvertFileInfo(PropertyHolder* file, const uint8_t* record, uint32_t length);
@@ -148,4 +152,5 @@ class CMDSPDevice final : public IMDSPDevice2, public IMDSPDeviceControl {
   int64_t total_size_ = 0;
   std::wstring storage_name_;
   FileHolderList files_;
+  std::atomic<bool> upload_open_{false};
 };

@@ -130,6 +130,9 @@ HRESULT STDMETHODCALLTYPE CMDSPFile::Open(UINT mode) {
   // A second Open would lose the first upload's stream and busy operation.
   if (SUCCEEDED(status) && open_) status = WMDM_E_CALL_OUT_OF_SEQUENCE;
   if (SUCCEEDED(status) && !device()) status = E_FAIL;
+  // Refused before the temporary copy, which the open upload may be using.
+  if (SUCCEEDED(status) && device()->upload_open())
+    status = HRESULT_FROM_WIN32(ERROR_TOO_MANY_OPEN_FILES);
   if (SUCCEEDED(status)) {
     status = CallNoThrow([&]() -> HRESULT {
       byte_count_ = 0;
