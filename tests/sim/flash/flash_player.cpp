@@ -313,9 +313,10 @@ uint32_t SimFlashPlayer::HandleRequest(uint8_t request, uint16_t value, uint16_t
 
 // --- bulk transfers ------------------------------------------------------------------------
 
-Result SimFlashPlayer::Read(void* buffer, uint32_t length, uint32_t* done) {
+Result SimFlashPlayer::Read(void* buffer, uint32_t length, uint32_t* done, uint32_t timeout_ms) {
   *done = 0;
   SimLogEntry entry(SimLogEntry::kRead);
+  entry.timeout_ms = timeout_ms;
   Result result = 0;
   if (Gone()) {
     result = static_cast<Result>(0x80070000u | kDeviceNotConnected);
@@ -354,11 +355,13 @@ Result SimFlashPlayer::Read(void* buffer, uint32_t length, uint32_t* done) {
   return 0;
 }
 
-Result SimFlashPlayer::Write(const void* buffer, uint32_t length, uint32_t* done) {
+Result SimFlashPlayer::Write(const void* buffer, uint32_t length, uint32_t* done,
+                             uint32_t timeout_ms) {
   *done = 0;
   const uint8_t* p = static_cast<const uint8_t*>(buffer);
   length = std::min(length, max_transfer);
   SimLogEntry entry(SimLogEntry::kWrite);
+  entry.timeout_ms = timeout_ms;
   entry.length = length;
   entry.head = Head(p, length, "CQEL");
   if (!entry.head.empty()) entry.length_field = SimGetLe32(p + 8);

@@ -44,6 +44,7 @@ struct SimLogEntry {
   std::string head;     // the first 8 bytes of a command or status block, else empty or a
                         // label ("P10", "%", "$0" for firmware records, "<FULL>")
   uint32_t length_field = 0;  // offset 8 of a command block
+  uint32_t timeout_ms = 0;    // the time-out the PC gave a bulk transfer
   Result result = 0;
   // "C108(1,0)", "W:CQELDATA", "W:CQELDATA len=5", "W16384", "R:SQELDATA", "R:$1", "R16384",
   // "R!c004000b" (a failed transfer), "open", "close".
@@ -114,8 +115,8 @@ class SimFlashPlayer {
 
   // --- the transport's side ------------------------------------------------------------------
   Result Control(uint8_t request, uint16_t value, uint16_t index, uint8_t reply[12]);
-  Result Read(void* buffer, uint32_t length, uint32_t* done);
-  Result Write(const void* buffer, uint32_t length, uint32_t* done);
+  Result Read(void* buffer, uint32_t length, uint32_t* done, uint32_t timeout_ms = 0);
+  Result Write(const void* buffer, uint32_t length, uint32_t* done, uint32_t timeout_ms = 0);
   // Counts a transport call against unplug_after_calls; true when the player is gone.
   bool Gone();
   void Log(const SimLogEntry& entry) { log.push_back(entry); }
