@@ -1,5 +1,7 @@
 #include "sim/flash/flash_player.h"
 
+#include <gtest/gtest.h>
+
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
@@ -146,10 +148,42 @@ Result SimFlashPlayer::Control(uint8_t request, uint16_t value, uint16_t index,
   }
   Log(entry);
   uint32_t word = 0;
-  if (!OnRequest(request, value, index, &word)) word = HandleRequest(request, value, index);
+  const std::string refusal = RefusalOf(request);
+  if (!refusal.empty()) {
+    refusals.push_back(entry.ToString() + ": " + refusal);
+    ADD_FAILURE() << "the simulated player refuses " << refusals.back();
+  } else if (!OnRequest(request, value, index, &word)) {
+    word = HandleRequest(request, value, index);
+  }
   memset(reply, 0, 12);
   SimPutLe32(reply, word);
   return 0;
+}
+
+std::string SimFlashPlayer::RefusalOf(uint8_t request) const {
+  // A PC that gives up on a stalled format or upgrade releases the player: the unlock is
+  // taken at any time.
+  if (request == 102) return std::string();
+  switch (mode_) {
+    case Mode::kIdle:
+      break;
+    case Mode::kFirmware:
+      // The upgrade is started by repeating its request until the player takes it.
+      if (request == 107) return std::string();
+      [[fallthrough]];
+    default:
+      return request == 96 ? "ready asked while a transfer is open"
+                           : "a request in the middle of a transfer";
+  }
+  switch (request) {
+    case 106: case 107: case 108: case 112: case 120: case 121: case 130: case 133: case 135:
+    case 136: case 142:
+      if (lock_depth == 0) return "a transfer without the lock";
+      break;
+    default:
+      break;
+  }
+  return std::string();
 }
 
 uint32_t SimFlashPlayer::HandleRequest(uint8_t request, uint16_t value, uint16_t index) {

@@ -7,6 +7,10 @@
 // read with no bytes and success: with nothing to send, a read times out (0xC004000B).
 // A single 64-byte write beginning with "CQELABRT" ends any transfer in progress, also in
 // the middle of a data piece.
+//
+// Like a player, it refuses what the protocol does not allow: a request that starts a
+// transfer without the lock held, a "ready" request while a transfer is open, any other
+// request in the middle of a transfer. A refusal answers 0 and fails the running test.
 #pragma once
 
 #include <array>
@@ -94,6 +98,7 @@ class SimFlashPlayer {
   Result fail_read_code = 0;
 
   // --- observed -----------------------------------------------------------------------------
+  std::vector<std::string> refusals;  // each refused request, also reported as a test failure
   int lock_depth = 0;
   int max_lock_depth = 0;
   int holders = 0;                    // open transports
@@ -151,6 +156,8 @@ class SimFlashPlayer {
   void QueueFirmware(uint8_t letter, uint8_t a, uint8_t b = 0);
   void QueueFirmwarePercent(int percent);
   uint32_t HandleRequest(uint8_t request, uint16_t value, uint16_t index);
+  // Why the player would not take `request` now; empty when it takes it.
+  std::string RefusalOf(uint8_t request) const;
   void TakeMessage(const std::vector<uint8_t>& message);
   // Families that check the form of commands and pieces take these over.
   virtual void TakeUploadCommand(const std::vector<uint8_t>& block);

@@ -38,8 +38,13 @@ TEST_F(SessionTest, FormatProgressReadsPercentOrDone) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.word);
-    player->format_progress = {c.word};
-    ProtocolSession session(&hw, &clock);
+    // A player of its own each time: the last one may still be formatting.
+    auto formatting = std::make_shared<SimFlashPlayer>();
+    SimUsbHardware transport(formatting, 0x5003);
+    ASSERT_EQ(rc::kOk, transport.Open());
+    formatting->format_progress = {c.word};
+    ProtocolSession session(&transport, &clock);
+    ASSERT_EQ(rc::kOk, session.Lock());
     ASSERT_EQ(rc::kOk, session.Format(0));
     uint32_t percent = 0;
     EXPECT_EQ(c.expected, session.FormatProgress(&percent));

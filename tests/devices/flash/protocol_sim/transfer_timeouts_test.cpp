@@ -32,6 +32,7 @@ std::vector<Timed> Transfers(const SimFlashPlayer& player) {
 TEST_F(SessionTest, AnUploadWaitsTheOrdinaryTimeEverywhere) {
   {
     ProtocolSession session(&hw, &clock);
+    ASSERT_EQ(rc::kOk, session.Lock());
     ASSERT_EQ(rc::kOk, Upload(session, Pattern(qel::kChunkSize + 10)));
   }
   const std::vector<Timed> transfers = Transfers(*player);
@@ -42,6 +43,7 @@ TEST_F(SessionTest, AnUploadWaitsTheOrdinaryTimeEverywhere) {
 TEST_F(SessionTest, ATailsDataWaitsLonger) {
   {
     ProtocolSession session(&hw, &clock);
+    ASSERT_EQ(rc::kOk, session.Lock());
     ASSERT_EQ(rc::kOk, session.BeginSend136(0));
     const std::string data = Pattern(40000);
     ASSERT_EQ(rc::kOk, session.SendTail(reinterpret_cast<const uint8_t*>(data.data()), 40000));
