@@ -374,6 +374,7 @@ Result SimFlashPlayer::Read(void* buffer, uint32_t length, uint32_t* done, uint3
   memcpy(buffer, message.data() + out_offset_, n);
   entry.length = n;
   if (out_offset_ == 0) {
+    if (clock != nullptr) clock->Advance(ms_per_message);
     entry.head = Head(message.data(), n, "SQEL");
     if (entry.head.empty() && n == message.size()) entry.head = out_.front().label;
   }

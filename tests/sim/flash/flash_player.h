@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "support/result_codes.h"
+#include "testlib/fake_clock.h"
 
 struct SimFile {
   std::vector<uint8_t> record;  // 2048 bytes; fid at 0, length at 8
@@ -74,6 +75,8 @@ class SimFlashPlayer {
   uint16_t last_value = 0, last_index = 0;  // of requests 117, 119, 145
   std::string last_string;            // request 142, without its NUL
   uint32_t max_transfer = 65536;      // largest Read or Write call
+  FakeClock* clock = nullptr;         // when set, moved on by every message the PC reads ...
+  uint32_t ms_per_message = 0;        // ... by this much: a slow player
 
   // --- scripts ------------------------------------------------------------------------------
   int not_ready_polls = 0;            // answers of request 96 with word 0; -1: for ever
