@@ -10,6 +10,7 @@
 #include "devices/flash/end_to_end_audio.h"
 #include "devices/flash/fid_tag_mapper.h"
 #include "devices/flash/family_b_end_to_end/family_b_fixture.h"
+#include "devices/flash/family_b_end_to_end/track_image_decoder.h"
 #include "devices/flash/packed_track_database.h"
 #include "media/property_holder.h"
 #include "support/text_convert.h"
@@ -94,6 +95,32 @@ class SeededFamilyBTest : public FamilyBEndToEndTest {
     EXPECT_EQ(0, CMDSPDevice::BusyCount());
   }
 };
+
+// The decoder the tests read images with finds the layout broken where it is broken: an id
+// that points at another id's track, an id table cut short.
+TEST_F(SeededFamilyBTest, TheTestsDecoderRefusesBrokenImages) {
+  ASSERT_EQ(S_OK, Upload(Device(L"Bellis Sim Internal"), L"Road_Song.mp3",
+                         Bytes(Audio("Road_Song.mp3"))));
+  const std::string image = player_->database;
+  ASSERT_EQ("", DecodeTrackImage(image).error);
+  ASSERT_EQ(2u, DecodeTrackImage(image).tracks.size());
+  auto word = [](const std::string& i, uint32_t at) {
+    const auto* p = reinterpret_cast<const uint8_t*>(i.data()) + at * 3;
+    return static_cast<uint32_t>(p[0] | p[1] << 8 | p[2] << 16);
+  };
+  const uint32_t table = word(image, 2);
+  // Entries of numbers 1 (the old song, fid 0x10) and the new song's: copy one over the other.
+  uint32_t first = 0, second = 0;
+  for (uint32_t n = 0; n < word(image, table); ++n) {
+    if (word(image, table + 1 + n) == 0xFFFFFF) continue;
+    (first ? second : first) = table + 1 + n;
+  }
+  ASSERT_NE(0u, second);
+  std::string shared = image;
+  shared.replace(second * 3, 3, image.substr(first * 3, 3));
+  EXPECT_NE("", DecodeTrackImage(shared).error);
+  EXPECT_NE("", DecodeTrackImage(image.substr(0, image.size() - 3)).error);
+}
 
 TEST_F(SeededFamilyBTest, UploadsListDeletesAndAReopenedSessionAgreeWithTheDatabase) {
   EXPECT_EQ(std::vector<std::wstring>{L"Old Song.mp3"}, TrackNames(Device(L"Bellis Sim Internal")));
