@@ -92,6 +92,12 @@ TEST_F(SessionTest, TailsCarryTheirLength) {
   ASSERT_EQ(rc::kOk, session.SendInfo(Record(3, 40000).data()));
   EXPECT_TRUE(player->Storage(0).files.at(0).data == data);
   EXPECT_EQ(1, Count("W:CQELDATA len=40000"));
+  // The tail's data may take the player 10 s; every other transfer 5 s.
+  for (const SimLogEntry& entry : player->log) {
+    if (entry.kind != SimLogEntry::kRead && entry.kind != SimLogEntry::kWrite) continue;
+    EXPECT_EQ(entry.ToString() == "W40000" ? 10000u : 5000u, entry.timeout_ms)
+        << entry.ToString();
+  }
 }
 
 TEST_F(SessionTest, ADatabaseImageEndsWithInfoAlone) {

@@ -1,6 +1,6 @@
 // Every bulk transfer goes out with the time-out its step allows the player: 5 s for ordinary
-// commands, data and status blocks, 10 s for the data of a tail and the status that answers
-// request 137, 60 s for each format progress report.
+// commands, data and status blocks, 10 s for the status that answers request 137 (and the data
+// of a tail, checked with the tail), 60 s for each format progress report.
 #include "devices/flash/protocol_sim/session_fixture.h"
 
 namespace {
@@ -38,25 +38,6 @@ TEST_F(SessionTest, AnUploadWaitsTheOrdinaryTimeEverywhere) {
   const std::vector<Timed> transfers = Transfers(*player);
   ASSERT_FALSE(transfers.empty());
   for (const Timed& t : transfers) EXPECT_EQ(kOrdinary, t.timeout_ms) << t.line;
-}
-
-TEST_F(SessionTest, ATailsDataWaitsLonger) {
-  {
-    ProtocolSession session(&hw, &clock);
-    ASSERT_EQ(rc::kOk, session.Lock());
-    ASSERT_EQ(rc::kOk, session.BeginSend136(0));
-    const std::string data = Pattern(40000);
-    ASSERT_EQ(rc::kOk, session.SendTail(reinterpret_cast<const uint8_t*>(data.data()), 40000));
-    ASSERT_EQ(rc::kOk, session.SendInfo(Record(3, 40000).data()));
-  }
-  const std::vector<Timed> transfers = Transfers(*player);
-  int tails = 0;
-  for (const Timed& t : transfers) {
-    const bool tail_data = t.line == "W40000";
-    tails += tail_data;
-    EXPECT_EQ(tail_data ? kTail : kOrdinary, t.timeout_ms) << t.line;
-  }
-  EXPECT_EQ(1, tails);
 }
 
 TEST_F(SessionTest, Request137sStatusWaitsLonger) {
