@@ -14,6 +14,7 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -98,6 +99,9 @@ class CMDSPDevice final : public IMDSPDevice2, public IMDSPDeviceControl {
   // device takes one upload at a time: while one is open, HRESULT_FROM_WIN32 of
   // ERROR_TOO_MANY_OPEN_FILES.
   Result CreateNewFile(OutputStream** stream);
+  // The player's lock, shared by the devices of its storages: held for every step that talks
+  // to the player or touches the file list, device handle or predictor.
+  std::unique_lock<std::recursive_mutex> LockPlayer();
   // Whether an upload is open on the device (CreateNewFile would refuse another).
   bool upload_open() const { return upload_open_; }
   // Commits the upload, deletes the stream and ends the operation.
@@ -153,4 +157,6 @@ class CMDSPDevice final : public IMDSPDevice2, public IMDSPDeviceControl {
   std::wstring storage_name_;
   FileHolderList files_;
   std::atomic<bool> upload_open_{false};
+  RefPtr<Device> player_;
+  std::recursive_mutex unbound_;  // stands in for the player's lock before Init
 };

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
+#include <thread>
 #include <cstdio>
 #include <cstring>
 
@@ -375,6 +377,8 @@ Result SimFlashPlayer::Read(void* buffer, uint32_t length, uint32_t* done, uint3
   entry.length = n;
   if (out_offset_ == 0) {
     if (clock != nullptr) clock->Advance(ms_per_message);
+    if (real_ms_per_message != 0)
+      std::this_thread::sleep_for(std::chrono::milliseconds(real_ms_per_message));
     entry.head = Head(message.data(), n, "SQEL");
     if (entry.head.empty() && n == message.size()) entry.head = out_.front().label;
   }

@@ -77,6 +77,7 @@ class SimFlashPlayer {
   uint32_t max_transfer = 65536;      // largest Read or Write call
   FakeClock* clock = nullptr;         // when set, moved on by every message the PC reads ...
   uint32_t ms_per_message = 0;        // ... by this much: a slow player
+  uint32_t real_ms_per_message = 0;   // really waits this long before each message
 
   // --- scripts ------------------------------------------------------------------------------
   int not_ready_polls = 0;            // answers of request 96 with word 0; -1: for ever

@@ -195,6 +195,43 @@ TEST_F(FormatTest, AnApartmentProgressIsCalledOnItsOwnThread) {
   ExpectOnlyInternalFormatted();
 }
 
+// WMDM calls from several threads: while a format runs on the provider's worker, the
+// application lists and deletes on the other storage of the same player and on the storage
+// being formatted. The player's lock makes them take turns: the strict player sees no request
+// in the middle of another's transfer, and every call ends.
+TEST_F(FormatTest, CallsFromTwoThreadsTakeTurnsOnThePlayer) {
+  IMDSPDevice* card = DeviceNamed(devices_, L"Pavo Sim Card");
+  ASSERT_EQ(S_OK, Upload(card, L"Second_Song.mp3", Song()));
+  const std::vector<std::wstring> card_tracks = TrackNames(card);
+  ASSERT_EQ(2u, card_tracks.size());
+  family_d_->format_progress.assign(100, "PR50");
+  family_d_->real_ms_per_message = 3;  // the format takes a while
+  family_d_->format_progress.push_back("FMTD");
+  ComRef<IMDSPStorageGlobals> globals = Globals(internal_);
+  ASSERT_NE(nullptr, globals.Get());
+  InApartment(COINIT_MULTITHREADED, [&] {
+    RecordingProgress* progress = new RecordingProgress;
+    ASSERT_EQ(S_OK, globals->Initialize(WMDM_MODE_THREAD, progress));
+    std::thread caller([&] {
+      ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_MULTITHREADED)));
+      for (int i = 0; i < 20; ++i) {
+        TrackNames(internal_);
+        TrackNames(card);
+        FreeBytes(internal_);
+      }
+      EXPECT_EQ(S_OK, Delete(card, card_tracks.back()));
+      CoUninitialize();
+    });
+    caller.join();
+    WaitForSingleObject(progress->released(), INFINITE);
+    EXPECT_EQ((std::vector<std::string>{"Begin(100)", "Progress(100)", "End"}), progress->calls());
+    progress->Release();
+  });
+  EXPECT_TRUE(family_d_->refusals.empty());
+  EXPECT_EQ(1u, family_d_->Storage(1).files.size());  // the song uploaded in SetUp
+  ExpectOnlyInternalFormatted();
+}
+
 // The application asked for the format and was told it would happen: a progress interface
 // the worker cannot reach costs the reports, not the format.
 TEST_F(FormatTest, AProgressTheWorkerCannotReachStillFormats) {
