@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <mutex>
 #include <string>
 
 #include "support/ref_counted.h"
@@ -38,4 +39,11 @@ class Device : public RefCounted {
   // Network players keep a text (their password); the others answer E_NOTIMPL.
   virtual Result SetDescription(const std::string& text) { return rc::kNotImplemented; }
   virtual Result GetProductId(uint32_t* product_id) = 0;
+
+  // Held by whoever talks to the player or changes what is kept of it, so that callers on
+  // several threads (the WMDM devices of its storages among them) take turns.
+  std::recursive_mutex& operation_lock() { return operation_lock_; }
+
+ private:
+  std::recursive_mutex operation_lock_;
 };

@@ -45,6 +45,10 @@ UsbHardware* Win32UsbInterfaceSource::CreateTransport(const std::string& path,
   return new (std::nothrow) Win32UsbHardware(path, product_id, api_);
 }
 
+Result Win32UsbInterfaceSource::ReadProductId(const std::string& path, uint32_t* product_id) {
+  return ReadUsbProductId(path, product_id, api_);
+}
+
 Result NoMassStorageSource::ListDrives(std::vector<MassStorageDrive>* drives) {
   drives->clear();
   return rc::kOk;

@@ -36,6 +36,9 @@ class UsbInterfaceSource {
                                      DevicePathCallback& callback) = 0;
   // A new, closed transport for the player at `path`; null when memory runs out.
   virtual UsbHardware* CreateTransport(const std::string& path, uint32_t product_id) = 0;
+  // The product id of the player at the interface path `path`, from its device descriptor;
+  // the failure of opening the path when no player is there.
+  virtual Result ReadProductId(const std::string& path, uint32_t* product_id) = 0;
 };
 
 // SetupAPI and the kernel driver's transport.
@@ -47,6 +50,7 @@ class Win32UsbInterfaceSource : public UsbInterfaceSource {
                                    Win32UsbApi* api = nullptr);
   Result EnumerateInterfaces(const GUID* interface_class, DevicePathCallback& callback) override;
   UsbHardware* CreateTransport(const std::string& path, uint32_t product_id) override;
+  Result ReadProductId(const std::string& path, uint32_t* product_id) override;
 
  private:
   const SetupApiBinding* setup_api_;

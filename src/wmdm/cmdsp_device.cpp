@@ -108,6 +108,8 @@ ULONG CMDSPDevice::Release() {
 
 Result CMDSPDevice::Init(const RefPtr<Device>& device, uint32_t storage_index,
                          uint32_t storage_count) {
+  player_ = device;
+  auto lock = LockPlayer();
   return CallNoThrow([&] {
     device_ptr_.reset(new QelDevicePtrEx(device));
     storage_index_ = static_cast<uint16_t>(storage_index);
@@ -173,22 +175,34 @@ DWORD CMDSPDevice::CurrentStatus() {
 
 // ---- Operations for storages and files --------------------------------------------------
 
+std::unique_lock<std::recursive_mutex> CMDSPDevice::LockPlayer() {
+  return std::unique_lock<std::recursive_mutex>(player_ ? player_->operation_lock() : unbound_);
+}
+
 Result CMDSPDevice::CreateNewFile(OutputStream** stream) {
+  auto lock = LockPlayer();
   if (!device_ptr_) return rc::kFail;
+  if (upload_open_.exchange(true)) return HRESULT_FROM_WIN32(ERROR_TOO_MANY_OPEN_FILES);
   BeginOperation(0);
   const Result status = device_ptr_->CreateNewFile(storage_index_, stream);
-  if (rc::Failed(status)) EndOperation(0);
+  if (rc::Failed(status)) {
+    EndOperation(0);
+    upload_open_ = false;
+  }
   return status;
 }
 
 Result CMDSPDevice::CommitNewFile(OutputStream*& stream) {
+  auto lock = LockPlayer();
   const Result status = device_ptr_ ? device_ptr_->CommitNewFile(stream) : rc::kFail;
   EndOperation(0);
+  upload_open_ = false;
   return status;
 }
 
 Result CMDSPDevice::ConvertFileInfo(PropertyHolder* file, const uint8_t* record,
                                     uint32_t length) {
+  auto lock = LockPlayer();
   if (!device_ptr_) return rc::kFail;
   BeginOperation(0);
   const Result status = device_ptr_->ConvertFileInfo(file, record, length);
@@ -197,6 +211,7 @@ Result CMDSPDevice::ConvertFileInfo(PropertyHolder* file, const uint8_t* record,
 }
 
 Result CMDSPDevice::DeleteFile(PropertyHolder& file) {
+  auto lock = LockPlayer();
   if (!device_ptr_) return rc::kFail;
   const Result status = device_ptr_->DeleteFile(storage_index_, file);
   if (rc::Failed(status)) return status;
@@ -210,6 +225,7 @@ Result CMDSPDevice::DeleteFile(PropertyHolder& file) {
 }
 
 Result CMDSPDevice::FormatStorage() {
+  auto lock = LockPlayer();
   if (!device_ptr_) return rc::kFail;
   BeginOperation(WMDM_STATUS_STORAGE_INITIALIZING);
   const Result status = device_ptr_->FormatStorage(storage_index_);
@@ -280,6 +296,7 @@ HRESULT CMDSPDevice::GetType(DWORD* type) {
 
 HRESULT CMDSPDevice::GetSerialNumber(WMDMID* serial, BYTE*) {
   return Traced("CMDSPDevice::GetSerialNumber", [&] {
+    auto lock = LockPlayer();
     HRESULT hr = CheckOutPointer(S_OK, serial);
     if (FAILED(hr)) return hr;
     if (!device_ptr_) return E_FAIL;
@@ -401,6 +418,7 @@ HRESULT CMDSPDevice::SendOpaqueCommand(OPAQUECOMMAND* command) {
       if (!command->pData) return E_INVALIDARG;
       if (command->dwDataLen < sizeof(uint32_t)) return WMDM_E_BUFFERTOOSMALL;
       if (!device_ptr_) return E_FAIL;
+      auto lock = LockPlayer();
       uint32_t product_id = 0;
       const HRESULT status = device_ptr_->GetDeviceID(&product_id);
       if (SUCCEEDED(status)) {

@@ -14,6 +14,7 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -94,8 +95,15 @@ class CMDSPDevice final : public IMDSPDevice2, public IMDSPDeviceControl {
   // progress on any device of the process.
   void BeginOperation(DWORD extra_status);
   void EndOperation(DWORD extra_status);
-  // Begins an upload; on success the operation stays in progress until CommitNewFile.
+  // Begins an upload; on success the operation stays in progress until CommitNewFile. A
+  // device takes one upload at a time: while one is open, HRESULT_FROM_WIN32 of
+  // ERROR_TOO_MANY_OPEN_FILES.
   Result CreateNewFile(OutputStream** stream);
+  // The player's lock, shared by the devices of its storages: held for every step that talks
+  // to the player or touches the file list, device handle or predictor.
+  std::unique_lock<std::recursive_mutex> LockPlayer();
+  // Whether an upload is open on the device (CreateNewFile would refuse another).
+  bool upload_open() const { return upload_open_; }
   // Commits the upload, deletes the stream and ends the operation.
   Result CommitNewFile(OutputStream*& stream);
   Result ConvertFileInfo(PropertyHolder* file, const uint8_t* record, uint32_t length);
@@ -148,4 +156,7 @@ class CMDSPDevice final : public IMDSPDevice2, public IMDSPDeviceControl {
   int64_t total_size_ = 0;
   std::wstring storage_name_;
   FileHolderList files_;
+  std::atomic<bool> upload_open_{false};
+  RefPtr<Device> player_;
+  std::recursive_mutex unbound_;  // stands in for the player's lock before Init
 };

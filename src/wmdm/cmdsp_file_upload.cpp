@@ -130,6 +130,9 @@ HRESULT STDMETHODCALLTYPE CMDSPFile::Open(UINT mode) {
   // A second Open would lose the first upload's stream and busy operation.
   if (SUCCEEDED(status) && open_) status = WMDM_E_CALL_OUT_OF_SEQUENCE;
   if (SUCCEEDED(status) && !device()) status = E_FAIL;
+  // Refused before the temporary copy, which the open upload may be using.
+  if (SUCCEEDED(status) && device()->upload_open())
+    status = HRESULT_FROM_WIN32(ERROR_TOO_MANY_OPEN_FILES);
   if (SUCCEEDED(status)) {
     status = CallNoThrow([&]() -> HRESULT {
       byte_count_ = 0;
@@ -154,6 +157,7 @@ HRESULT STDMETHODCALLTYPE CMDSPFile::Write(BYTE* data, DWORD* size, BYTE*) {
   if (SUCCEEDED(status) && !open_) status = WMDM_E_CALL_OUT_OF_SEQUENCE;
   if (SUCCEEDED(status) && !data && *size != 0) status = E_INVALIDARG;
   if (SUCCEEDED(status)) {
+    auto lock = device() ? device()->LockPlayer() : std::unique_lock<std::recursive_mutex>();
     status = stream_ ? MapDeviceStatus(S_OK, CallNoThrow([&] {
                                          return stream_->Write(data, *size);
                                        }))
@@ -227,6 +231,7 @@ HRESULT CMDSPFile::GetFileInfoData() {
 }
 
 HRESULT CMDSPFile::FinishOnPlayer() {
+  auto lock = device() ? device()->LockPlayer() : std::unique_lock<std::recursive_mutex>();
   QelDevicePtrEx* handle = device() ? device()->device_ptr() : nullptr;
   Predictor* predictor = handle ? handle->GetPredictor() : nullptr;
   if (!predictor) return E_FAIL;

@@ -194,6 +194,7 @@ HRESULT CMDSPStorageGlobals::GetSpace(const char* key, DWORD* low, DWORD* high) 
   if (FAILED(hr)) return hr;
   *low = *high = 0;
   if (!device_) return E_FAIL;
+  auto lock = device_->LockPlayer();
   Predictor* predictor = device_->device_ptr() ? device_->device_ptr()->GetPredictor() : nullptr;
   if (!predictor) return hr;
   PropertyHolder info;

@@ -106,12 +106,15 @@ HRESULT STDMETHODCALLTYPE StorageObject::GetStorage(LPCWSTR, IMDSPStorage** stor
   return Trace("GetStorage", status);
 }
 
-HRESULT STDMETHODCALLTYPE StorageObject::CreateStorage2(DWORD, DWORD, WMDM_WAVEFORMATEX*,
-                                                        WMDM_VIDEOINFOHEADER*, LPWSTR,
+// WMDM requires these two of every provider: they answer as their first versions do, the
+// extended attributes and the video format being of no use to an audio player.
+HRESULT STDMETHODCALLTYPE StorageObject::CreateStorage2(DWORD attributes, DWORD,
+                                                        WMDM_WAVEFORMATEX* audio_format,
+                                                        WMDM_VIDEOINFOHEADER*, LPWSTR name,
                                                         ULONGLONG, IMDSPStorage** storage) {
   HRESULT status = CheckOutPointer(Usable(), storage);
   if (storage) *storage = nullptr;
-  if (SUCCEEDED(status)) status = WMDM_E_NOTSUPPORTED;
+  if (SUCCEEDED(status)) status = CreateStorage(attributes, audio_format, name, storage);
   return Trace("CreateStorage2", status);
 }
 
@@ -121,10 +124,14 @@ HRESULT STDMETHODCALLTYPE StorageObject::SetAttributes2(DWORD, DWORD, WMDM_WAVEF
 }
 
 HRESULT STDMETHODCALLTYPE StorageObject::GetAttributes2(DWORD* attributes, DWORD* attributes_ex,
-                                                        WMDM_WAVEFORMATEX*,
+                                                        WMDM_WAVEFORMATEX* audio_format,
                                                         WMDM_VIDEOINFOHEADER*) {
-  return TraceUnsupported(
-      "GetAttributes2", CheckOutPointer(CheckOutPointer(Usable(), attributes), attributes_ex));
+  HRESULT status = CheckOutPointer(CheckOutPointer(Usable(), attributes), attributes_ex);
+  if (SUCCEEDED(status)) {
+    *attributes_ex = 0;
+    status = GetAttributes(attributes, audio_format);
+  }
+  return Trace("GetAttributes2", status);
 }
 
 HRESULT STDMETHODCALLTYPE StorageObject::GetMetadata(IWMDMMetaData* metadata) {

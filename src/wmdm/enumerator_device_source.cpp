@@ -3,8 +3,8 @@
 #include <memory>
 #include <new>
 
+#include "devices/usb/pnp_device_path.h"
 #include "devices/usb/usb_device.h"
-#include "devices/usb/win32_usb_hardware.h"
 
 namespace {
 
@@ -29,8 +29,8 @@ class CollectingSink : public DeviceSink {
 
 EnumeratorDeviceSource::EnumeratorDeviceSource(UsbInterfaceSource* usb,
                                                MassStorageSource* mass_storage, Win32UsbApi* api)
-    : api_(api) {
-  sources_.usb = usb;
+    : system_usb_(nullptr, api) {
+  sources_.usb = usb ? usb : &system_usb_;
   sources_.mass_storage = mass_storage;
 }
 
@@ -44,10 +44,13 @@ Result EnumeratorDeviceSource::Enumerate(uint32_t product_id,
 
 Result EnumeratorDeviceSource::OpenUsbPath(const std::string& path, RefPtr<Device>* device) {
   *device = nullptr;
+  // The enumerator's road names the player by its interface path: so must this one, or the
+  // two would hold the player under different cross-process locks.
+  const std::string interface_path = InterfacePathOf(path);
   uint32_t product_id = 0;
-  const Result status = ReadUsbProductId(path, &product_id, api_);
+  const Result status = sources_.usb->ReadProductId(interface_path, &product_id);
   if (rc::Failed(status)) return status;
-  UsbHardware* transport = new (std::nothrow) Win32UsbHardware(path, product_id, api_);
+  UsbHardware* transport = sources_.usb->CreateTransport(interface_path, product_id);
   if (transport == nullptr) return rc::kOutOfMemory;
   return UsbDevice::Create(transport, device);
 }

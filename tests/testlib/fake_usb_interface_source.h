@@ -35,14 +35,23 @@ class FakeUsbInterfaceSource : public UsbInterfaceSource {
     if (out_of_memory) return nullptr;
     return new CountingUsbHardware(counts_, path, product_id);
   }
+  Result ReadProductId(const std::string& path, uint32_t* product_id) override {
+    read_paths.push_back(path);
+    const auto found = product_ids.find(path);
+    if (found == product_ids.end()) return rc::FromWin32(ERROR_FILE_NOT_FOUND);
+    *product_id = found->second;
+    return rc::kOk;
+  }
 
   // --- script ---
   std::map<uint32_t, std::vector<std::string>> paths;  // by the interface class's product id
   std::map<uint32_t, Result> failing;                   // the walk of that class fails
   bool out_of_memory = false;
+  std::map<std::string, uint32_t> product_ids;  // device descriptors by interface path
   // --- record ---
   std::vector<uint32_t> asked;  // product ids of the interface classes asked, in order
   std::vector<Result> callback_results;
+  std::vector<std::string> read_paths;  // paths whose descriptor was read
 
  private:
   static uint32_t ProductOf(const GUID& interface_class) {

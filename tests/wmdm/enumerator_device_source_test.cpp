@@ -72,7 +72,15 @@ TEST_F(EnumeratorDeviceSourceTest, FailingUsbWalkStillListsNothingAndSucceeds) {
   EXPECT_TRUE(found.empty());
 }
 
-TEST_F(EnumeratorDeviceSourceTest, OpensAPathAsAUsbDeviceOfTheDriversProductId) {
+// Without a USB source of its own the source reaches the driver through the Win32 functions.
+class SystemUsbPathTest : public ::testing::Test {
+ protected:
+  NoDrives drives;
+  FakeWin32UsbApi api;
+  EnumeratorDeviceSource source{nullptr, &drives, &api};
+};
+
+TEST_F(SystemUsbPathTest, OpensAPathAsAUsbDeviceOfTheDriversProductId) {
   const std::string path = "\\\\?\\usb#vid_0e21&pid_5202#1#{x}";
   AnswerDescriptor(api, 0x5202);
   RefPtr<Device> device;
@@ -87,12 +95,46 @@ TEST_F(EnumeratorDeviceSourceTest, OpensAPathAsAUsbDeviceOfTheDriversProductId) 
   EXPECT_EQ(0u, api.OpenHandleCount());  // the descriptor read closed what it opened
 }
 
-TEST_F(EnumeratorDeviceSourceTest, PathThatDoesNotOpenGivesTheTransportsFailure) {
+// Plug and play names the player by its interface path, "$" and a number. Opened as it is,
+// the driver would take the trailing digit for pipe 0; the device and its pipes are opened
+// from the interface path, and the player is the same one the enumerator lists.
+TEST_F(SystemUsbPathTest, PlugAndPlayNameOpensTheInterfacePath) {
+  const std::string interface_path = "\\\\?\\usb#vid_0e21&pid_5202#1#{x}";
+  AnswerDescriptor(api, 0x5202);
+  for (const char* suffix : {"$0", "$17"}) {
+    SCOPED_TRACE(suffix);
+    api.opened.clear();
+    RefPtr<Device> device;
+    ASSERT_EQ(rc::kOk, source.OpenUsbPath(interface_path + suffix, &device));
+    std::string canonical;
+    EXPECT_EQ(rc::kOk, device->GetCanonicalName(&canonical));
+    EXPECT_EQ(interface_path, canonical);
+    ASSERT_EQ(1u, api.opened.size());
+    EXPECT_EQ(interface_path, api.opened[0]);
+  }
+}
+
+TEST_F(SystemUsbPathTest, PathThatDoesNotOpenGivesTheTransportsFailure) {
   api.open_errors["\\\\?\\usb#gone"] = ERROR_FILE_NOT_FOUND;
   RefPtr<Device> device;
-  EXPECT_EQ(rc::FromWin32(ERROR_FILE_NOT_FOUND), source.OpenUsbPath("\\\\?\\usb#gone", &device));
+  EXPECT_EQ(rc::FromWin32(ERROR_FILE_NOT_FOUND), source.OpenUsbPath("\\\\?\\usb#gone$0", &device));
   EXPECT_FALSE(device);
   EXPECT_EQ(0u, api.OpenHandleCount());
+}
+
+// A source of its own makes the transport of a path, as it does for the players it lists.
+TEST_F(EnumeratorDeviceSourceTest, OpensAPathThroughItsOwnUsbSource) {
+  usb.product_ids["flash"] = 0x5003;
+  RefPtr<Device> device;
+  ASSERT_EQ(rc::kOk, source.OpenUsbPath("flash$3", &device));
+  uint32_t product_id = 0;
+  EXPECT_EQ(rc::kOk, device->GetProductId(&product_id));
+  EXPECT_EQ(0x5003u, product_id);
+  EXPECT_EQ(std::vector<std::string>{"flash"}, usb.read_paths);
+  EXPECT_EQ(1, counts->alive);
+  EXPECT_EQ(rc::FromWin32(ERROR_FILE_NOT_FOUND), source.OpenUsbPath("other$0", &device));
+  EXPECT_FALSE(device);
+  EXPECT_EQ(0, counts->alive);
 }
 
 TEST(EnumeratorDeviceSourceDefaultTest, ProcessSourceIsTheEnumerator) {

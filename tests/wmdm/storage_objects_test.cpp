@@ -220,6 +220,47 @@ TEST_F(StorageObjectsTest, CreateStorageMakesFilesOnly) {
   EXPECT_EQ(2u, player_.device()->files().size());  // nothing listed before the upload
 }
 
+// WMDM requires CreateStorage2 and GetAttributes2 of every provider: they answer as
+// CreateStorage and GetAttributes do, on the root storage and on a file.
+TEST_F(StorageObjectsTest, SecondVersionsAnswerAsTheFirst) {
+  ComRef<IMDSPStorage2> root2(root_.As<IMDSPStorage2>(IID_IMDSPStorage2));
+  WMDM_WAVEFORMATEX format = {};
+  format.wFormatTag = 0x55;
+  const struct {
+    DWORD attributes;
+    HRESULT result;
+  } cases[] = {
+      {WMDM_FILE_ATTR_FILE | WMDM_STORAGECONTROL_INSERTINTO | WMDM_FILE_ATTR_AUDIO, S_OK},
+      {WMDM_FILE_ATTR_FOLDER | WMDM_FILE_ATTR_FILE, WMDM_E_NOTSUPPORTED},
+      {WMDM_FILE_ATTR_AUDIO, WMDM_E_NOTSUPPORTED},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.attributes);
+    ComRef<IMDSPStorage> file;
+    EXPECT_EQ(c.result, root2->CreateStorage2(c.attributes, 0, &format, nullptr,
+                                              const_cast<LPWSTR>(L"Song_2.mp3"), 4096,
+                                              file.Out()));
+    EXPECT_EQ(SUCCEEDED(c.result), file.Get() != nullptr);
+    if (!file.Get()) continue;
+    EXPECT_EQ("Song_2.mp3", AsFile(file.Get())->metadata().GetString("name"));
+    ComRef<IMDSPStorage2> file2(file.As<IMDSPStorage2>(IID_IMDSPStorage2));
+    DWORD attributes = 0, extended = 7;
+    EXPECT_EQ(S_OK, file2->GetAttributes2(&attributes, &extended, nullptr, nullptr));
+    DWORD first = 0;
+    EXPECT_EQ(S_OK, file->GetAttributes(&first, nullptr));
+    EXPECT_EQ(first, attributes);
+    EXPECT_EQ(0u, extended);
+  }
+  DWORD attributes = 0, extended = 7;
+  EXPECT_EQ(S_OK, root2->GetAttributes2(&attributes, &extended, nullptr, nullptr));
+  EXPECT_EQ(WMDM_FILE_ATTR_FOLDER, attributes);
+  EXPECT_EQ(0u, extended);
+  EXPECT_EQ(E_INVALIDARG, root2->GetAttributes2(nullptr, &extended, nullptr, nullptr));
+  EXPECT_EQ(E_INVALIDARG, root2->GetAttributes2(&attributes, nullptr, nullptr, nullptr));
+  EXPECT_EQ(E_INVALIDARG, root2->CreateStorage2(WMDM_FILE_ATTR_FILE, 0, nullptr, nullptr,
+                                                const_cast<LPWSTR>(L"a.mp3"), 0, nullptr));
+}
+
 // The fixed record: ANSI texts in fixed fields, little-endian numbers.
 std::vector<uint8_t> FixedRecord() {
   std::vector<uint8_t> record(kFixedMetadataSize, 0);

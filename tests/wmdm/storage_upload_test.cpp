@@ -345,6 +345,45 @@ TEST_F(StorageUploadTest, OpenFailuresLeaveNothingBehind) {
   ExpectNothingLeft();
 }
 
+// One upload at a time on a device, whatever the second one is called: names of the same or
+// another extension, with or without a temporary copy, get "too many open files", and the
+// first upload goes on undisturbed.
+TEST_F(StorageUploadTest, SecondOpenUploadIsRefused) {
+  constexpr HRESULT kTooMany = HRESULT_FROM_WIN32(ERROR_TOO_MANY_OPEN_FILES);
+  ComRef<IMDSPStorage> first;
+  ComRef<IMDSPObject> first_object;
+  Begin(L"First.xyz", &first, &first_object);
+  std::vector<uint8_t> record(kFixedMetadataSize, 0);
+  std::memcpy(&record[0x000], "Second", 6);
+  for (const wchar_t* name : {L"First.xyz", L"Other.mp3", L"Other.wma", L"Other.bin"}) {
+    for (bool with_metadata : {false, true}) {
+      SCOPED_TRACE(std::string(name, name + wcslen(name)) + (with_metadata ? " metadata" : ""));
+      if (with_metadata) {
+        OPAQUECOMMAND command = {};
+        command.guidCommand = kOpaqueFixedMetadata;
+        command.pData = record.data();
+        command.dwDataLen = static_cast<DWORD>(record.size());
+        ASSERT_EQ(S_OK, root_->SendOpaqueCommand(&command));
+      }
+      ComRef<IMDSPStorage> second;
+      ASSERT_EQ(S_OK, root_->CreateStorage(WMDM_FILE_ATTR_FILE, nullptr,
+                                           const_cast<LPWSTR>(name), second.Out()));
+      ComRef<IMDSPObject> object(second.As<IMDSPObject>(IID_IMDSPObject));
+      EXPECT_EQ(kTooMany, object->Open(MDSP_WRITE));
+    }
+  }
+  EXPECT_EQ(1, script_.streams_alive);
+  WriteAll(first_object.Get(), "first upload's bytes");
+  EXPECT_EQ(S_OK, first_object->Close());
+  ExpectNothingLeft();
+  // Once it is closed the next one opens.
+  ComRef<IMDSPStorage> next;
+  ComRef<IMDSPObject> next_object;
+  Begin(L"Next.xyz", &next, &next_object);
+  WriteAll(next_object.Get(), "next");
+  EXPECT_EQ(S_OK, next_object->Close());
+}
+
 TEST_F(StorageUploadTest, WriteAndOpenArguments) {
   ComRef<IMDSPStorage> file;
   ComRef<IMDSPObject> object;

@@ -46,6 +46,42 @@ TEST(WmdmAbi, InterfaceIdsMatchWmdm) {
   for (const auto& c : cases) EXPECT_EQ(GuidString(c.iid), c.expected);
 }
 
+// The layouts again at compile time, for the target being built: the shipped 32-bit DLL is
+// checked by its own build, where no test runs.
+#define TORVEX_LAYOUT(type, member, offset) \
+  static_assert(offsetof(type, member) == (offset), #type "::" #member)
+static_assert(sizeof(WMDMID) == 140, "WMDMID");
+TORVEX_LAYOUT(WMDMID, dwVendorID, 4);
+TORVEX_LAYOUT(WMDMID, pID, 8);
+TORVEX_LAYOUT(WMDMID, SerialNumberLength, 136);
+static_assert(sizeof(WMDMDATETIME) == 12 && alignof(WMDMDATETIME) == 2, "WMDMDATETIME");
+TORVEX_LAYOUT(WMDMDATETIME, wSecond, 10);
+static_assert(sizeof(WMDMRIGHTS) == 36, "WMDMRIGHTS");
+TORVEX_LAYOUT(WMDMRIGHTS, dwPlaybackCount, 20);
+TORVEX_LAYOUT(WMDMRIGHTS, ExpirationDate, 24);
+static_assert(sizeof(WMDM_WAVEFORMATEX) == 20, "WMDM_WAVEFORMATEX");
+TORVEX_LAYOUT(WMDM_WAVEFORMATEX, nSamplesPerSec, 4);
+TORVEX_LAYOUT(WMDM_WAVEFORMATEX, nAvgBytesPerSec, 8);
+TORVEX_LAYOUT(WMDM_WAVEFORMATEX, nBlockAlign, 12);
+TORVEX_LAYOUT(WMDM_WAVEFORMATEX, cbSize, 16);
+static_assert(sizeof(WMDM_BITMAPINFOHEADER) == 40, "WMDM_BITMAPINFOHEADER");
+static_assert(sizeof(WMDM_VIDEOINFOHEADER) == 88, "WMDM_VIDEOINFOHEADER");
+TORVEX_LAYOUT(WMDM_VIDEOINFOHEADER, AvgTimePerFrame, 40);
+TORVEX_LAYOUT(WMDM_VIDEOINFOHEADER, bmiHeader, 48);
+TORVEX_LAYOUT(OPAQUECOMMAND, dwDataLen, 16);
+static_assert(sizeof(OPAQUECOMMAND{}.abMAC) == 20, "OPAQUECOMMAND::abMAC");
+static_assert(sizeof(WMDM_FORMATCODE) == 4, "WMDM_FORMATCODE");
+#ifdef _WIN64
+TORVEX_LAYOUT(OPAQUECOMMAND, pData, 24);
+TORVEX_LAYOUT(OPAQUECOMMAND, abMAC, 32);
+static_assert(sizeof(OPAQUECOMMAND) == 56, "OPAQUECOMMAND");
+#else
+TORVEX_LAYOUT(OPAQUECOMMAND, pData, 20);
+TORVEX_LAYOUT(OPAQUECOMMAND, abMAC, 24);
+static_assert(sizeof(OPAQUECOMMAND) == 44, "OPAQUECOMMAND");
+#endif
+#undef TORVEX_LAYOUT
+
 TEST(WmdmAbi, StructureLayouts) {
   EXPECT_EQ(sizeof(WMDMID), 140u);
   EXPECT_EQ(offsetof(WMDMID, dwVendorID), 4u);
@@ -234,6 +270,7 @@ TEST(WmdmAbi, VtableSlots) {
       SLOT(IWMDMProgress, Begin, 3),
       SLOT(IWMDMProgress, Progress, 4),
       SLOT(IWMDMProgress, End, 5),
+      SLOT(IWMDMProgress2, End2, 6),
       SLOT(IWMDMMetaData, AddItem, 3),
       SLOT(IWMDMMetaData, QueryByName, 4),
       SLOT(IWMDMMetaData, QueryByIndex, 5),

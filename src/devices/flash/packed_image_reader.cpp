@@ -132,6 +132,16 @@ uint32_t ImageReader::Lookup(uint32_t id) const {
   return entry;
 }
 
+bool ImageReader::OwnsRecord(uint32_t id) const {
+  const uint32_t entry = Lookup(id);
+  if (entry == kNull) return false;
+  // Tracks and items alike begin with their first node and their slot in its id list.
+  const uint32_t record = entry & kPositionMask;
+  uint32_t node = 0, slot = 0, count = 0, listed = 0;
+  return WordAt(record, &node) && WordAt(record + 1, &slot) && WordAt(node + 2, &count) &&
+         slot < count && WordAt(node + 3 + slot, &listed) && listed == id;
+}
+
 int ImageReader::GetField(uint32_t id, int field, FieldValue* out) const {
   *out = FieldValue();
   if (!image_) return kNoImage;

@@ -84,6 +84,10 @@ class ImageReader {
   int GetField(uint32_t id, int field, FieldValue* out) const;
   // The id table's entry count C; kBadImage when the table runs past the image.
   int IdCount(uint32_t* count) const;
+  // Whether the record of `id` is that id's own: the first value node it names lists `id` at
+  // the slot it names. A damaged table may point several ids at one record; only one is
+  // its owner.
+  bool OwnsRecord(uint32_t id) const;
 
   int First(Walk* walk, int mode, int index) const;
   int Next(Walk* walk) const;

@@ -272,6 +272,9 @@ bool ParseImage(const uint8_t* image, uint32_t byte_size, PackedRecords* out) {
   ImageReader reader;
   uint32_t count = 0;
   if (reader.Attach(image, byte_size) != kOk || reader.IdCount(&count) != kOk) return false;
+  // Ids are 24-bit: a larger one would be cut when the image is written again, and one track
+  // would replace another.
+  if (count > PackedTrackDatabase::kIdLimit >> 4) return false;
   FieldValue value;
   size_t text_bytes = 0;
   auto take_text = [&](std::string* to) {
@@ -283,6 +286,7 @@ bool ParseImage(const uint8_t* image, uint32_t byte_size, PackedRecords* out) {
     const uint32_t id = n << 4;
     const uint32_t entry = reader.Lookup(id);
     if (entry == kNull) continue;
+    if (!reader.OwnsRecord(id)) return false;
     if (entry & kItemFlag) {
       PackedItem item;
       uint32_t fields[kItemFieldCount] = {};

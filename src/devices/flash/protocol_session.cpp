@@ -21,20 +21,26 @@ constexpr uint32_t kFirmwareStartPauseMs = 300;
 constexpr uint32_t kFirmwarePauseMs = 4;
 constexpr int kFirmwareStatusReads = 10;
 
-// Bounds a progress loop that the player drives: reports that do not raise the percentage
-// are counted, and too many of them in a row mean the player is stuck.
+// Bounds a progress loop that the player drives: a percentage that has not risen for the
+// long time-out means the player is stuck. A slow player may repeat a percentage as often as
+// it likes within that time; the count of reports only ends a wait whose clock stands still.
 class StallGuard {
  public:
+  explicit StallGuard(Clock* clock) : clock_(clock), risen_at_(clock->NowMs()) {}
   bool Stalled(int percent) {
+    const uint32_t now = clock_->NowMs();
     if (percent > best_) {
       best_ = percent;
+      risen_at_ = now;
       stalled_ = 0;
       return false;
     }
-    return ++stalled_ >= qel::kMaxStalledProgressReads;
+    return now - risen_at_ > qel::kLongTimeoutMs || ++stalled_ >= qel::kMaxStalledProgressReads;
   }
 
  private:
+  Clock* clock_;
+  uint32_t risen_at_;
   int best_ = -1;
   int stalled_ = 0;
 };
@@ -503,7 +509,7 @@ Result ProtocolSession::FormatWithProgress(uint16_t storage, ProgressSink* progr
   Result result = WaitReady();
   if (rc::Succeeded(result)) result = Lock();
   if (rc::Succeeded(result)) result = Format(storage);
-  StallGuard guard;
+  StallGuard guard(clock_);
   while (rc::Succeeded(result)) {
     uint32_t percent = 0;
     result = FormatProgress(&percent);
@@ -521,7 +527,7 @@ Result ProtocolSession::ReadFirmwareBlock(uint8_t block[qel::kBlockSize]) {
 
 Result ProtocolSession::FollowFirmwareProgress(uint8_t block[qel::kBlockSize],
                                                ProgressSink* progress) {
-  StallGuard guard;
+  StallGuard guard(clock_);
   while (block[0] == 'P') {
     if (!IsDigit(block[1]) || !IsDigit(block[2])) return rc::kBadStatusBlock;
     const int percent = (block[1] - '0') * 10 + (block[2] - '0');

@@ -38,9 +38,10 @@ constexpr uint32_t kReadyPollMs = 100;
 // A checksum failure makes the session send the rejected piece again this many times before
 // it gives up with rc::kChecksumFailure.
 constexpr int kMaxResends = 3;
-// Progress reads that do not raise the percentage before a format or firmware start gives up
-// with rc::kTimeout; a player that keeps advancing needs at most 100 rises.
-constexpr int kMaxStalledProgressReads = 100;
+// A format or firmware start whose percentage has not risen for kLongTimeoutMs gives up with
+// rc::kTimeout. Reads that do not raise it end the wait only when this many pass without the
+// clock reaching that time (a clock that stands still).
+constexpr int kMaxStalledProgressReads = 100000;
 // Times a firmware upgrade may be sent again from the start (state 0) before it gives up.
 constexpr int kMaxFirmwareRestarts = 3;
 // Largest database image the player may announce (request 130).

@@ -328,8 +328,10 @@ Result SardaneChannel::GetHardwareInfo(PropertyHolder&) { return rc::kNotImpleme
 
 Result SardaneChannel::Request142(const std::string& text, uint32_t index) {
   if (index > 0xFFFF) return rc::kInvalidArg;
+  // The text goes out in a transfer, which a player takes only from the PC holding it.
   ProtocolSession session(transport_, clock_);
-  return session.SendString(text, static_cast<uint16_t>(index));
+  Result result = session.Lock();
+  return rc::Succeeded(result) ? session.SendString(text, static_cast<uint16_t>(index)) : result;
 }
 
 Result SardaneChannel::Request140(uint32_t* value) {

@@ -202,14 +202,18 @@ Result SardaneChannelB::Commit(uint32_t) {
   return result;
 }
 
-Result SardaneChannelB::StoreRow(PropertyHolder& file, bool new_row) {
+Result SardaneChannelB::CacheRow(PropertyHolder& file, bool new_row) {
   Result result = LoadDatabase();
   if (rc::Failed(result)) return result;
   result = new_row ? FidTagMapper::StoreNewTrack(database_.get(), file)
                    : FidTagMapper::StoreTrack(database_.get(), file);
-  if (rc::Failed(result)) return result;
-  dirty_ = true;
-  return Commit(1);
+  if (rc::Succeeded(result)) dirty_ = true;
+  return result;
+}
+
+Result SardaneChannelB::StoreRow(PropertyHolder& file, bool new_row) {
+  const Result result = CacheRow(file, new_row);
+  return rc::Succeeded(result) ? Commit(1) : result;
 }
 
 Result SardaneChannelB::StoreRow(PropertySet& file, bool new_row) {
@@ -218,7 +222,15 @@ Result SardaneChannelB::StoreRow(PropertySet& file, bool new_row) {
   return rc::Succeeded(result) ? StoreRow(holder, new_row) : result;
 }
 
-Result SardaneChannelB::AddFileRow(PropertyHolder& file) { return StoreRow(file, true); }
+Result SardaneChannelB::AddFileRow(PropertyHolder& file) {
+  const Result result = CacheRow(file, true);
+  if (rc::Failed(result)) return result;
+  // Reporting the refusal here would have the caller give the file's fid free while its row
+  // waits in the cache, and the next upload would overwrite the file under that fid.
+  if (rc::Failed(Commit(1)))
+    TORVEX_TRACE("The database write after an upload failed; the next commit retries it.\n");
+  return rc::kOk;
+}
 
 Result SardaneChannelB::ReloadDatabase(Stream* sink) {
   if (sink == nullptr) return rc::kInvalidArg;

@@ -64,7 +64,9 @@ class SardaneChannelB : public SardaneChannelD {
   // Reads the database from the player unless it is held already; a player without one
   // gives an empty database.
   Result LoadDatabase();
-  // Enters a file that has reached the player into the database and commits.
+  // Enters a file that has reached the player into the database and commits. Fails only
+  // when the row could not be entered: a refused database write leaves the row waiting for
+  // the next commit (the one that ends every upload), and the file keeps its fid meanwhile.
   Result AddFileRow(PropertyHolder& file);
 
   uint32_t transfer_chunk_size() const { return chunk_size_; }
@@ -77,7 +79,9 @@ class SardaneChannelB : public SardaneChannelD {
   Result ReadImage(std::vector<uint8_t>* image);
   // Request 135 and the image in 16384-byte blocks, closed by "CQELINFO".
   Result WriteImage(const uint8_t* image, uint32_t size);
-  // Adds (new_row) or replaces the row of `file`, then commits.
+  // Adds (new_row) or replaces the row of `file` in the cached database.
+  Result CacheRow(PropertyHolder& file, bool new_row);
+  // CacheRow, then commits.
   Result StoreRow(PropertyHolder& file, bool new_row);
   Result StoreRow(PropertySet& file, bool new_row);
   void ForgetDatabase();

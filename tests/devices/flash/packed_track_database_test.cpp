@@ -551,6 +551,31 @@ const Damage kDamages[] = {
      [](std::vector<uint8_t>* i) { PutWord(i, TrackRecord(*i, 6) + 2, 5); }},
     {"item entry beyond the end",
      [](std::vector<uint8_t>* i) { PutWord(i, WordOf(*i, 2) + 7, kItemFlag | 0x7FFFF0); }},
+    // A record belongs to the one id its first value node lists at its slot.
+    {"two ids share a track record",
+     [](std::vector<uint8_t>* i) {
+       const uint32_t table = WordOf(*i, 2);
+       PutWord(i, table + 1 + 2, WordOf(*i, table + 1 + 1));
+     }},
+    {"a track and an item share a record",
+     [](std::vector<uint8_t>* i) {
+       const uint32_t table = WordOf(*i, 2);
+       PutWord(i, table + 1 + 6, kItemFlag | WordOf(*i, table + 1 + 1));
+     }},
+    {"a record slot beyond its node's ids",
+     [](std::vector<uint8_t>* i) { PutWord(i, TrackRecord(*i, 1) + 1, 7); }},
+    // Ids are 24-bit: 2^24 would be written again as 0 plus its low bits, here track 16's id.
+    {"an id of 2 to the 24th",
+     [](std::vector<uint8_t>* i) {
+       const uint32_t table = WordOf(*i, 2);
+       const uint32_t count = WordOf(*i, table);
+       const uint32_t record = WordOf(*i, table + 1 + 1);
+       const uint32_t wanted = 0x100001;
+       PutWord(i, table + 1 + 1, kNull);
+       i->resize(i->size() + 3 * size_t{wanted - count}, 0xFF);
+       PutWord(i, table, wanted);
+       PutWord(i, table + wanted, record);
+     }},
 };
 
 class PackedDamageTest : public ::testing::TestWithParam<Damage> {};

@@ -1,6 +1,10 @@
 #include "sim/flash/flash_player.h"
 
+#include <gtest/gtest.h>
+
 #include <algorithm>
+#include <chrono>
+#include <thread>
 #include <cstdio>
 #include <cstring>
 
@@ -146,10 +150,42 @@ Result SimFlashPlayer::Control(uint8_t request, uint16_t value, uint16_t index,
   }
   Log(entry);
   uint32_t word = 0;
-  if (!OnRequest(request, value, index, &word)) word = HandleRequest(request, value, index);
+  const std::string refusal = RefusalOf(request);
+  if (!refusal.empty()) {
+    refusals.push_back(entry.ToString() + ": " + refusal);
+    ADD_FAILURE() << "the simulated player refuses " << refusals.back();
+  } else if (!OnRequest(request, value, index, &word)) {
+    word = HandleRequest(request, value, index);
+  }
   memset(reply, 0, 12);
   SimPutLe32(reply, word);
   return 0;
+}
+
+std::string SimFlashPlayer::RefusalOf(uint8_t request) const {
+  // A PC that gives up on a stalled format or upgrade releases the player: the unlock is
+  // taken at any time.
+  if (request == 102) return std::string();
+  switch (mode_) {
+    case Mode::kIdle:
+      break;
+    case Mode::kFirmware:
+      // The upgrade is started by repeating its request until the player takes it.
+      if (request == 107) return std::string();
+      [[fallthrough]];
+    default:
+      return request == 96 ? "ready asked while a transfer is open"
+                           : "a request in the middle of a transfer";
+  }
+  switch (request) {
+    case 106: case 107: case 108: case 112: case 120: case 121: case 130: case 133: case 135:
+    case 136: case 142:
+      if (lock_depth == 0) return "a transfer without the lock";
+      break;
+    default:
+      break;
+  }
+  return std::string();
 }
 
 uint32_t SimFlashPlayer::HandleRequest(uint8_t request, uint16_t value, uint16_t index) {
@@ -313,9 +349,10 @@ uint32_t SimFlashPlayer::HandleRequest(uint8_t request, uint16_t value, uint16_t
 
 // --- bulk transfers ------------------------------------------------------------------------
 
-Result SimFlashPlayer::Read(void* buffer, uint32_t length, uint32_t* done) {
+Result SimFlashPlayer::Read(void* buffer, uint32_t length, uint32_t* done, uint32_t timeout_ms) {
   *done = 0;
   SimLogEntry entry(SimLogEntry::kRead);
+  entry.timeout_ms = timeout_ms;
   Result result = 0;
   if (Gone()) {
     result = static_cast<Result>(0x80070000u | kDeviceNotConnected);
@@ -339,6 +376,9 @@ Result SimFlashPlayer::Read(void* buffer, uint32_t length, uint32_t* done) {
   memcpy(buffer, message.data() + out_offset_, n);
   entry.length = n;
   if (out_offset_ == 0) {
+    if (clock != nullptr) clock->Advance(ms_per_message);
+    if (real_ms_per_message != 0)
+      std::this_thread::sleep_for(std::chrono::milliseconds(real_ms_per_message));
     entry.head = Head(message.data(), n, "SQEL");
     if (entry.head.empty() && n == message.size()) entry.head = out_.front().label;
   }
@@ -354,11 +394,13 @@ Result SimFlashPlayer::Read(void* buffer, uint32_t length, uint32_t* done) {
   return 0;
 }
 
-Result SimFlashPlayer::Write(const void* buffer, uint32_t length, uint32_t* done) {
+Result SimFlashPlayer::Write(const void* buffer, uint32_t length, uint32_t* done,
+                             uint32_t timeout_ms) {
   *done = 0;
   const uint8_t* p = static_cast<const uint8_t*>(buffer);
   length = std::min(length, max_transfer);
   SimLogEntry entry(SimLogEntry::kWrite);
+  entry.timeout_ms = timeout_ms;
   entry.length = length;
   entry.head = Head(p, length, "CQEL");
   if (!entry.head.empty()) entry.length_field = SimGetLe32(p + 8);

@@ -7,6 +7,10 @@
 // read with no bytes and success: with nothing to send, a read times out (0xC004000B).
 // A single 64-byte write beginning with "CQELABRT" ends any transfer in progress, also in
 // the middle of a data piece.
+//
+// Like a player, it refuses what the protocol does not allow: a request that starts a
+// transfer without the lock held, a "ready" request while a transfer is open, any other
+// request in the middle of a transfer. A refusal answers 0 and fails the running test.
 #pragma once
 
 #include <array>
@@ -17,6 +21,7 @@
 #include <vector>
 
 #include "support/result_codes.h"
+#include "testlib/fake_clock.h"
 
 struct SimFile {
   std::vector<uint8_t> record;  // 2048 bytes; fid at 0, length at 8
@@ -44,6 +49,7 @@ struct SimLogEntry {
   std::string head;     // the first 8 bytes of a command or status block, else empty or a
                         // label ("P10", "%", "$0" for firmware records, "<FULL>")
   uint32_t length_field = 0;  // offset 8 of a command block
+  uint32_t timeout_ms = 0;    // the time-out the PC gave a bulk transfer
   Result result = 0;
   // "C108(1,0)", "W:CQELDATA", "W:CQELDATA len=5", "W16384", "R:SQELDATA", "R:$1", "R16384",
   // "R!c004000b" (a failed transfer), "open", "close".
@@ -69,6 +75,9 @@ class SimFlashPlayer {
   uint16_t last_value = 0, last_index = 0;  // of requests 117, 119, 145
   std::string last_string;            // request 142, without its NUL
   uint32_t max_transfer = 65536;      // largest Read or Write call
+  FakeClock* clock = nullptr;         // when set, moved on by every message the PC reads ...
+  uint32_t ms_per_message = 0;        // ... by this much: a slow player
+  uint32_t real_ms_per_message = 0;   // really waits this long before each message
 
   // --- scripts ------------------------------------------------------------------------------
   int not_ready_polls = 0;            // answers of request 96 with word 0; -1: for ever
@@ -93,6 +102,7 @@ class SimFlashPlayer {
   Result fail_read_code = 0;
 
   // --- observed -----------------------------------------------------------------------------
+  std::vector<std::string> refusals;  // each refused request, also reported as a test failure
   int lock_depth = 0;
   int max_lock_depth = 0;
   int holders = 0;                    // open transports
@@ -114,8 +124,8 @@ class SimFlashPlayer {
 
   // --- the transport's side ------------------------------------------------------------------
   Result Control(uint8_t request, uint16_t value, uint16_t index, uint8_t reply[12]);
-  Result Read(void* buffer, uint32_t length, uint32_t* done);
-  Result Write(const void* buffer, uint32_t length, uint32_t* done);
+  Result Read(void* buffer, uint32_t length, uint32_t* done, uint32_t timeout_ms = 0);
+  Result Write(const void* buffer, uint32_t length, uint32_t* done, uint32_t timeout_ms = 0);
   // Counts a transport call against unplug_after_calls; true when the player is gone.
   bool Gone();
   void Log(const SimLogEntry& entry) { log.push_back(entry); }
@@ -150,6 +160,8 @@ class SimFlashPlayer {
   void QueueFirmware(uint8_t letter, uint8_t a, uint8_t b = 0);
   void QueueFirmwarePercent(int percent);
   uint32_t HandleRequest(uint8_t request, uint16_t value, uint16_t index);
+  // Why the player would not take `request` now; empty when it takes it.
+  std::string RefusalOf(uint8_t request) const;
   void TakeMessage(const std::vector<uint8_t>& message);
   // Families that check the form of commands and pieces take these over.
   virtual void TakeUploadCommand(const std::vector<uint8_t>& block);

@@ -37,16 +37,17 @@ Result SimUsbHardware::ControlRequest(uint8_t request, uint16_t value, uint16_t 
   return player_->Control(request, value, index, reply);
 }
 
-Result SimUsbHardware::Read(void* buffer, uint32_t length, uint32_t* done, uint32_t) {
+Result SimUsbHardware::Read(void* buffer, uint32_t length, uint32_t* done, uint32_t timeout_ms) {
   *done = 0;
   if (!open_) return rc::FromWin32(kErrorInvalidHandle);
-  return player_->Read(buffer, length, done);
+  return player_->Read(buffer, length, done, timeout_ms);
 }
 
-Result SimUsbHardware::Write(const void* buffer, uint32_t length, uint32_t* done, uint32_t) {
+Result SimUsbHardware::Write(const void* buffer, uint32_t length, uint32_t* done,
+                             uint32_t timeout_ms) {
   *done = 0;
   if (!open_) return rc::FromWin32(kErrorInvalidHandle);
-  return player_->Write(buffer, length, done);
+  return player_->Write(buffer, length, done, timeout_ms);
 }
 
 UsbHardware* SimUsbHardware::Clone() { return new SimUsbHardware(player_, product_id_, path_); }

@@ -41,3 +41,19 @@ UsbHardware* SimUsbInterfaceSource::CreateTransport(const std::string& path,
   gone->unplugged = true;
   return new SimUsbHardware(gone, product_id, path);
 }
+
+Result SimUsbInterfaceSource::ReadProductId(const std::string& path, uint32_t* product_id) {
+  for (const Attached& a : attached_) {
+    if (a.path != path) continue;
+    *product_id = a.product_id;
+    return rc::kOk;
+  }
+  return rc::FromWin32(ERROR_FILE_NOT_FOUND);
+}
+
+std::vector<std::string> SimUsbInterfaceSource::PnpNames() const {
+  std::vector<std::string> names;
+  for (size_t i = 0; i < attached_.size(); ++i)
+    names.push_back(attached_[i].path + "$" + std::to_string(i));
+  return names;
+}

@@ -22,6 +22,12 @@ class SimUsbInterfaceSource : public UsbInterfaceSource {
   Result EnumerateInterfaces(const GUID* interface_class, DevicePathCallback& callback) override;
   // A path no longer listed leads to a player that is gone.
   UsbHardware* CreateTransport(const std::string& path, uint32_t product_id) override;
+  // Only a listed interface path opens; any other name is not found.
+  Result ReadProductId(const std::string& path, uint32_t* product_id) override;
+
+  // The names plug and play gives the attached players, in the order attached: each interface
+  // path with "$" and a number.
+  std::vector<std::string> PnpNames() const;
 
   std::vector<uint32_t> asked;  // product ids of the interface classes asked, in order
 

@@ -74,6 +74,30 @@ HRESULT WmdmHost::ListDevices(std::vector<IMDSPDevice*>* devices) {
   return SUCCEEDED(hr) ? S_OK : hr;
 }
 
+HRESULT WmdmHost::CreateDevices(const std::wstring& pnp_name,
+                                std::vector<IMDSPDevice*>* devices) {
+  DWORD count = 0;
+  IMDSPDevice** array = nullptr;
+  const HRESULT hr = provider_->CreateDevice(pnp_name.c_str(), &count, &array);
+  if (FAILED(hr)) return hr;
+  for (DWORD i = 0; i < count; ++i) {
+    held_.push_back(array[i]);
+    devices->push_back(array[i]);
+  }
+  CoTaskMemFree(array);
+  return hr;
+}
+
+HRESULT WmdmHost::CreateDevices(const std::vector<std::string>& pnp_names,
+                                std::vector<IMDSPDevice*>* devices) {
+  HRESULT first = S_OK;
+  for (const std::string& name : pnp_names) {
+    const HRESULT hr = CreateDevices(std::wstring(name.begin(), name.end()), devices);
+    if (FAILED(hr) && SUCCEEDED(first)) first = hr;
+  }
+  return first;
+}
+
 std::wstring WmdmHost::NameOf(IMDSPDevice* device) {
   wchar_t name[128] = {};
   device->GetName(name, 128);

@@ -70,9 +70,16 @@ class WmdmHost {
   HRESULT Load();
   IMDServiceProvider2* provider() const { return provider_; }
 
-  // EnumDevices, then Next one device at a time until it answers S_FALSE. The host keeps a
+  // The enumeration road: EnumDevices, then Next one device at a time until it answers S_FALSE. The host keeps a
   // reference on every device until it goes.
   HRESULT ListDevices(std::vector<IMDSPDevice*>* devices);
+  // The plug and play road, WMDM's own for a provider that says it is PnP-aware: the devices
+  // CreateDevice makes for the name plug and play gives a player, appended to `devices`; the
+  // host keeps a reference on each.
+  HRESULT CreateDevices(const std::wstring& pnp_name, std::vector<IMDSPDevice*>* devices);
+  // CreateDevices for each name in order (plug and play names are ASCII); the first failure.
+  HRESULT CreateDevices(const std::vector<std::string>& pnp_names,
+                        std::vector<IMDSPDevice*>* devices);
   // Every question WMDM asks of a new device.
   static DeviceReport Describe(IMDSPDevice* device);
   static std::wstring NameOf(IMDSPDevice* device);

@@ -64,15 +64,48 @@ ComRef<IMDSPStorage> Track(IMDSPDevice* device, const std::wstring& name) {
   return found;
 }
 
+namespace {
+
+// The wave format WMDM passes for an audio file: the format tag of its extension, the rest 0.
+WMDM_WAVEFORMATEX FormatOf(const std::wstring& name) {
+  WMDM_WAVEFORMATEX format = {};
+  const size_t dot = name.rfind(L'.');
+  const std::wstring extension = dot == std::wstring::npos ? L"" : name.substr(dot);
+  if (_wcsicmp(extension.c_str(), L".mp3") == 0) format.wFormatTag = 0x55;
+  if (_wcsicmp(extension.c_str(), L".wma") == 0) format.wFormatTag = 0x161;
+  return format;
+}
+
+}  // namespace
+
 HRESULT Upload(IMDSPDevice* device, const std::wstring& name, const std::string& bytes,
                HRESULT* close_result) {
   ComRef<IMDSPStorage> root = Root(device);
-  ComRef<IMDSPStorage> file;
-  std::wstring writable = name;
-  HRESULT status = root.Get() ? root->CreateStorage(WMDM_FILE_ATTR_FILE, nullptr, &writable[0],
-                                                    file.Out())
-                              : E_FAIL;
+  if (!root.Get()) return E_FAIL;
+  // WMDM first asks the storage whether the file fits.
+  ComRef<IMDSPStorageGlobals> globals;
+  HRESULT status = root->GetStorageGlobals(globals.Out());
   if (FAILED(status)) return status;
+  DWORD free_low = 0, free_high = 0;
+  status = globals->GetTotalFree(&free_low, &free_high);
+  if (FAILED(status)) return status;
+
+  ComRef<IMDSPStorage2> root2(root.As<IMDSPStorage2>(IID_IMDSPStorage2));
+  if (!root2.Get()) return E_NOINTERFACE;
+  WMDM_WAVEFORMATEX format = FormatOf(name);
+  std::wstring writable = name;
+  ComRef<IMDSPStorage> file;
+  status = root2->CreateStorage2(
+      WMDM_FILE_ATTR_FILE | WMDM_STORAGECONTROL_INSERTINTO | WMDM_FILE_ATTR_AUDIO, 0, &format,
+      nullptr, &writable[0], bytes.size(), file.Out());
+  if (FAILED(status)) return status;
+  // The application's metadata follows creation; it gave none here.
+  ComRef<IMDSPStorage3> file3(file.As<IMDSPStorage3>(IID_IMDSPStorage3));
+  if (!file3.Get()) return E_NOINTERFACE;
+  ScriptedMetaData metadata;
+  status = file3->SetMetadata(&metadata);
+  if (FAILED(status)) return status;
+
   ComRef<IMDSPObject> object(file.As<IMDSPObject>(IID_IMDSPObject));
   if (!object.Get()) return E_NOINTERFACE;
   status = object->Open(MDSP_WRITE);

@@ -19,8 +19,9 @@ std::vector<std::wstring> TrackNames(IMDSPDevice* device);
 // The track of that display name on the device; null when there is none.
 ComRef<IMDSPStorage> Track(IMDSPDevice* device, const std::wstring& name);
 
-// Creates, opens, writes in WMDM's 8 KiB blocks and closes an upload. The first failure of
-// Open or Write stops the writing; Close runs whenever Open succeeded. Returns the first
+// An upload in WMDM's order: the storage globals' free space, CreateStorage2 with the
+// attributes and wave format of an audio insert, SetMetadata, Open, writes in 8 KiB blocks,
+// Close. The first failure stops the steps; Close runs whenever Open succeeded. Returns the first
 // failure, else Close's result; *close_result (optional) gets Close's own.
 HRESULT Upload(IMDSPDevice* device, const std::wstring& name, const std::string& bytes,
                HRESULT* close_result = nullptr);

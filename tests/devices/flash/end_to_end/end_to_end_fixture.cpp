@@ -92,6 +92,25 @@ EndToEndTest::~EndToEndTest() = default;
 
 std::vector<IMDSPDevice*> EndToEndTest::List() {
   std::vector<IMDSPDevice*> devices;
+  EXPECT_EQ(S_OK, host_.CreateDevices(usb_.PnpNames(), &devices));
+  return devices;
+}
+
+std::vector<IMDSPDevice*> EndToEndTest::DevicesOf(const std::string& path) {
+  std::vector<std::string> names = usb_.PnpNames();
+  names.erase(std::remove_if(names.begin(), names.end(),
+                             [&](const std::string& name) {
+                               return name.compare(0, path.size(), path) != 0 ||
+                                      name[path.size()] != '$';
+                             }),
+              names.end());
+  std::vector<IMDSPDevice*> devices;
+  EXPECT_EQ(S_OK, host_.CreateDevices(names, &devices));
+  return devices;
+}
+
+std::vector<IMDSPDevice*> EndToEndTest::Enumerate() {
+  std::vector<IMDSPDevice*> devices;
   EXPECT_EQ(S_OK, host_.ListDevices(&devices));
   return devices;
 }

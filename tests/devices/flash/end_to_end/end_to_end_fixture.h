@@ -41,8 +41,13 @@ class EndToEndTest : public testing::Test {
   void SetUp() override { ASSERT_EQ(S_OK, host_.Load()); }
 
   IMDServiceProvider2* provider() const { return host_.provider(); }
-  // Every WMDM device the provider lists now, in its order; the host holds them.
+  // Every WMDM device of the attached players as WMDM finds them: CreateDevice with the name
+  // plug and play gives each player, in the order attached. The host holds them.
   std::vector<IMDSPDevice*> List();
+  // The WMDM devices of the one player attached at the interface path `path`.
+  std::vector<IMDSPDevice*> DevicesOf(const std::string& path);
+  // Every WMDM device the provider's EnumDevices lists now, in its order.
+  std::vector<IMDSPDevice*> Enumerate();
   // The device's storage globals (through its root storage).
   static ComRef<IMDSPStorageGlobals> Globals(IMDSPDevice* device);
   static uint64_t FreeBytes(IMDSPDevice* device);

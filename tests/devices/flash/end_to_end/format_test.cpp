@@ -2,6 +2,7 @@
 // apartment-threaded and a free-threaded application: the call returns at once, the worker
 // reports Begin, Progress and End, and only that storage of the player is emptied.
 #include <windows.h>
+#include <oleauto.h>
 #include <tlhelp32.h>
 
 #include <functional>
@@ -159,6 +160,76 @@ TEST_F(FormatTest, OnAWorkerThreadForApartmentAndFreeThreadedCallers) {
     });
     ExpectOnlyInternalFormatted();
   }
+}
+
+// Registers the type library that describes IWMDMProgress, as WMDM's installation registers
+// its proxies on Windows, so that COM can marshal the interface between apartments.
+void RegisterProgressProxy() {
+  std::string path = std::string("Z:") + TORVEX_PROGRESS_PROXY_UNIX_PATH;
+  for (char& c : path) c = c == '/' ? '\\' : c;
+  std::wstring wide(path.begin(), path.end());
+  ITypeLib* library = nullptr;
+  ASSERT_EQ(S_OK, LoadTypeLibEx(wide.c_str(), REGKIND_NONE, &library));
+  EXPECT_EQ(S_OK, RegisterTypeLib(library, &wide[0], nullptr));
+  library->Release();
+}
+
+// An apartment-threaded progress object without the free-threaded marshaler: the worker
+// reaches it through a proxy, so every call arrives on the caller's own thread.
+TEST_F(FormatTest, AnApartmentProgressIsCalledOnItsOwnThread) {
+  RegisterProgressProxy();
+  ASSERT_EQ(S_OK, Upload(internal_, L"Road_Song.mp3", Song()));
+  ComRef<IMDSPStorageGlobals> globals = Globals(internal_);
+  ASSERT_NE(nullptr, globals.Get());
+  InApartment(COINIT_APARTMENTTHREADED, [&] {
+    ProgressOptions options;
+    options.free_threaded = false;
+    RecordingProgress* progress = new RecordingProgress(options);
+    ASSERT_FALSE(progress->free_threaded());
+    EXPECT_EQ(S_OK, globals->Initialize(WMDM_MODE_THREAD, progress));
+    WaitPumping(progress->released());
+    EXPECT_EQ((std::vector<std::string>{"Begin(100)", "Progress(100)", "End"}), progress->calls());
+    for (DWORD thread : progress->threads()) EXPECT_EQ(GetCurrentThreadId(), thread);
+    progress->Release();
+  });
+  ExpectOnlyInternalFormatted();
+}
+
+// WMDM calls from several threads: while a format runs on the provider's worker, the
+// application lists and deletes on the other storage of the same player and on the storage
+// being formatted. The player's lock makes them take turns: the strict player sees no request
+// in the middle of another's transfer, and every call ends.
+TEST_F(FormatTest, CallsFromTwoThreadsTakeTurnsOnThePlayer) {
+  IMDSPDevice* card = DeviceNamed(devices_, L"Pavo Sim Card");
+  ASSERT_EQ(S_OK, Upload(card, L"Second_Song.mp3", Song()));
+  const std::vector<std::wstring> card_tracks = TrackNames(card);
+  ASSERT_EQ(2u, card_tracks.size());
+  family_d_->format_progress.assign(100, "PR50");
+  family_d_->real_ms_per_message = 3;  // the format takes a while
+  family_d_->format_progress.push_back("FMTD");
+  ComRef<IMDSPStorageGlobals> globals = Globals(internal_);
+  ASSERT_NE(nullptr, globals.Get());
+  InApartment(COINIT_MULTITHREADED, [&] {
+    RecordingProgress* progress = new RecordingProgress;
+    ASSERT_EQ(S_OK, globals->Initialize(WMDM_MODE_THREAD, progress));
+    std::thread caller([&] {
+      ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_MULTITHREADED)));
+      for (int i = 0; i < 20; ++i) {
+        TrackNames(internal_);
+        TrackNames(card);
+        FreeBytes(internal_);
+      }
+      EXPECT_EQ(S_OK, Delete(card, card_tracks.back()));
+      CoUninitialize();
+    });
+    caller.join();
+    WaitForSingleObject(progress->released(), INFINITE);
+    EXPECT_EQ((std::vector<std::string>{"Begin(100)", "Progress(100)", "End"}), progress->calls());
+    progress->Release();
+  });
+  EXPECT_TRUE(family_d_->refusals.empty());
+  EXPECT_EQ(1u, family_d_->Storage(1).files.size());  // the song uploaded in SetUp
+  ExpectOnlyInternalFormatted();
 }
 
 // The application asked for the format and was told it would happen: a progress interface

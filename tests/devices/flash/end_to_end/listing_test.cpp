@@ -48,7 +48,7 @@ uint64_t Space(HRESULT (STDMETHODCALLTYPE IMDSPStorageGlobals::*get)(DWORD*, DWO
 }
 
 TEST_F(EndToEndTest, EveryStorageOfEveryPlayerIsADeviceInTheProvidersOrder) {
-  const std::vector<IMDSPDevice*> devices = List();
+  const std::vector<IMDSPDevice*> devices = Enumerate();
   ASSERT_EQ(std::size(kDevices), devices.size());
   DWORD count = 0;
   EXPECT_EQ(S_OK, provider()->GetDeviceCount(&count));
@@ -98,6 +98,39 @@ TEST_F(EndToEndTest, EveryStorageOfEveryPlayerIsADeviceInTheProvidersOrder) {
   EXPECT_TRUE(family_e_->log.empty());
 }
 
+// WMDM hands a PnP-aware provider each player's plug and play name: the interface path, "$"
+// and a number. Each storage becomes a device, storage 0 first; the device answers as on the
+// enumeration road and names the player by its interface path, so both roads share one lock.
+TEST_F(EndToEndTest, PlugAndPlayNameGivesEveryStorageOfThePlayer) {
+  const std::string pavo = UsbPath(kFamilyD, 1);
+  const std::vector<IMDSPDevice*> devices = DevicesOf(pavo);
+  ASSERT_EQ(2u, devices.size());
+  const std::vector<IMDSPDevice*> enumerated = Enumerate();
+  const wchar_t* expected[] = {L"Pavo Sim Internal", L"Pavo Sim Card"};
+  for (size_t i = 0; i < devices.size(); ++i) {
+    IMDSPDevice* const device = devices[i];
+    SCOPED_TRACE(i);
+    const DeviceReport report = WmdmHost::Describe(device);
+    EXPECT_EQ(expected[i], report.name);
+    EXPECT_EQ(std::wstring(pavo.begin(), pavo.end()), report.canonical_name);
+    EXPECT_EQ(kFamilyD, report.product_id);
+    const DeviceReport same = WmdmHost::Describe(DeviceNamed(enumerated, expected[i]));
+    EXPECT_EQ(same.canonical_name, report.canonical_name);
+    EXPECT_EQ(same.serial, report.serial);
+  }
+  EXPECT_EQ(0, family_d_->holders);
+  EXPECT_EQ(0, family_d_->lock_depth);
+}
+
+TEST_F(EndToEndTest, PlugAndPlayNameOfNoPlayerFails) {
+  DWORD count = 7;
+  IMDSPDevice** array = nullptr;
+  EXPECT_EQ(rc::FromWin32(ERROR_FILE_NOT_FOUND),
+            provider()->CreateDevice(L"\\\\?\\usb#vid_0e21&pid_5005#9$0", &count, &array));
+  EXPECT_EQ(0u, count);
+  EXPECT_EQ(nullptr, array);
+}
+
 TEST_F(EndToEndTest, TracksAreListedPerStorage) {
   const std::vector<IMDSPDevice*> devices = List();
   EXPECT_EQ(std::vector<std::wstring>{L"Old_Song.mp3"},
@@ -132,7 +165,7 @@ TEST_F(EndToEndTest, AnUnpluggedPlayerFailsItsDevicesAndIsNoLongerListed) {
   EXPECT_EQ(static_cast<DWORD>(WMDM_STATUS_READY), status);
   EXPECT_EQ(0, CMDSPDevice::BusyCount());
 
-  devices = List();
+  devices = Enumerate();
   ASSERT_EQ(std::size(kDevices) - 2, devices.size());
   EXPECT_EQ(L"Pavo Two", WmdmHost::NameOf(devices[0]));
 }

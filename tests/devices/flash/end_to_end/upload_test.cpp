@@ -253,7 +253,7 @@ TEST_F(EndToEndTest, TransferTroubleIsRepairedOrEndedOnThePlayer) {
     player->fail_write_done = 100;
     usb_.Detach(UsbPath(kFamilyD, 1));
     usb_.Attach(kFamilyD, UsbPath(kFamilyD, 1), player);
-    IMDSPDevice* device = DeviceNamed(List(), L"Sim Player Internal");
+    IMDSPDevice* device = DeviceNamed(DevicesOf(UsbPath(kFamilyD, 1)), L"Sim Player Internal");
     ASSERT_NE(nullptr, device);
 
     EXPECT_EQ(c.result, Upload(device, L"Road_Song.mp3", bytes));

@@ -10,6 +10,7 @@
 #include "devices/flash/end_to_end_audio.h"
 #include "devices/flash/fid_tag_mapper.h"
 #include "devices/flash/family_b_end_to_end/family_b_fixture.h"
+#include "devices/flash/family_b_end_to_end/track_image_decoder.h"
 #include "devices/flash/packed_track_database.h"
 #include "media/property_holder.h"
 #include "support/text_convert.h"
@@ -94,6 +95,32 @@ class SeededFamilyBTest : public FamilyBEndToEndTest {
     EXPECT_EQ(0, CMDSPDevice::BusyCount());
   }
 };
+
+// The decoder the tests read images with finds the layout broken where it is broken: an id
+// that points at another id's track, an id table cut short.
+TEST_F(SeededFamilyBTest, TheTestsDecoderRefusesBrokenImages) {
+  ASSERT_EQ(S_OK, Upload(Device(L"Bellis Sim Internal"), L"Road_Song.mp3",
+                         Bytes(Audio("Road_Song.mp3"))));
+  const std::string image = player_->database;
+  ASSERT_EQ("", DecodeTrackImage(image).error);
+  ASSERT_EQ(2u, DecodeTrackImage(image).tracks.size());
+  auto word = [](const std::string& i, uint32_t at) {
+    const auto* p = reinterpret_cast<const uint8_t*>(i.data()) + at * 3;
+    return static_cast<uint32_t>(p[0] | p[1] << 8 | p[2] << 16);
+  };
+  const uint32_t table = word(image, 2);
+  // Entries of numbers 1 (the old song, fid 0x10) and the new song's: copy one over the other.
+  uint32_t first = 0, second = 0;
+  for (uint32_t n = 0; n < word(image, table); ++n) {
+    if (word(image, table + 1 + n) == 0xFFFFFF) continue;
+    (first ? second : first) = table + 1 + n;
+  }
+  ASSERT_NE(0u, second);
+  std::string shared = image;
+  shared.replace(second * 3, 3, image.substr(first * 3, 3));
+  EXPECT_NE("", DecodeTrackImage(shared).error);
+  EXPECT_NE("", DecodeTrackImage(image.substr(0, image.size() - 3)).error);
+}
 
 TEST_F(SeededFamilyBTest, UploadsListDeletesAndAReopenedSessionAgreeWithTheDatabase) {
   EXPECT_EQ(std::vector<std::wstring>{L"Old Song.mp3"}, TrackNames(Device(L"Bellis Sim Internal")));
@@ -180,9 +207,9 @@ TEST_F(FamilyBEndToEndTest, APlayerWithoutADatabaseListsNothingAndGetsOneWithThe
   EXPECT_EQ(std::vector<std::wstring>{ListedName(audio)}, TrackNames(device));
 }
 
-// The player refuses the first block of a database image, once or every time. The WMDM caller
-// hears of the failure either way. A refusal that passes is repaired by the session's next
-// commit, so the player's database ends up with the change. One that lasts leaves the player's
+// The player refuses the first block of a database image, once or every time. A refusal that
+// passes is repaired by the session's next commit, so the player's database ends up with the
+// change; for an upload that commit is the one of its close, so the caller hears of nothing. One that lasts leaves the player's
 // image as it was; a track whose file went is then still listed, and deleting it once the
 // player takes images again takes its row.
 TEST_F(SeededFamilyBTest, AFailedDatabaseWriteIsReportedAndRetriedOnTheNextCommit) {
@@ -192,11 +219,12 @@ TEST_F(SeededFamilyBTest, AFailedDatabaseWriteIsReportedAndRetriedOnTheNextCommi
     bool upload;  // else delete the old track
     int failures;
     bool changed;  // the player's database holds the change at the end
+    bool reported;  // the caller hears of the failure
   } cases[] = {
-      {"upload, refused once", true, 1, true},
-      {"upload, refused always", true, 100, false},
-      {"delete, refused once", false, 1, true},
-      {"delete, refused always", false, 100, false},
+      {"upload, refused once", true, 1, true, false},
+      {"upload, refused always", true, 100, false, true},
+      {"delete, refused once", false, 1, true, true},
+      {"delete, refused always", false, 100, false, true},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -211,7 +239,7 @@ TEST_F(SeededFamilyBTest, AFailedDatabaseWriteIsReportedAndRetriedOnTheNextCommi
     player_->database_failures = c.failures;
     const HRESULT result = c.upload ? Upload(device, L"Road_Song.mp3", Bytes(road))
                                     : Delete(device, L"Old Song.mp3");
-    EXPECT_TRUE(FAILED(result)) << std::hex << result;
+    EXPECT_EQ(c.reported, FAILED(result)) << std::hex << result;
     ExpectIdle();
     std::vector<std::string> titles =
         c.upload ? std::vector<std::string>{"Old Song", "Road Song"} : std::vector<std::string>{};
@@ -251,6 +279,46 @@ TEST_F(SeededFamilyBTest, AFailedDatabaseWriteIsReportedAndRetriedOnTheNextCommi
   }
 }
 
+// An upload whose database write is refused keeps its row for the next commit, so its fid
+// stays taken: the next upload of the same session gets a fid of its own, and at the end every
+// file on the player has its row and every row its file. A refusal that passes before the
+// upload's close is repaired by the close's commit; one that lasts is reported by the close.
+TEST_F(SeededFamilyBTest, AFidWhoseRowWaitsIsNotHandedOutAgain) {
+  const struct {
+    int failures;
+    bool upload_succeeds;
+  } cases[] = {{1, true}, {2, false}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.failures);
+    ReplacePlayer();
+    Seed();
+    Reopen();
+    IMDSPDevice* device = Device(L"Bellis Sim Internal");
+    ASSERT_NE(nullptr, device);
+    player_->database_failures = c.failures;
+    const HRESULT first = Upload(device, L"Road_Song.mp3", Bytes(Audio("Road_Song.mp3")));
+    EXPECT_EQ(c.upload_succeeds, SUCCEEDED(first)) << std::hex << first;
+    ExpectIdle();
+    EXPECT_EQ(S_OK, Upload(device, L"Windows_Song.wma", Bytes(Audio("Windows_Song.wma"))));
+    ExpectIdle();
+
+    const std::vector<DatabaseRow> rows = PlayerRows();
+    EXPECT_EQ((std::vector<std::string>{"Old Song", "Road Song", "Windows Song"}), Titles(rows));
+    size_t files = 0;
+    for (const SimStorage& storage : player_->storages) files += storage.files.size();
+    EXPECT_EQ(rows.size(), files);
+    const struct {
+      const char* title;
+      const char* file;
+    } uploads[] = {{"Road Song", "Road_Song.mp3"}, {"Windows Song", "Windows_Song.wma"}};
+    for (const auto& u : uploads) {
+      const DatabaseRow* row = RowTitled(rows, u.title);
+      ASSERT_NE(nullptr, row) << u.title;
+      EXPECT_TRUE(StoredBytes(row->fid) == Bytes(Audio(u.file))) << u.title;
+    }
+  }
+}
+
 // The player goes away in the middle of an upload, or before a delete: the caller hears that
 // it is not connected, the player's database is left as it was, and the player is not listed
 // any more.
@@ -276,12 +344,13 @@ TEST_F(SeededFamilyBTest, AnUnpluggedPlayerKeepsItsDatabaseAndLeavesTheListing) 
   usb_.Detach(kFamilyBPath);
   EXPECT_TRUE(DeviceNames().empty());
 
-  // Another goes away in the middle of the database write that ends an upload.
+  // Another goes away in the middle of the database write that ends an upload; the close's
+  // commit, which tries the write again, finds it gone.
   ReplacePlayer();
   Seed();
   Reopen();
   player_->unplug_at_database = true;
-  EXPECT_EQ(kNotConnected,
+  EXPECT_EQ(rc::kPlayerGone,
             Upload(Device(L"Bellis Sim Internal"), L"Road_Song.mp3", Bytes(Audio("Road_Song.mp3"))));
   EXPECT_EQ(before, player_->database);
   EXPECT_EQ(0, CMDSPDevice::BusyCount());

@@ -1,7 +1,9 @@
 #include "devices/flash/family_b_end_to_end/family_b_fixture.h"
 
+#include <cstdio>
 #include <cstring>
 
+#include "devices/flash/family_b_end_to_end/track_image_decoder.h"
 #include "devices/flash/packed_track_database.h"
 #include "wmdm/wmdm_types.h"
 
@@ -18,18 +20,6 @@ void PutText(std::array<uint8_t, N>& block, size_t at, const std::string& text) 
 void Size(SimStorage& storage, uint32_t total, const std::string& serial) {
   storage.total_blocks = storage.free_blocks = total;
   std::copy(serial.begin(), serial.end(), storage.serial.begin());
-}
-
-uint32_t Number(const packed::ImageReader& reader, uint32_t id, int field) {
-  packed::FieldValue value;
-  EXPECT_EQ(packed::kOk, reader.GetField(id, field, &value)) << "field " << field;
-  return value.integer;
-}
-
-std::string Text(const packed::ImageReader& reader, uint32_t id, int field) {
-  packed::FieldValue value;
-  EXPECT_EQ(packed::kOk, reader.GetField(id, field, &value)) << "field " << field;
-  return value.text ? value.text : "";
 }
 
 }  // namespace
@@ -68,18 +58,21 @@ void FamilyBEndToEndTest::Reopen() {
   ASSERT_EQ(S_OK, host_->Load());
 }
 
-std::vector<std::wstring> FamilyBEndToEndTest::DeviceNames() {
+std::vector<IMDSPDevice*> FamilyBEndToEndTest::List() {
   std::vector<IMDSPDevice*> devices;
-  EXPECT_EQ(S_OK, host_->ListDevices(&devices));
+  EXPECT_EQ(S_OK, host_->CreateDevices(usb_.PnpNames(), &devices));
+  return devices;
+}
+
+std::vector<std::wstring> FamilyBEndToEndTest::DeviceNames() {
+  const std::vector<IMDSPDevice*> devices = List();
   std::vector<std::wstring> names;
   for (IMDSPDevice* device : devices) names.push_back(WmdmHost::NameOf(device));
   return names;
 }
 
 IMDSPDevice* FamilyBEndToEndTest::Device(const std::wstring& name) {
-  std::vector<IMDSPDevice*> devices;
-  EXPECT_EQ(S_OK, host_->ListDevices(&devices));
-  for (IMDSPDevice* device : devices)
+  for (IMDSPDevice* device : List())
     if (WmdmHost::NameOf(device) == name) return device;
   ADD_FAILURE() << "no device named " << std::string(name.begin(), name.end());
   return nullptr;
@@ -88,29 +81,28 @@ IMDSPDevice* FamilyBEndToEndTest::Device(const std::wstring& name) {
 std::vector<DatabaseRow> FamilyBEndToEndTest::PlayerRows() const {
   std::vector<DatabaseRow> rows;
   if (!player_->has_database) return rows;
+  // The product must take back what it wrote ...
   std::unique_ptr<PackedTrackDatabase> database = PackedTrackDatabase::Create();
-  const auto* image = reinterpret_cast<const uint8_t*>(player_->database.data());
-  const auto size = static_cast<uint32_t>(player_->database.size());
-  EXPECT_EQ(rc::kOk, database->Rebuild(image, size)) << "the player's image does not decode";
-  // Read from the player's own bytes, not from the records rebuilt out of them.
-  packed::ImageReader reader;
-  if (reader.Attach(image, size) != packed::kOk) return rows;
-  for (const auto& track : database->Tracks()) {
+  EXPECT_EQ(rc::kOk, database->Rebuild(reinterpret_cast<const uint8_t*>(player_->database.data()),
+                                       static_cast<uint32_t>(player_->database.size())))
+      << "the product does not take back its image";
+  // ... and the rows are read by a decoder of its own.
+  const DecodedImage image = DecodeTrackImage(player_->database);
+  EXPECT_EQ("", image.error) << "the player's image does not decode";
+  for (const DecodedTrack& track : image.tracks) {
     DatabaseRow row;
-    row.fid = track.first;
-    row.title = Text(reader, row.fid, 0);
-    row.source = Text(reader, row.fid, 1);
-    row.artist = Text(reader, row.fid, 2);
-    row.length = Number(reader, row.fid, 8) * 1048576 + Number(reader, row.fid, 9);
-    row.duration_s = Number(reader, row.fid, 10);
-    row.bitrate = Number(reader, row.fid, 11) & (packed::kItemFlag - 1);
-    row.channels = Number(reader, row.fid, 12);
-    row.type_code = Number(reader, row.fid, 13);
-    packed::FieldValue rid;
-    EXPECT_EQ(packed::kOk, reader.GetField(row.fid, 15, &rid));
+    row.fid = track.id;
+    row.title = track.text[0];
+    row.source = track.text[1];
+    row.artist = track.text[2];
+    row.length = track.number[8] * 1048576 + track.number[9];
+    row.duration_s = track.number[10];
+    row.bitrate = track.number[11] & 0x7FFFFF;
+    row.channels = track.number[12];
+    row.type_code = track.number[13];
     char pair[3];
-    for (uint32_t i = 0; rid.bytes && i < packed::kRidSize; ++i) {
-      std::snprintf(pair, sizeof pair, "%02x", rid.bytes[i]);
+    for (uint8_t byte : track.rid) {
+      std::snprintf(pair, sizeof pair, "%02x", byte);
       row.rid += pair;
     }
     rows.push_back(row);

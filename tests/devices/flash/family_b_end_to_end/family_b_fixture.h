@@ -56,6 +56,8 @@ class FamilyBEndToEndTest : public testing::Test {
   // Puts a new player without files or database in place of the attached one.
   void ReplacePlayer();
 
+  // The player's WMDM devices as WMDM finds them: CreateDevice with its plug and play name.
+  std::vector<IMDSPDevice*> List();
   // The player's storage as a WMDM device; fails the test when it is not listed.
   IMDSPDevice* Device(const std::wstring& name);
   std::vector<std::wstring> DeviceNames();

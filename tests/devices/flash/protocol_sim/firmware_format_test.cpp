@@ -38,8 +38,13 @@ TEST_F(SessionTest, FormatProgressReadsPercentOrDone) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.word);
-    player->format_progress = {c.word};
-    ProtocolSession session(&hw, &clock);
+    // A player of its own each time: the last one may still be formatting.
+    auto formatting = std::make_shared<SimFlashPlayer>();
+    SimUsbHardware transport(formatting, 0x5003);
+    ASSERT_EQ(rc::kOk, transport.Open());
+    formatting->format_progress = {c.word};
+    ProtocolSession session(&transport, &clock);
+    ASSERT_EQ(rc::kOk, session.Lock());
     ASSERT_EQ(rc::kOk, session.Format(0));
     uint32_t percent = 0;
     EXPECT_EQ(c.expected, session.FormatProgress(&percent));
@@ -47,13 +52,39 @@ TEST_F(SessionTest, FormatProgressReadsPercentOrDone) {
   }
 }
 
+// A format whose percentage stands still for the long time-out (60 s) is given up; one
+// that repeats a percentage for less, however often, goes on to its end.
 TEST_F(SessionTest, AFormatThatNeverAdvancesEndsWithATimeOut) {
+  player->clock = &clock;
+  player->ms_per_message = 1000;
   player->format_progress = {"PR03"};
   player->format_stalls = true;  // "PR05" for ever
   ProtocolSession session(&hw, &clock);
   EXPECT_EQ(rc::kTimeout, session.FormatWithProgress(0, nullptr));
-  // One rise to 5, then the stalled reports up to the bound.
-  EXPECT_EQ(qel::kMaxStalledProgressReads + 1, Count("R:SQELPR05"));
+  // One rise to 5, then a report a second until 60 s have passed without a rise.
+  EXPECT_EQ(1 + 61, Count("R:SQELPR05"));
+}
+
+TEST_F(SessionTest, ASlowFormatRepeatingItsPercentageIsNotGivenUp) {
+  const struct {
+    uint32_t ms_per_report;
+    int repeats;
+  } cases[] = {{100, 590}, {10, 5000}, {59000, 1}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.ms_per_report);
+    auto slow = std::make_shared<SimFlashPlayer>();
+    SimUsbHardware transport(slow, 0x5003);
+    ASSERT_EQ(rc::kOk, transport.Open());
+    slow->clock = &clock;
+    slow->ms_per_message = c.ms_per_report;
+    slow->format_progress.assign(static_cast<size_t>(c.repeats) + 1, "PR40");
+    slow->format_progress.push_back("FMTD");
+    RecordingProgress progress;
+    ProtocolSession session(&transport, &clock);
+    EXPECT_EQ(rc::kOk, session.FormatWithProgress(0, &progress));
+    ASSERT_FALSE(progress.reports.empty());
+    EXPECT_EQ(100u, progress.reports.back().first);
+  }
 }
 
 TEST_F(SessionTest, AFormatOfAMissingStorageFails) {
@@ -172,9 +203,21 @@ TEST_F(FirmwareTest, AnUnknownStateIsAnError) {
 }
 
 TEST_F(FirmwareTest, AStartThatOnlyReportsProgressIsGivenUp) {
+  player->clock = &clock;
+  player->ms_per_message = 1000;
   player->firmware_start_progress.assign(500, 42);
   EXPECT_EQ(rc::kTimeout, Upgrade(Pattern(10)));
-  EXPECT_EQ(qel::kMaxStalledProgressReads + 1, Count("R:P42"));
+  // The first report is a rise; then one a second until 60 s have passed without one.
+  EXPECT_EQ(1 + 61, Count("R:P42"));
+}
+
+TEST_F(FirmwareTest, ASlowStartRepeatingItsPercentageGoesOn) {
+  player->clock = &clock;
+  player->ms_per_message = 100;
+  player->firmware_start_progress.assign(500, 42);  // 50 s of the same percentage
+  // 1: the upgrade went through and the player restarts (its last state).
+  EXPECT_EQ(1, Upgrade(Pattern(10)));
+  EXPECT_EQ(Pattern(10), player->firmware_image);
 }
 
 // An image stream that delivers more than its size announced to the player.

@@ -236,19 +236,21 @@ TEST_F(SessionTest, OwnerRecordsGoBothWays) {
   for (size_t i = 0; i < record.size(); ++i) record[i] = static_cast<uint8_t>(i * 7);
   {
     ProtocolSession session(&hw, &clock);
+    ASSERT_EQ(rc::kOk, session.Lock());
     ASSERT_EQ(rc::kOk, session.WriteOwnerRecord(record.data()));
     EXPECT_FALSE(session.transfer_open());
     std::vector<uint8_t> back(qel::kRecordSize);
     ASSERT_EQ(rc::kOk, session.ReadOwnerRecord(back.data()));
     EXPECT_EQ(record, back);
   }
-  EXPECT_EQ((Lines{"C96", "C121", "R:SQELPRFS", "W2048", "R:SQELPRFD", "C96", "C122", "R2048"}),
+  EXPECT_EQ((Lines{"C101", "C96", "C121", "R:SQELPRFS", "W2048", "R:SQELPRFD", "C96", "C122", "R2048", "C102"}),
             Log());
 }
 
 TEST_F(SessionTest, RecordsAreListedAndDeleted) {
   player->Storage(0).files.push_back({Record(9, 4), "abcd"});
   ProtocolSession session(&hw, &clock);
+  ASSERT_EQ(rc::kOk, session.Lock());
   std::vector<uint8_t> record(qel::kRecordSize);
   ASSERT_EQ(rc::kOk, session.ReadRecordBlock(0, 0, record.data()));
   EXPECT_EQ(9u, SimGetLe32(record.data()));
@@ -264,9 +266,10 @@ TEST_F(SessionTest, RecordsAreListedAndDeleted) {
 
 TEST_F(SessionTest, SendStringSendsTheTextWithItsNul) {
   ProtocolSession session(&hw, &clock);
+  ASSERT_EQ(rc::kOk, session.Lock());
   ASSERT_EQ(rc::kOk, session.SendString("hello", 3));
   EXPECT_EQ("hello", player->last_string);
-  EXPECT_EQ((Lines{"C96", "C142(6,3)", "R:SQELRDY.", "W6", "R:SQELRDY."}), Log());
+  EXPECT_EQ((Lines{"C101", "C96", "C142(6,3)", "R:SQELRDY.", "W6", "R:SQELRDY."}), Log());
   EXPECT_EQ(rc::kInvalidArg, session.SendString(std::string(0xFFFF, 'x'), 0));
 }
 
@@ -283,6 +286,7 @@ TEST_F(SessionTest, Read128NeedsRoomForTheWholeBlock) {
 
 TEST_F(SessionTest, TheDatabaseImageIsReadUntilDone) {
   ProtocolSession session(&hw, &clock);
+  ASSERT_EQ(rc::kOk, session.Lock());
   uint32_t size = 1;
   EXPECT_EQ(rc::kNoDatabase, session.GetDatabaseSize(&size));
   EXPECT_EQ(1u, size);
@@ -308,6 +312,7 @@ TEST_F(ScriptedSessionTest, AnAbsurdDatabaseSizeIsBadData) {
   memcpy(player->scripted_block.data(), "SQELDBSE", 8);
   SimPutLe32(&player->scripted_block[8], 0xFFFFFFF0);
   ProtocolSession session(&hw, &clock);
+  ASSERT_EQ(rc::kOk, session.Lock());
   uint32_t size = 1;
   EXPECT_EQ(rc::kBadData, session.GetDatabaseSize(&size));
   EXPECT_EQ(1u, size);
@@ -348,10 +353,11 @@ TEST_F(ScriptedSessionTest, AChecksumFailureWithNothingSentBeforeIsAFailure) {
   player->scripted_block = Block("SQELRDY.");
   player->second_block = Block("SQELCRCF");
   ProtocolSession session(&hw, &clock);
+  ASSERT_EQ(rc::kOk, session.Lock());
   ASSERT_EQ(rc::kOk, session.BeginSend(0));
   std::vector<uint8_t> chunk(qel::kChunkSize);
   EXPECT_EQ(rc::kChecksumFailure, session.SendChunk(chunk.data()));
-  EXPECT_EQ((Lines{"C96", "C108", "R:SQELRDY.", "R:SQELCRCF"}), player->LogLines());
+  EXPECT_EQ((Lines{"C101", "C96", "C108", "R:SQELRDY.", "R:SQELCRCF"}), player->LogLines());
 }
 
 // --- the transport's answers are not trusted -------------------------------------------------

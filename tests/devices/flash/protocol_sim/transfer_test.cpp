@@ -76,6 +76,7 @@ TEST_F(SessionTest, ChunksSurviveATransportThatMovesLittleAtATime) {
   const std::string data = Pattern(100000);
   {
     ProtocolSession session(&hw, &clock);
+    ASSERT_EQ(rc::kOk, session.Lock());
     ASSERT_EQ(rc::kOk, Upload(session, data));
   }
   ASSERT_EQ(1u, player->Storage(0).files.size());
@@ -84,16 +85,24 @@ TEST_F(SessionTest, ChunksSurviveATransportThatMovesLittleAtATime) {
 
 TEST_F(SessionTest, TailsCarryTheirLength) {
   ProtocolSession session(&hw, &clock);
+  ASSERT_EQ(rc::kOk, session.Lock());
   ASSERT_EQ(rc::kOk, session.BeginSend136(0));
   const std::string data = Pattern(40000);
   ASSERT_EQ(rc::kOk, session.SendTail(reinterpret_cast<const uint8_t*>(data.data()), 40000));
   ASSERT_EQ(rc::kOk, session.SendInfo(Record(3, 40000).data()));
   EXPECT_TRUE(player->Storage(0).files.at(0).data == data);
   EXPECT_EQ(1, Count("W:CQELDATA len=40000"));
+  // The tail's data may take the player 10 s; every other transfer 5 s.
+  for (const SimLogEntry& entry : player->log) {
+    if (entry.kind != SimLogEntry::kRead && entry.kind != SimLogEntry::kWrite) continue;
+    EXPECT_EQ(entry.ToString() == "W40000" ? 10000u : 5000u, entry.timeout_ms)
+        << entry.ToString();
+  }
 }
 
 TEST_F(SessionTest, ADatabaseImageEndsWithInfoAlone) {
   ProtocolSession session(&hw, &clock);
+  ASSERT_EQ(rc::kOk, session.Lock());
   ASSERT_EQ(rc::kOk, session.BeginDatabaseWrite(1));
   std::vector<uint8_t> block(qel::kChunkSize, 0x5A);
   ASSERT_EQ(rc::kOk, session.SendBytes(block.data(), qel::kChunkSize));
@@ -108,6 +117,7 @@ TEST_F(SessionTest, ADatabaseImageEndsWithInfoAlone) {
 TEST_F(SessionTest, ARecordIsRewrittenInPlace) {
   player->Storage(0).files.push_back({Record(8, 3), "xyz"});
   ProtocolSession session(&hw, &clock);
+  ASSERT_EQ(rc::kOk, session.Lock());
   ASSERT_EQ(rc::kOk, session.BeginRecordWrite(0));
   std::vector<uint8_t> record = Record(8, 3);
   record[100] = 0x77;
@@ -135,6 +145,7 @@ TEST_F(SessionTest, DownloadsThePlayerRefusesLeaveNoTransfer) {
     player->ClearLog();
     {
       ProtocolSession session(&hw, &clock);
+      ASSERT_EQ(rc::kOk, session.Lock());
       EXPECT_EQ(c.expected, session.RequestDownload(0, Record(c.fid, 3).data()));
       EXPECT_FALSE(session.transfer_open());
     }
@@ -220,13 +231,16 @@ TEST_F(SessionTest, AnUnfinishedDownloadIsAbortedAtTheSessionsEnd) {
   player->Storage(0).files.push_back({Record(8, 40000), Pattern(40000)});
   {
     ProtocolSession session(&hw, &clock);
+    ASSERT_EQ(rc::kOk, session.Lock());
     ASSERT_EQ(rc::kOk, session.RequestDownload(0, Record(8, 40000).data()));
     std::vector<uint8_t> chunk(qel::kChunkSize);
     ASSERT_EQ(rc::kOk, session.ReceiveDownloadChunk(chunk.data()));
     // The sink failed here.
   }
   const Lines log = Log();
-  EXPECT_EQ((Lines{"W:CQELABRT", "C96", "C101", "C102"}), Lines(log.end() - 4, log.end()));
+  // The abort takes the lock again; the session's end gives back both.
+  EXPECT_EQ((Lines{"W:CQELABRT", "C96", "C101", "C102", "C102"}),
+            Lines(log.end() - 5, log.end()));
   EXPECT_FALSE(player->Busy());
   EXPECT_EQ(1, player->aborts);
 }
@@ -247,6 +261,7 @@ TEST_F(SessionTest, APlayerThatFillsUpEndsTheTransferItself) {
     player->full_as_signature = c.as_signature;
     {
       ProtocolSession session(&hw, &clock);
+      ASSERT_EQ(rc::kOk, session.Lock());
       EXPECT_EQ(rc::kPlayerFull, Upload(session, Pattern(3 * qel::kChunkSize)));
       EXPECT_FALSE(session.transfer_open());
     }
@@ -280,6 +295,7 @@ TEST_F(SessionTest, AChecksumFailureResendsTheChunkThatFailed) {
     const std::string data = Pattern(c.size);
     {
       ProtocolSession session(&hw, &clock);
+      ASSERT_EQ(rc::kOk, session.Lock());
       ASSERT_EQ(rc::kOk, Upload(session, data));
     }
     ASSERT_EQ(1u, player->Storage(0).files.size());
@@ -294,6 +310,7 @@ TEST_F(SessionTest, ChecksumFailuresAreResentOnlyABoundedNumberOfTimes) {
   player->crcf_times = 1000;
   {
     ProtocolSession session(&hw, &clock);
+    ASSERT_EQ(rc::kOk, session.Lock());
     EXPECT_EQ(rc::kChecksumFailure, Upload(session, Pattern(2 * qel::kChunkSize)));
     EXPECT_TRUE(session.transfer_open());
     // A caller that tries the chunk once more is told at once; no status is owed.
