@@ -5,9 +5,10 @@
 set(TORVEX_VERSION_DOTS "${PROJECT_VERSION_MAJOR}.${PROJECT_VERSION_MINOR}.${PROJECT_VERSION_PATCH}.${PROJECT_VERSION_TWEAK}")
 string(REPLACE "." "," TORVEX_VERSION_COMMAS "${TORVEX_VERSION_DOTS}")
 
-# torvex_deliverable(<target> FILE_NAME <name> TYPE DLL|APP|DRV DESCRIPTION <text>)
+# torvex_deliverable(<target> FILE_NAME <name> TYPE DLL|APP|DRV DESCRIPTION <text> [NO_INSTALL])
+# NO_INSTALL: the target installs itself (only in some configurations).
 function(torvex_deliverable target)
-  cmake_parse_arguments(ARG "" "FILE_NAME;TYPE;DESCRIPTION" "" ${ARGN})
+  cmake_parse_arguments(ARG "NO_INSTALL" "FILE_NAME;TYPE;DESCRIPTION" "" ${ARGN})
   set(TORVEX_VR_FILE_NAME "${ARG_FILE_NAME}")
   set(TORVEX_VR_DESCRIPTION "${ARG_DESCRIPTION}")
   set(TORVEX_VR_DOTS "${TORVEX_VERSION_DOTS}")
@@ -34,5 +35,7 @@ function(torvex_deliverable target)
     DEPENDS ${rc}
     COMMENT "Version resource of ${ARG_FILE_NAME}")
   target_sources(${target} PRIVATE ${obj})
-  install(TARGETS ${target} RUNTIME DESTINATION . LIBRARY DESTINATION .)
+  if(NOT ARG_NO_INSTALL)
+    install(TARGETS ${target} RUNTIME DESTINATION . LIBRARY DESTINATION .)
+  endif()
 endfunction()
