@@ -63,6 +63,9 @@ double InsertSimpleDb(const std::vector<SimpleCells>& records, bool sync) {
   db.AddIndex({"artist"});
   db.AddIndex({"artist", "title"});
   db.AddIndex({"genre"});
+  // A database syncs on change only once its schema was read from the file.
+  db.Close();
+  db.Open(path.c_str(), 7);
   db.SetSyncOnChange(sync);
   RefPtr<RecordSet> set;
   db.OpenRecordSet(&set);

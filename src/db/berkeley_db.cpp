@@ -104,7 +104,7 @@ Result BerkeleyDb::Sync() {
 
 bool BerkeleyDbCursor::SeekRaw(const std::string& key, std::string* found_key,
                                std::string* found_value) {
-  DB* db = db_->Handle();
+  DB* db = db_ ? db_->Handle() : nullptr;
   if (db == nullptr) return false;
   DBT k = Bytes(key.data(), static_cast<uint32_t>(key.size()));
   DBT v = Bytes(nullptr, 0);

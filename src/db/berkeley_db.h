@@ -58,6 +58,7 @@ class BerkeleyDb {
 
 class BerkeleyDbCursor {
  public:
+  // A null database gives a cursor that is always at its end.
   explicit BerkeleyDbCursor(BerkeleyDb* db) : db_(db) {}
 
   // Stands on the first key greater than or equal to `key`; with `exact`, only on that very

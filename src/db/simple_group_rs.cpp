@@ -64,6 +64,7 @@ Result SimpleGroupRecordSet::MoveFirst() {
   ScopedEnter<SimpleDB> hold(*db_);
   end_ = true;
   if (matches_nothing_) return rc::kOk;
+  cursor_ = BerkeleyDbCursor(db_->Db());
   cursor_.Seek(key_, false);
   if (!InPrefix()) return rc::kOk;
   LoadGroup();

@@ -218,6 +218,7 @@ std::string SimpleRecordSet::GetRowKey() {
 
 Result SimpleTableRecordSet::MoveFirst() {
   ScopedEnter<SimpleDB> hold(*db_);
+  cursor_ = BerkeleyDbCursor(db_->Db());
   cursor_.Seek(WordKey(kCounterKey), true);
   if (cursor_.AtEnd()) {
     end_ = true;
@@ -284,6 +285,7 @@ Result SimpleLookupRecordSet::MoveFirst() {
   position_ = 0;
   end_ = true;
   if (!matches_nothing_) {
+    cursor_ = BerkeleyDbCursor(db_->Db());
     cursor_.Seek(key_, false);
     if (TakeEntry()) FindPassing();
   }

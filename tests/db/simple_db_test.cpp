@@ -128,6 +128,23 @@ TEST(SimpleDb, OpenFailuresMapErrno) {
   EXPECT_EQ(db.NextRecordNumber(&number), rc::kNotFound);
 }
 
+TEST(SimpleDb, ClosedDatabaseGivesEmptySets) {
+  SimpleDB db;
+  RefPtr<RecordSet> set;
+  db.OpenRecordSet(&set);
+  EXPECT_EQ(set->MoveFirst(), rc::kOk);
+  EXPECT_TRUE(set->IsEOF());
+  set->AddNew();
+  EXPECT_EQ(set->Update(), rc::kOk);  // nothing set: nothing to write
+  RefPtr<RecordQuery> query;
+  db.CreateQuery(&query);
+  query->AddIntCondition("n", kOpEqual, 1);
+  ASSERT_EQ(query->Execute(&set), rc::kOk);
+  EXPECT_TRUE(set->IsEOF());
+  EXPECT_EQ(db.Close(), rc::kOk);
+  EXPECT_EQ(db.Sync(), rc::kNotFound);
+}
+
 TEST(SimpleDb, TemporaryDatabaseWithoutAFile) {
   SimpleDB db;
   ASSERT_EQ(db.Open(nullptr, 7), rc::kOk);
