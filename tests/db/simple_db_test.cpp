@@ -442,7 +442,9 @@ TEST(SimpleDbFaults, AFailedCallAtAnyStepOfAnUpdateIsReportedAndRepairable) {
         ASSERT_EQ(library.Insert({3, "Third", "X", 1, ""}, &next), rc::kOk);
         EXPECT_EQ(library.Records().size(), 3u);
       }
-      if (kind == 1) EXPECT_EQ(records.at(existing).artist, "After");
+      if (kind == 1) {
+        EXPECT_EQ(records.at(existing).artist, "After");
+      }
     }
   }
 }
