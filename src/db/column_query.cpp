@@ -24,39 +24,13 @@ bool OperatorPasses(int32_t op, int order) {
 }  // namespace
 
 Result ColumnQuery::AddIntCondition(const std::string& column, int32_t op, uint32_t value) {
-  Condition condition;
-  condition.column = column;
-  condition.op = op;
-  condition.int_value = static_cast<int32_t>(value);
-  condition.is_int = true;
-  conditions_.push_back(std::move(condition));
+  AppendIntCondition(column, op, value);
   return rc::kOk;
 }
 
 Result ColumnQuery::AddTextCondition(const std::string& column, int32_t op,
                                      const std::string& text) {
-  Condition condition;
-  condition.column = column;
-  condition.op = op;
-  condition.text = text;
-  conditions_.push_back(std::move(condition));
-  return rc::kOk;
-}
-
-Result ColumnQuery::Clear() {
-  conditions_.clear();
-  group_columns_.clear();
-  sort_columns_.clear();
-  return rc::kOk;
-}
-
-Result ColumnQuery::AddSortColumn(const std::string& column) {
-  sort_columns_.push_back(column);
-  return rc::kOk;
-}
-
-Result ColumnQuery::AddGroupColumn(const std::string& column) {
-  group_columns_.push_back(column);
+  AppendTextCondition(column, op, text);
   return rc::kOk;
 }
 
@@ -77,17 +51,17 @@ Result ColumnQuery::Execute(RefPtr<RecordSet>* out) {
 bool ColumnQuery::Passes(RecordSet* set) {
   for (Condition& condition : conditions_) {
     if (!condition.resolved) {
-      condition.index = set->FindColumn(condition.column);
-      if (condition.index < 0) condition.op = kOpIgnored;
+      condition.column_number = set->FindColumn(condition.column);
+      if (condition.column_number < 0) condition.op = kOpIgnored;
       condition.resolved = true;
     }
     if (condition.op == kOpIgnored) continue;
     int order;
     if (condition.is_int) {
-      const int32_t field = set->GetInt(condition.index);
-      order = field < condition.int_value ? -1 : (field > condition.int_value ? 1 : 0);
+      const int32_t field = set->GetInt(condition.column_number);
+      order = field < condition.value ? -1 : (field > condition.value ? 1 : 0);
     } else {
-      order = CompareFolded(set->GetString(condition.index).c_str(), condition.text.c_str(),
+      order = CompareFolded(set->GetString(condition.column_number).c_str(), condition.text.c_str(),
                             nullptr);
     }
     if (!OperatorPasses(condition.op, order)) return false;

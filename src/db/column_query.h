@@ -6,20 +6,17 @@
 #include <string>
 #include <vector>
 
-#include "db/record_database.h"
+#include "db/query_terms.h"
 
 class ColumnTable;
 
-class ColumnQuery : public RecordQuery {
+class ColumnQuery : public QueryTerms {
  public:
   explicit ColumnQuery(ColumnTable* table) : table_(table) {}
 
   // Every operator code is accepted; codes other than 0 to 5 let every row pass.
   Result AddIntCondition(const std::string& column, int32_t op, uint32_t value) override;
   Result AddTextCondition(const std::string& column, int32_t op, const std::string& text) override;
-  Result Clear() override;
-  Result AddSortColumn(const std::string& column) override;
-  Result AddGroupColumn(const std::string& column) override;
   // A group column gives the grouped set over the first group name; else a sort column the
   // set in the order of the first sort name; else the scanning set. 0 always (null on
   // exhausted memory).
@@ -34,18 +31,5 @@ class ColumnQuery : public RecordQuery {
   ~ColumnQuery() override = default;
 
  private:
-  struct Condition {
-    std::string column;
-    int32_t index = -1;
-    int32_t op = kOpIgnored;
-    int32_t int_value = 0;
-    std::string text;
-    bool is_int = false;
-    bool resolved = false;
-  };
-
   ColumnTable* table_;
-  std::vector<Condition> conditions_;
-  std::vector<std::string> group_columns_;
-  std::vector<std::string> sort_columns_;
 };

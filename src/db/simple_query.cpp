@@ -14,40 +14,14 @@ using namespace simple_layout;
 
 Result SimpleQuery::AddIntCondition(const std::string& column, int32_t op, uint32_t value) {
   if (op < kOpLess || op > kOpMatch) return rc::kNotImplemented;
-  Condition condition;
-  condition.column = column;
-  condition.op = op;
-  condition.value = static_cast<int32_t>(value);
-  condition.is_int = true;
-  conditions_.push_back(std::move(condition));
+  AppendIntCondition(column, op, value);
   return rc::kOk;
 }
 
 Result SimpleQuery::AddTextCondition(const std::string& column, int32_t op,
                                      const std::string& text) {
   if (op != kOpEqual && op != kOpNotEqual && op != kOpMatch) return rc::kNotImplemented;
-  Condition condition;
-  condition.column = column;
-  condition.op = op;
-  condition.text = text;
-  conditions_.push_back(std::move(condition));
-  return rc::kOk;
-}
-
-Result SimpleQuery::Clear() {
-  conditions_.clear();
-  sort_columns_.clear();
-  group_columns_.clear();
-  return rc::kOk;
-}
-
-Result SimpleQuery::AddSortColumn(const std::string& column) {
-  sort_columns_.push_back(column);
-  return rc::kOk;
-}
-
-Result SimpleQuery::AddGroupColumn(const std::string& column) {
-  group_columns_.push_back(column);
+  AppendTextCondition(column, op, text);
   return rc::kOk;
 }
 
@@ -56,7 +30,7 @@ bool SimpleQuery::Passes(RecordSet* set) const {
     if (condition.op == kOpIgnored) continue;
     bool passes = true;
     if (condition.is_int) {
-      const int32_t field = set->GetInt(condition.number);
+      const int32_t field = set->GetInt(condition.column_number);
       switch (condition.op) {
         case kOpLess: passes = field < condition.value; break;
         case kOpEqual: passes = field == condition.value; break;
@@ -67,7 +41,7 @@ bool SimpleQuery::Passes(RecordSet* set) const {
         case kOpMatch: passes = field == condition.value; break;
       }
     } else {
-      const std::string field = set->GetString(condition.number);
+      const std::string field = set->GetString(condition.column_number);
       switch (condition.op) {
         case kOpEqual:
           passes = CompareFolded(field.c_str(), condition.text.c_str(), nullptr) == 0;
@@ -91,14 +65,16 @@ bool SimpleQuery::FilterNeeded() const {
 }
 
 void SimpleQuery::ResolveColumns() {
-  for (Condition& condition : conditions_) condition.number = db_->FindColumn(condition.column);
+  for (Condition& condition : conditions_) {
+    condition.column_number = db_->FindColumn(condition.column);
+  }
 }
 
 // An index key part stands for a condition only when the condition compares the column the way
 // the key orders it: numbers by number, texts (equality only) by text.
 bool SimpleQuery::ServesIndex(const Condition& condition) const {
-  if (condition.number < 0) return false;
-  const uint32_t type = db_->Columns()[condition.number].type;
+  if (condition.column_number < 0) return false;
+  const uint32_t type = db_->Columns()[condition.column_number].type;
   switch (condition.op) {
     case kOpEqual:
       return condition.is_int ? type == kSimpleNumber : type == kSimpleText;
@@ -123,7 +99,7 @@ bool SimpleQuery::FindKeyPlan(const std::vector<std::string>& order, KeyPlan* pl
   std::vector<uint32_t> candidate;
   for (const Condition& condition : conditions_) {
     all_equal = all_equal && condition.op == kOpEqual && ServesIndex(condition);
-    if (all_equal) candidate.push_back(static_cast<uint32_t>(condition.number));
+    if (all_equal) candidate.push_back(static_cast<uint32_t>(condition.column_number));
   }
   if (all_equal) {
     for (uint32_t column : order_columns) {
@@ -142,7 +118,7 @@ bool SimpleQuery::FindKeyPlan(const std::vector<std::string>& order, KeyPlan* pl
   size_t taken = 0;
   for (Condition& condition : conditions_) {
     if (!ServesIndex(condition)) continue;
-    candidate.insert(candidate.begin() + taken, static_cast<uint32_t>(condition.number));
+    candidate.insert(candidate.begin() + taken, static_cast<uint32_t>(condition.column_number));
     if (!db_->HasIndex(candidate)) {
       candidate.erase(candidate.begin() + taken);
       continue;
@@ -162,7 +138,7 @@ void SimpleQuery::BuildKey(KeyPlan* plan) {
   for (Condition& condition : conditions_) {
     if (!condition.used_by_index) continue;
     if (condition.op == kOpEqual) {
-      const SimpleColumn& column = db_->Columns()[condition.number];
+      const SimpleColumn& column = db_->Columns()[condition.column_number];
       SimpleCell cell;
       cell.number = condition.value;
       cell.bytes = condition.text;
@@ -222,13 +198,13 @@ Result SimpleQuery::Execute(RefPtr<RecordSet>* out) {
     }
   } else if (!order.empty()) {
     return rc::kNotImplemented;
-  } else if (!conditions_.empty() && conditions_[0].number >= 0 &&
-             db_->HasIndex(std::vector<uint32_t>{static_cast<uint32_t>(conditions_[0].number)}) &&
+  } else if (!conditions_.empty() && conditions_[0].column_number >= 0 &&
+             db_->HasIndex(std::vector<uint32_t>{static_cast<uint32_t>(conditions_[0].column_number)}) &&
              std::all_of(conditions_.begin(), conditions_.end(), [&](const Condition& c) {
                return c.column == conditions_[0].column;
              })) {
     set = new (std::nothrow)
-        SimpleIndexRecordSet(db_, this, static_cast<uint32_t>(conditions_[0].number));
+        SimpleIndexRecordSet(db_, this, static_cast<uint32_t>(conditions_[0].column_number));
   } else {
     set = new (std::nothrow) SimpleTableRecordSet(db_, this);
   }

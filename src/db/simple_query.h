@@ -7,11 +7,11 @@
 #include <string>
 #include <vector>
 
-#include "db/record_database.h"
+#include "db/query_terms.h"
 
 class SimpleDB;
 
-class SimpleQuery : public RecordQuery {
+class SimpleQuery : public QueryTerms {
  public:
   explicit SimpleQuery(SimpleDB* db) : db_(db) {}
 
@@ -19,9 +19,6 @@ class SimpleQuery : public RecordQuery {
   Result AddIntCondition(const std::string& column, int32_t op, uint32_t value) override;
   // Codes 1, 5 and 6; rc::kNotImplemented for any other.
   Result AddTextCondition(const std::string& column, int32_t op, const std::string& text) override;
-  Result Clear() override;
-  Result AddSortColumn(const std::string& column) override;
-  Result AddGroupColumn(const std::string& column) override;
   // rc::kNotImplemented when no index serves a sort or group list, or when both are given.
   // The equality conditions an index key consumes are not tested again: a query serves one
   // execution.
@@ -37,15 +34,6 @@ class SimpleQuery : public RecordQuery {
   ~SimpleQuery() override = default;
 
  private:
-  struct Condition {
-    std::string column;
-    int32_t number = -1;
-    int32_t op = 0;
-    std::string text;
-    int32_t value = 0;
-    bool is_int = false;
-    bool used_by_index = false;
-  };
   // The index and lookup key the conditions and the order columns line up with.
   struct KeyPlan {
     std::vector<uint32_t> index;
@@ -60,7 +48,4 @@ class SimpleQuery : public RecordQuery {
   void ResolveColumns();
 
   SimpleDB* db_;
-  std::vector<Condition> conditions_;
-  std::vector<std::string> sort_columns_;
-  std::vector<std::string> group_columns_;
 };
