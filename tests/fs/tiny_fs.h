@@ -1,0 +1,25 @@
+// TinyFs: a small file-system type for the framework's tests. A volume is a range of a block
+// device read through the block cache: block 0 holds the magic "TINY", the size of the one file
+// "data" (32-bit, little-endian, bytes 4-7) and the label (bytes 16-47); the file's bytes follow
+// from block 1. Reads and writes call an optional hook first, so that tests can hold a request
+// inside a type operation.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <vector>
+
+#include "fs/fs_type.h"
+
+class TestBlockDevice;
+
+extern const FsType kTinyFsType;
+
+constexpr uint32_t kTinyBlockSize = 512;
+constexpr uint32_t kTinyCacheEntries = 4;
+
+// Called with the volume's label at the start of every Read and Write (null: none).
+extern std::function<void(const char* label)> tiny_fs_hook;
+
+// Writes an empty TinyFs volume with the label at the device range (directly, not counted).
+void FormatTinyFs(TestBlockDevice* device, uint64_t start, const char* label);
