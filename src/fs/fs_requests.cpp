@@ -34,25 +34,45 @@ void FsScheduler::Prepare(FsRequest* request, const char* name, int op_class, Fs
   request->volume = volume;
   request->start_time = Now();
   request->deadline = 0;
-  if (timing && (timing->flags & fs_timing::kAbsolute)) request->deadline = timing->time;
-  else if (timing && (timing->flags & fs_timing::kRelative))
+  request->has_deadline = false;
+  if (timing && (timing->flags & fs_timing::kAbsolute)) {
+    request->deadline = timing->time;
+    request->has_deadline = true;
+  } else if (timing && (timing->flags & fs_timing::kRelative)) {
     request->deadline = request->start_time + timing->time;
+    request->has_deadline = true;
+  }
 }
 
 bool FsScheduler::Conflict(const FsRequest* a, const FsRequest* b) {
   return !a->volume || !b->volume || a->volume == b->volume;
 }
 
-bool FsScheduler::RunsAlongside(const FsRequest* request) const {
-  for (const std::list<FsRequest*>* queue : {&deadline_queue_, &plain_queue_})
-    for (const FsRequest* other : *queue)
-      if (other != request && other->running && Conflict(request, other)) return false;
-  return true;
+// A running request holds its volume; a started one holds it against requests for all volumes,
+// and one for all volumes holds everything from its start to its release.
+bool FsScheduler::Holds(const FsRequest* holder, const FsRequest* request) {
+  if (!Conflict(holder, request)) return false;
+  return holder->running || (holder->started && (!holder->volume || !request->volume));
 }
 
 bool FsScheduler::Eligible(const FsRequest* request) const {
-  return !request->running && !request->in_io && request->sleeping_on == 0 &&
-         RunsAlongside(request);
+  if (request->running || request->in_io || request->sleeping_on != 0) return false;
+  for (const FsRequest* other : deadline_queue_)
+    if (other != request && Holds(other, request)) return false;
+  bool earlier = true;
+  for (const FsRequest* other : plain_queue_) {
+    if (other == request) {
+      earlier = false;
+      continue;
+    }
+    if (Holds(other, request)) return false;
+    // New plain requests keep their order against one another where they conflict, so a
+    // waiting request for all volumes holds back those that came after it.
+    if (earlier && !request->has_deadline && !request->started && !other->started &&
+        Conflict(request, other))
+      return false;
+  }
+  return true;
 }
 
 FsRequest* FsScheduler::ChooseOne() {
@@ -89,6 +109,7 @@ FsRequest* FsScheduler::ChooseOne() {
 void FsScheduler::ChooseNext() {
   while (FsRequest* next = ChooseOne()) {
     next->running = true;
+    next->started = true;
     if (next->event) EventSet(next->event);
   }
 }
@@ -105,7 +126,7 @@ void FsScheduler::WaitForTurn(FsRequest* request) {
 
 void FsScheduler::Admit(FsRequest* request) {
   MutexHold hold(mutex_);
-  if (request->deadline != 0) {
+  if (request->has_deadline) {
     auto place = deadline_queue_.begin();
     while (place != deadline_queue_.end() && (*place)->deadline <= request->deadline) ++place;
     deadline_queue_.insert(place, request);
@@ -113,7 +134,7 @@ void FsScheduler::Admit(FsRequest* request) {
     plain_queue_.push_back(request);
   }
   request->queued = true;
-  if (Eligible(request)) request->running = true;
+  if (Eligible(request)) request->running = request->started = true;
   WaitForTurn(request);
 }
 
@@ -121,7 +142,7 @@ void FsScheduler::Release(FsRequest* request) {
   {
     MutexHold hold(mutex_);
     if (request->queued) {
-      (request->deadline ? deadline_queue_ : plain_queue_).remove(request);
+      (request->has_deadline ? deadline_queue_ : plain_queue_).remove(request);
       request->queued = false;
     }
     request->running = false;

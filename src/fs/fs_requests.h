@@ -1,7 +1,8 @@
 // Request admission: every file-system operation runs as a request that is admitted per
-// volume. At most one request runs per volume, a request for all volumes runs alone, requests
-// with a deadline are chosen by how late they may still start. A running request gives up its
-// turn while it waits for the device or sleeps on a wait channel.
+// volume. At most one request runs per volume, a request for all volumes runs alone (it waits
+// until every started request is released, and new requests wait behind it), requests with a
+// deadline are chosen by how late they may still start. A running request of one volume gives
+// up its turn while it waits for the device or sleeps on a wait channel.
 #pragma once
 
 #include <cstdint>
@@ -16,13 +17,15 @@ struct FsRequest {
   int op_class = 2;  // 1 data transfer, 2 metadata
   int64_t cost = 0;
   int64_t start_time = 0;
-  int64_t deadline = 0;  // 0: none
+  int64_t deadline = 0;
+  bool has_deadline = false;
   // The volume the request works on; null means all volumes.
   FsMount* volume = nullptr;
   // Scheduler state, under the scheduler's mutex.
   void* event = nullptr;
   bool queued = false;
   bool running = false;
+  bool started = false;  // has run; it holds its volume until released
   bool in_io = false;
   uint32_t sleeping_on = 0;
 };
@@ -58,8 +61,8 @@ class FsScheduler {
 
  private:
   static bool Conflict(const FsRequest* a, const FsRequest* b);
+  static bool Holds(const FsRequest* holder, const FsRequest* request);
   bool Eligible(const FsRequest* request) const;
-  bool RunsAlongside(const FsRequest* request) const;
   // Under the mutex: marks every request that may run now as running and signals it.
   void ChooseNext();
   FsRequest* ChooseOne();

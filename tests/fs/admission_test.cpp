@@ -1,0 +1,185 @@
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <atomic>
+#include <map>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "fs_fixture.h"
+#include "testlib/test_block_device.h"
+
+namespace {
+
+constexpr uint64_t kVolume = 65536;
+
+// The name a reading thread goes by in the turnstile's record.
+thread_local std::string reader_name;
+
+// Holds requests inside TinyFs reads of chosen volumes and records who got in, in order.
+class Turnstile {
+ public:
+  Turnstile() : open_(CreateEventA(nullptr, TRUE, FALSE, nullptr)) {}
+  ~Turnstile() { CloseHandle(open_); }
+
+  void Hold(const std::string& label) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    held_[label] = true;
+  }
+  void OpenAll() { SetEvent(open_); }
+
+  void Enter(const char* label) {
+    bool wait;
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      order_.push_back(reader_name.empty() ? label : reader_name);
+      int now = ++inside_[label];
+      if (now > most_inside_[label]) most_inside_[label] = now;
+      wait = held_[label];
+    }
+    if (wait) WaitForSingleObject(open_, 10000);
+    std::lock_guard<std::mutex> lock(mutex_);
+    --inside_[label];
+  }
+
+  // Waits up to 5 s until n entries are recorded.
+  bool WaitForEntries(size_t n) {
+    for (int i = 0; i < 500; ++i) {
+      if (Entries() >= n) return true;
+      Sleep(10);
+    }
+    return false;
+  }
+  size_t Entries() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return order_.size();
+  }
+  std::vector<std::string> Order() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return order_;
+  }
+  int MostInside(const std::string& label) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return most_inside_[label];
+  }
+  void Note(const std::string& what) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    order_.push_back(what);
+  }
+
+ private:
+  HANDLE open_;
+  std::mutex mutex_;
+  std::map<std::string, bool> held_;
+  std::map<std::string, int> inside_, most_inside_;
+  std::vector<std::string> order_;
+};
+
+class AdmissionTest : public FsFixture {
+ protected:
+  void SetUp() override {
+    FsFixture::SetUp();
+    disk_ = TestBlockDevice::InMemory("DISK", 0, 512, 512);
+    FormatTinyFs(disk_, 0, "alpha");
+    FormatTinyFs(disk_, kVolume, "beta");
+    FormatTinyFs(disk_, 2 * kVolume, "gamma");
+    ASSERT_EQ(0, fs_->Mount("DISK:0", 0, kVolume, 0, nullptr, 0));
+    ASSERT_EQ(0, fs_->Mount("DISK:0", kVolume, kVolume, 0, nullptr, 0));
+    for (const char* label : {"alpha", "beta"}) {
+      FsHandle* file = nullptr;
+      ASSERT_EQ(0, fs_->Open(&file, (std::string("/root/") + label + "/data").c_str(), nullptr,
+                             fs_open::kRead | fs_open::kWrite, nullptr));
+      uint32_t count = 0;
+      ASSERT_EQ(0, fs_->WriteFile(file, "0123456789", 10, &count, nullptr));
+      handles_[label] = file;
+    }
+    tiny_fs_hook = [this](const char* label) { turnstile_.Enter(label); };
+  }
+  void TearDown() override {
+    turnstile_.OpenAll();
+    for (std::thread& thread : threads_) thread.join();
+    tiny_fs_hook = nullptr;
+    for (auto& named : handles_) fs_->Close(named.second, nullptr);
+    FsFixture::TearDown();
+  }
+
+  // Reads from a volume's file on a thread of its own (the hook runs even at its end).
+  void ReadOn(const std::string& label, const FsTiming* timing = nullptr,
+              const std::string& name = "") {
+    FsHandle* file = handles_[label];
+    threads_.emplace_back([this, file, timing, name] {
+      reader_name = name;
+      char buffer[4];
+      uint32_t count = 0;
+      fs_->ReadFile(file, buffer, sizeof buffer, &count, timing);
+    });
+  }
+
+  TestBlockDevice* disk_ = nullptr;
+  Turnstile turnstile_;
+  std::map<std::string, FsHandle*> handles_;
+  std::vector<std::thread> threads_;
+};
+
+TEST_F(AdmissionTest, RequestsOfOneVolumeRunOneAfterTheOther) {
+  turnstile_.Hold("alpha");
+  ReadOn("alpha");
+  ASSERT_TRUE(turnstile_.WaitForEntries(1));
+  ReadOn("alpha");
+  Sleep(200);
+  EXPECT_EQ(1u, turnstile_.Entries()) << "the second read waits for the first";
+  turnstile_.OpenAll();
+  ASSERT_TRUE(turnstile_.WaitForEntries(2));
+  for (std::thread& thread : threads_) thread.join();
+  threads_.clear();
+  EXPECT_EQ(1, turnstile_.MostInside("alpha"));
+}
+
+TEST_F(AdmissionTest, RequestsOfTwoVolumesRunSideBySide) {
+  turnstile_.Hold("alpha");
+  turnstile_.Hold("beta");
+  ReadOn("alpha");
+  ReadOn("beta");
+  EXPECT_TRUE(turnstile_.WaitForEntries(2)) << "both reads are inside at once";
+}
+
+TEST_F(AdmissionTest, AMountWaitsForRunningRequestsAndHoldsBackNewOnes) {
+  turnstile_.Hold("alpha");
+  ReadOn("alpha");
+  ASSERT_TRUE(turnstile_.WaitForEntries(1));
+  std::atomic<bool> mounted{false};
+  threads_.emplace_back([this, &mounted] {
+    EXPECT_EQ(0, fs_->Mount("DISK:0", 2 * kVolume, kVolume, 0, nullptr, 0));
+    turnstile_.Note("mounted");
+    mounted = true;
+  });
+  Sleep(200);
+  EXPECT_FALSE(mounted) << "the mount waits for the running read";
+  ReadOn("beta");
+  Sleep(200);
+  EXPECT_EQ(1u, turnstile_.Entries()) << "a read that came after the mount waits behind it";
+  turnstile_.OpenAll();
+  for (std::thread& thread : threads_) thread.join();
+  threads_.clear();
+  EXPECT_EQ((std::vector<std::string>{"alpha", "mounted", "beta"}), turnstile_.Order());
+}
+
+TEST_F(AdmissionTest, AnUrgentDeadlineOvertakesWaitingRequestsWithout) {
+  turnstile_.Hold("alpha");
+  ReadOn("alpha");
+  ASSERT_TRUE(turnstile_.WaitForEntries(1));
+  ReadOn("alpha", nullptr, "plain");
+  Sleep(100);
+  static const FsTiming kNow = {fs_timing::kRelative, 0, 0};
+  ReadOn("alpha", &kNow, "deadline");
+  Sleep(100);
+  turnstile_.OpenAll();
+  for (std::thread& thread : threads_) thread.join();
+  threads_.clear();
+  EXPECT_EQ((std::vector<std::string>{"alpha", "deadline", "plain"}), turnstile_.Order());
+}
+
+}  // namespace
