@@ -42,7 +42,9 @@ Result Attach(FsMount* volume, uint64_t id, uint32_t flags, FsHandle** out) {
 Result Mount(FsRequest* request, BlockDevice* device, uint64_t start, uint64_t length,
              uint32_t read_only, const void* parameters, uint32_t parameter_length) {
   if (!device) return fsrc::kCorrupt;
-  if (length == 0) length = device->Capacity() * device->SectorSize() - start;
+  uint64_t device_size = device->Capacity() * device->SectorSize();
+  if (start >= device_size) return fsrc::kCorrupt;
+  if (length == 0) length = device_size - start;
   BlockCache* cache = nullptr;
   Result result = BlockCache::Create(&cache, kTinyBlockSize, kTinyCacheEntries, start, length);
   if (fsrc::Failed(result)) return result;
