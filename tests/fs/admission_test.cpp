@@ -82,10 +82,7 @@ class AdmissionTest : public FsFixture {
  protected:
   void SetUp() override {
     FsFixture::SetUp();
-    disk_ = TestBlockDevice::InMemory("DISK", 0, 512, 512);
-    FormatTinyFs(disk_, 0, "alpha");
-    FormatTinyFs(disk_, kVolume, "beta");
-    FormatTinyFs(disk_, 2 * kVolume, "gamma");
+    disk_ = TinyDisk({"alpha", "beta", "gamma"});
     ASSERT_EQ(0, fs_->Mount("DISK:0", 0, kVolume, 0, nullptr, 0));
     ASSERT_EQ(0, fs_->Mount("DISK:0", kVolume, kVolume, 0, nullptr, 0));
     for (const char* label : {"alpha", "beta"}) {
