@@ -124,8 +124,18 @@ Result OpenHost(FsRequest* request, FsMount* volume, const std::string& path, ui
   return fsrc::kOk;
 }
 
+// A name is one component: a host separator, a drive colon, a NUL or a name of dots (which the
+// host would resolve as "." or "..") would reach outside the volume's folder.
+bool IsPlainName(const char* name, uint32_t length) {
+  if (length == 0 || strspn(name, ".") >= length) return false;
+  for (uint32_t i = 0; i < length; ++i)
+    if (name[i] == '\\' || name[i] == '/' || name[i] == ':' || name[i] == '\0') return false;
+  return true;
+}
+
 Result ChildPath(const FsHandle* directory, const char* name, uint32_t length,
                  std::string* path) {
+  if (!IsPlainName(name, length)) return fsrc::kInvalidArgument;
   *path = NodeOf(directory)->path + "/" + std::string(name, length);
   return path->size() < kMaxHostPath ? fsrc::kOk : fsrc::kBufferTooSmall;
 }
