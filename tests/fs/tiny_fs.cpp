@@ -192,6 +192,11 @@ Result FlushAll(FsRequest* request, FsHandle* handle) {
 
 Result Sync(FsRequest* request, FsMount* volume) { return volume->cache->FlushAll(request); }
 
+// A read is estimated at 100 ms a byte, so that tests can tell costs apart.
+uint64_t ReadCost(FsRequest*, FsHandle*, FsMount*, uint64_t length, uint64_t) {
+  return length * kTinyReadCostPerByte;
+}
+
 }  // namespace
 
 const FsType kTinyFsType = {
@@ -199,7 +204,8 @@ const FsType kTinyFsType = {
     FsUnsupported, FsUnsupported, FsUnsupported, SetLabel,      FsUnsupported, Read,
     Write,       FsUnsupported, ReadDir,       RewindDir,     FsUnsupported, FlushAll,
     Sync,        Mount,         FsNothingToDo, Unmount,       FsUnsupported, FsUnsupported,
-    FsUnsupported, FsUnsupported, {},
+    FsUnsupported, FsUnsupported,
+    {nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, ReadCost},
 };
 
 TestBlockDevice* TinyDisk(std::initializer_list<const char*> labels) {

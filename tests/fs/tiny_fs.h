@@ -18,6 +18,8 @@ extern const FsType kTinyFsType;
 
 constexpr uint32_t kTinyBlockSize = 512;
 constexpr uint32_t kTinyCacheEntries = 4;
+// The estimated cost of reading one byte, in IRTime units (nanoseconds).
+constexpr uint64_t kTinyReadCostPerByte = 100000000;
 
 // Called with the volume's label at the start of every Read and Write (null: none).
 extern std::function<void(const char* label)> tiny_fs_hook;
