@@ -15,7 +15,8 @@ packages=(
   mingw-w64 g++-mingw-w64 mingw-w64-tools
   wine wine64 fonts-wine
   cmake ninja-build make ccache python3 dpkg-dev googletest
-  lame sox flac vorbis-tools ffmpeg id3v2 eyed3 python3-mutagen db5.3-util python3-bsddb3 dosfstools
+  lame sox flac vorbis-tools ffmpeg id3v2 eyed3 python3-mutagen db5.3-util python3-bsddb3
+  dosfstools fdisk
   libxml2-utils libimage-exiftool-perl
 )
 
