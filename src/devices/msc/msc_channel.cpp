@@ -1,5 +1,7 @@
 #include "devices/msc/msc_channel.h"
 
+#include <cstring>
+
 #include "devices/device.h"
 #include "devices/flash_predictor.h"
 #include "devices/local_time.h"
@@ -68,8 +70,37 @@ Result MscChannel::EnumStorages(HolderVisitor* visitor) {
   return UnlessGone(status);
 }
 
-// Tracks and playlists are kept by the file source, which this build does not have yet.
-Result MscChannel::EnumFiles(uint32_t, HolderVisitor*) { return rc::kNotImplemented; }
+namespace {
+
+// Hands on the tracks under one drive root.
+class StorageTracks : public MscScanListener {
+ public:
+  StorageTracks(const std::string& root, HolderVisitor* visitor)
+      : root_(root), visitor_(visitor) {}
+  bool OnTrack(PropertyHolder& track) override {
+    const std::string path = track.GetString("path");
+    if (path.size() < root_.size() || _strnicmp(path.c_str(), root_.c_str(), root_.size()) != 0) {
+      return true;
+    }
+    return visitor_->Visit(track);
+  }
+
+ private:
+  std::string root_;
+  HolderVisitor* visitor_;
+};
+
+}  // namespace
+
+Result MscChannel::EnumFiles(uint32_t storage, HolderVisitor* visitor) {
+  const MscDriveEntry* entry = Entry(storage);
+  if (entry == nullptr) return rc::kBadIndex;
+  StorageTracks tracks(DriveRoot(entry->drive_letter), visitor);
+  return file_source_->Refresh(&tracks);
+}
+
+// Playlists, uploads and file changes are kept by the file source, which this build does not
+// have yet.
 Result MscChannel::EnumContents(ContentsVisitor*) { return rc::kNotImplemented; }
 Result MscChannel::DeleteFile(uint32_t, PropertyHolder&) { return rc::kNotImplemented; }
 Result MscChannel::RewriteFileInfo(uint32_t, PropertySet&) { return rc::kNotImplemented; }

@@ -12,6 +12,16 @@
 
 #include "support/result_codes.h"
 
+class PropertyHolder;
+
+// Told of each track the file source knows after a refresh of the drives.
+class MscScanListener {
+ public:
+  virtual ~MscScanListener() = default;
+  // The track's properties ("path" is its full path on the drive); false stops the walk.
+  virtual bool OnTrack(PropertyHolder& track) = 0;
+};
+
 class MscFileSource {
  public:
   // Creation flags.
@@ -22,6 +32,9 @@ class MscFileSource {
   // A further drive root ("F:\") of the same player.
   virtual Result AddRoot(const std::string& root) = 0;
   virtual Result Open() = 0;
+  // Brings the database up to date with the drives, then reports every track. A listener
+  // that answers false ends the walk with rc::kEnumerationStopped.
+  virtual Result Refresh(MscScanListener* listener) = 0;
   // Calls `rewrite` with the "path" of every record; when it answers true the changed path
   // is stored in the record.
   virtual Result RewritePaths(const std::function<bool(std::string* path)>& rewrite) = 0;
@@ -39,6 +52,7 @@ class EmptyFileSource : public MscFileSource {
   explicit EmptyFileSource(const std::string& first_root) : roots_{first_root} {}
   Result AddRoot(const std::string& root) override;
   Result Open() override { return rc::kOk; }
+  Result Refresh(MscScanListener*) override { return rc::kOk; }
   Result RewritePaths(const std::function<bool(std::string*)>&) override { return rc::kOk; }
   const std::vector<std::string>& roots() const { return roots_; }
 
