@@ -21,8 +21,6 @@ constexpr uint32_t kRecoveryUpgradeFlag = 0x10;
 constexpr uint32_t kNoEjectFlags = 0x08 | 0x20;
 constexpr uint32_t kMaxRequest117Index = 4000;
 
-std::string DriveRoot(char letter) { return FormatString("%c:\\", letter); }
-
 }  // namespace
 
 MscChannel::MscChannel(const MscDriveRecord& record, MscFileSource* file_source,
@@ -51,11 +49,7 @@ Result MscChannel::Forward(ScsiDevice::Entry entry, Operation operation) {
 }
 
 int32_t MscChannel::GetState() {
-  std::unique_ptr<ScsiDevice> scsi;
-  if (rc::Failed(ScsiDevice::Create(ScsiDevice::Entry::kFull, environment_.volume_io, &scsi))) {
-    return kStateGone;
-  }
-  return rc::Succeeded(scsi->CheckUnitSerial(record_.drive_letter)) ? kStateReady : kStateGone;
+  return PlayerAnswers(environment_.volume_io, record_.drive_letter) ? kStateReady : kStateGone;
 }
 
 // --- storages and files ----------------------------------------------------------------------

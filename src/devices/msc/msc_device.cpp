@@ -17,8 +17,6 @@ namespace {
 constexpr char kDriveInfoSection[] = "DriveInfo";
 constexpr uint32_t kDriveInfoMaxBytes = 100;
 
-std::string DriveRoot(char letter) { return FormatString("%c:\\", letter); }
-
 }  // namespace
 
 MscDevice::MscDevice(const MscDriveRecord& record, const MscEnvironment& environment,
@@ -31,11 +29,7 @@ MscDevice::~MscDevice() {
 }
 
 int32_t MscDevice::GetState() {
-  std::unique_ptr<ScsiDevice> scsi;
-  if (rc::Failed(ScsiDevice::Create(ScsiDevice::Entry::kFull, environment_.volume_io, &scsi))) {
-    return kStateGone;
-  }
-  return rc::Succeeded(scsi->CheckUnitSerial(record_.drive_letter)) ? kStateReady : kStateGone;
+  return PlayerAnswers(environment_.volume_io, record_.drive_letter) ? kStateReady : kStateGone;
 }
 
 Result MscDevice::OpenChannel(Channel** channel) {
@@ -47,7 +41,7 @@ Result MscDevice::OpenChannel(Channel** channel) {
 }
 
 Result MscDevice::GetUniqueId(std::string* id) {
-  *id = FormatString("QelDeviceMsc:%08X%08X", record_.serial_high(), record_.serial_low());
+  *id = "QelDeviceMsc:" + SerialText(record_);
   return rc::kOk;
 }
 
@@ -57,13 +51,7 @@ Result MscDevice::GetCanonicalName(std::string* name) {
 }
 
 Result MscDevice::GetProperties(RefPtr<PropertySet>* properties) {
-  RefPtr<PropertySet> set;
-  Result status = PropertySet::Create(&set);
-  if (rc::Succeeded(status)) status = set->AddNew();
-  if (rc::Succeeded(status)) status = set->SetString("connection_type", "msc");
-  if (rc::Failed(status)) return status;
-  *properties = set;
-  return rc::kOk;
+  return ConnectionProperties("msc", properties);
 }
 
 Result MscDevice::GetProductId(uint32_t* product_id) {

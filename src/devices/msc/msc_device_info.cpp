@@ -87,7 +87,7 @@ Result MscChannel::GetDeviceInfo(PropertyHolder& info) {
   info.SetInt("device_id", static_cast<int32_t>(r.product_id));
   info.SetString("name", AnsiToUtf8String(r.product));
   info.SetString("manufacturer", AnsiToUtf8String(r.vendor));
-  const std::string serial = FormatString("%08X%08X", r.serial_high(), r.serial_low());
+  const std::string serial = SerialText(r);
   info.SetString("serial", serial);
   SetBlob(info, "serial_raw", serial);
   info.SetInt("device_generation", 1);
@@ -118,7 +118,7 @@ Result MscChannel::GetStorageInfo(uint32_t storage, PropertyHolder& info) {
   info.SetString("name", AnsiToUtf8String(entry->drive_name));
   info.SetInt("drive_letter", static_cast<unsigned char>(entry->drive_letter));
 
-  const std::string root = FormatString("%c:\\", entry->drive_letter);
+  const std::string root = DriveRoot(entry->drive_letter);
   uint64_t total = 0, free = 0, used = 0;
   uint32_t cluster = 0;
   const bool sized = rc::Succeeded(DiskSpace(root, &total, &free, &used)) &&

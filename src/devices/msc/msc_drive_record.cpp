@@ -4,6 +4,12 @@
 
 #include "support/format_string.h"
 
+std::string SerialText(const MscDriveRecord& record) {
+  return FormatString("%08X%08X", record.serial_high(), record.serial_low());
+}
+
+std::string DriveRoot(char letter) { return FormatString("%c:\\", letter); }
+
 std::string PrintableUnitSerial(const std::string& unit_serial) {
   bool printable = true;
   for (unsigned char c : unit_serial) printable = printable && c >= 32 && c <= 126;

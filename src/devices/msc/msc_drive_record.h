@@ -47,6 +47,12 @@ struct MscDriveRecord {
   uint32_t serial_low() const { return static_cast<uint32_t>(serial); }
 };
 
+// The player's serial as 16 upper-case hex digits, high half first.
+std::string SerialText(const MscDriveRecord& record);
+
+// The root of a drive letter: "E:\".
+std::string DriveRoot(char letter);
+
 // The unit serial as a key and a display text: the text itself when every character lies in
 // 32..126, else "%02X" of every byte.
 std::string PrintableUnitSerial(const std::string& unit_serial);

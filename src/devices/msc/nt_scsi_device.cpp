@@ -227,7 +227,7 @@ Result NtScsiDevice::EnumerateDrives(std::vector<MscDriveRecord>* records) {
   mask >>= 2;  // from C:
   for (char letter = 'C'; mask != 0 && letter <= 'Z'; ++letter, mask >>= 1) {
     if ((mask & 1) == 0) continue;
-    if (api_->GetDriveTypeA(FormatString("%c:\\", letter).c_str()) != DRIVE_REMOVABLE) continue;
+    if (api_->GetDriveTypeA(DriveRoot(letter).c_str()) != DRIVE_REMOVABLE) continue;
     MscDriveRecord record;
     // A drive that is not a player, or does not answer, is simply not listed.
     if (rc::Succeeded(QueryPlayer(letter, &record))) per_drive.push_back(std::move(record));

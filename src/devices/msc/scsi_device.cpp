@@ -32,6 +32,12 @@ Result ScsiDevice::Create(Entry entry, VolumeIoApi* api, std::unique_ptr<ScsiDev
   return rc::kOk;
 }
 
+bool PlayerAnswers(VolumeIoApi* api, char drive) {
+  std::unique_ptr<ScsiDevice> scsi;
+  if (rc::Failed(ScsiDevice::Create(ScsiDevice::Entry::kFull, api, &scsi))) return false;
+  return rc::Succeeded(scsi->CheckUnitSerial(drive));
+}
+
 Result ScsiDevice::QueryPlayer(char, MscDriveRecord*) { return rc::kNotImplemented; }
 
 Result ScsiDevice::Run(char drive, ScsiCommand* command) {
@@ -98,40 +104,34 @@ Result ScsiDevice::Request146(char drive, uint32_t value, uint32_t index) {
 
 Result ScsiDevice::Request134(char drive) { return RunRequest(drive, 134, 0, 0, 0, nullptr); }
 
-Result ScsiDevice::GetDiskIdentity(char drive, PropertyHolder& info) {
-  uint8_t reply[124];
-  const Result status = RunRequest(drive, 138, 0, 0, sizeof reply, reply);
-  if (rc::Succeeded(status)) DecodeDiskIdentity(reply, info);
+template <uint8_t Length, typename Decode>
+Result ScsiDevice::RunQuery(char drive, uint32_t request, Decode decode) {
+  uint8_t reply[Length];
+  const Result status = RunRequest(drive, request, 0, 0, Length, reply);
+  if (rc::Succeeded(status)) decode(reply);
   return status;
+}
+
+Result ScsiDevice::GetDiskIdentity(char drive, PropertyHolder& info) {
+  return RunQuery<124>(drive, 138, [&](const uint8_t* reply) { DecodeDiskIdentity(reply, info); });
 }
 
 Result ScsiDevice::GetButtonCounters(char drive, PropertyHolder& counters) {
-  uint8_t reply[12];
-  const Result status = RunRequest(drive, 144, 0, 0, sizeof reply, reply);
-  if (rc::Succeeded(status)) DecodeButtonCounters(reply, counters);
-  return status;
+  return RunQuery<12>(drive, 144,
+                      [&](const uint8_t* reply) { DecodeButtonCounters(reply, counters); });
 }
 
 Result ScsiDevice::GetValueList(char drive, std::vector<uint32_t>* values) {
-  uint8_t reply[16];
   values->clear();
-  const Result status = RunRequest(drive, 128, 0, 0, sizeof reply, reply);
-  if (rc::Succeeded(status)) DecodeValueList(reply, values);
-  return status;
+  return RunQuery<16>(drive, 128, [&](const uint8_t* reply) { DecodeValueList(reply, values); });
 }
 
 Result ScsiDevice::GetSensors(char drive, PropertyHolder& sensors) {
-  uint8_t reply[32];
-  const Result status = RunRequest(drive, 147, 0, 0, sizeof reply, reply);
-  if (rc::Succeeded(status)) DecodeSensors(reply, sensors);
-  return status;
+  return RunQuery<32>(drive, 147, [&](const uint8_t* reply) { DecodeSensors(reply, sensors); });
 }
 
 Result ScsiDevice::Request140Value(char drive, uint32_t* value) {
-  uint8_t reply[4];
-  const Result status = RunRequest(drive, 140, 0, 0, sizeof reply, reply);
-  if (rc::Succeeded(status)) *value = bytes::Be32(reply) / 60;
-  return status;
+  return RunQuery<4>(drive, 140, [&](const uint8_t* reply) { *value = bytes::Be32(reply) / 60; });
 }
 
 // --- reply decoders -------------------------------------------------------------------------

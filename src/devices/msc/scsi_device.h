@@ -72,7 +72,14 @@ class ScsiDevice {
   // A vendor request with a reply of `reply_length` bytes, copied to `reply`.
   Result RunRequest(char drive, uint32_t request, uint32_t value, uint32_t index,
                     uint8_t reply_length, uint8_t* reply);
+  // A request of no arguments whose `Length`-byte reply goes to `decode`.
+  template <uint8_t Length, typename Decode>
+  Result RunQuery(char drive, uint32_t request, Decode decode);
 };
+
+// True when the back end of this system reaches `drive` and it answers its unit serial page:
+// the state probe of the mass-storage device and channel.
+bool PlayerAnswers(VolumeIoApi* api, char drive);
 
 // --- reply decoders (shared with the simulated player's tests) -----------------------------
 void DecodeDiskIdentity(const uint8_t* reply, PropertyHolder& info);
