@@ -50,14 +50,10 @@ BOOLEAN WINAPI OnFormatEvent(DWORD command, DWORD, PVOID info) {
 
 }  // namespace
 
-FormatterLibrary* FormatterLibrary::System() {
-  static thread_local SystemFormatterLibrary library;
-  return &library;
-}
-
 Result FormatVolumeFat32(const std::string& root, ProgressSink* progress,
                          FormatterLibrary* library) {
-  if (library == nullptr) library = FormatterLibrary::System();
+  SystemFormatterLibrary system;
+  if (library == nullptr) library = &system;
   FormatExFunction format_ex = library->Load();
   if (format_ex == nullptr) {
     library->Unload();

@@ -26,12 +26,10 @@ class FormatterLibrary {
   // Null when the library or its entry point is missing.
   virtual FormatExFunction Load() = 0;
   virtual void Unload() = 0;
-
-  // "fmifs.dll" through LoadLibraryA, freed by Unload.
-  static FormatterLibrary* System();
 };
 
-// Formats `root` ("E:\") keeping its label. The progress sink (may be null) is told (percent,
+// Formats `root` ("E:\") keeping its label. `library`: null for "fmifs.dll", loaded for this
+// one format. The progress sink (may be null) is told (percent,
 // 100). E_NOTIMPL without the formatter; E_FAIL when the format reports failure or never
 // reports progress; the sink's failure when the last report failed.
 Result FormatVolumeFat32(const std::string& root, ProgressSink* progress,

@@ -51,12 +51,16 @@ class SystemEjectApi : public EjectApi {
 
  private:
   // SetupAPI stays loaded once used: it is never freed while this library may unload.
+  static HMODULE SetupApi() {
+    static const HMODULE module = ::LoadLibraryA("SETUPAPI.DLL");
+    return module;
+  }
   template <typename Function>
-  Function Entry(const char* name) {
-    static HMODULE setupapi = ::LoadLibraryA("SETUPAPI.DLL");
-    return setupapi ? reinterpret_cast<Function>(
-                          reinterpret_cast<void*>(::GetProcAddress(setupapi, name)))
-                    : nullptr;
+  static Function Entry(const char* name) {
+    const HMODULE module = SetupApi();
+    return module ? reinterpret_cast<Function>(
+                        reinterpret_cast<void*>(::GetProcAddress(module, name)))
+                  : nullptr;
   }
 };
 
