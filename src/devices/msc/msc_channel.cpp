@@ -1,11 +1,13 @@
 #include "devices/msc/msc_channel.h"
 
 #include <cstring>
+#include <new>
 
 #include "devices/device.h"
 #include "devices/flash_predictor.h"
 #include "devices/local_time.h"
 #include "devices/msc/fat32_format.h"
+#include "devices/msc/msc_fid_list.h"
 #include "devices/msc/msc_results.h"
 #include "devices/msc/player_eject.h"
 #include "devices/tags_differ.h"
@@ -108,7 +110,13 @@ Result MscChannel::ReceiveFile(uint32_t, PropertySet&, Stream*, ProgressSink*) {
   return rc::kNotImplemented;
 }
 Result MscChannel::CreateNewFile(uint32_t, OutputStream**) { return rc::kNotImplemented; }
-Result MscChannel::EnumFids(RefPtr<FidList>*) { return rc::kNotImplemented; }
+
+Result MscChannel::EnumFids(RefPtr<FidList>* list) {
+  RefPtr<FidList> fresh(new (std::nothrow) MscFidList);
+  if (!fresh) return rc::kOutOfMemory;
+  *list = fresh;
+  return rc::kOk;
+}
 
 Result MscChannel::MetadataDiffers(PropertySet& old_file, PropertySet& new_file,
                                    bool* differs) {

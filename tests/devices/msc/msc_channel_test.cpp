@@ -8,6 +8,7 @@
 #include "devices/msc/fat32_format.h"
 #include "devices/msc/msc_results.h"
 #include "devices/msc/player_eject.h"
+#include "devices/fid_list.h"
 #include "devices/predictor.h"
 #include "devices/visitors.h"
 #include "media/property_holder.h"
@@ -341,6 +342,15 @@ TEST_F(MscChannelTest, SuspendOnlyRemembers) {
   EXPECT_EQ(channel->Suspend(false), rc::kOk);
   EXPECT_FALSE(channel->suspended());
   EXPECT_TRUE(sim.io.log.empty());
+}
+
+TEST_F(MscChannelTest, EachFidListIsNewAndEmpty) {
+  auto channel = Channel();
+  RefPtr<FidList> first, second;
+  ASSERT_EQ(channel->EnumFids(&first), rc::kOk);
+  ASSERT_EQ(channel->EnumFids(&second), rc::kOk);
+  EXPECT_NE(first.Get(), second.Get());
+  EXPECT_EQ(first->Count(), 0u);
 }
 
 TEST_F(MscChannelTest, UnsupportedOperations) {
