@@ -1,5 +1,6 @@
 #include "devices/msc/msc_device.h"
 
+#include <map>
 #include <new>
 
 #include "devices/msc/msc_channel.h"

@@ -3,15 +3,13 @@
 #pragma once
 
 #include <cstdint>
-#include <map>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "devices/device.h"
 #include "devices/msc/msc_drive_record.h"
 #include "devices/msc/msc_environment.h"
-
-class ConfigStore;
 
 class MscDevice : public Device {
  public:
