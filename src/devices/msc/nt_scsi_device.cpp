@@ -21,6 +21,9 @@
 namespace {
 
 constexpr ULONG kPassThroughTimeoutSeconds = 10;
+// 44 bytes on 32-bit Windows; the data offset is pointer-sized on 64-bit Windows.
+static_assert(sizeof(SCSI_PASS_THROUGH) == (sizeof(void*) == 8 ? 56 : 44),
+              "SCSI_PASS_THROUGH layout");
 
 std::string VolumePath(char drive) { return FormatString("\\\\.\\%c:", drive); }
 
