@@ -44,6 +44,11 @@ class Device : public RefCounted {
   // several threads (the WMDM devices of its storages among them) take turns.
   std::recursive_mutex& operation_lock() { return operation_lock_; }
 
+ protected:
+  // A new set on its row with "connection_type" = `connection_type`: GetProperties' answer.
+  static Result ConnectionProperties(const char* connection_type,
+                                     RefPtr<PropertySet>* properties);
+
  private:
   std::recursive_mutex operation_lock_;
 };

@@ -2,6 +2,7 @@
 
 #include <new>
 
+#include "devices/msc/msc_drive_source.h"
 #include "devices/usb/setup_api_binding.h"
 #include "devices/usb/usb_device.h"
 #include "devices/usb/usb_interface_guids.h"
@@ -18,11 +19,6 @@ bool SkipsMassStorage(uint32_t id) {
 
 UsbInterfaceSource& DefaultUsbSource() {
   static Win32UsbInterfaceSource source;
-  return source;
-}
-
-MassStorageSource& DefaultMassStorageSource() {
-  static NoMassStorageSource source;
   return source;
 }
 
@@ -47,6 +43,11 @@ UsbHardware* Win32UsbInterfaceSource::CreateTransport(const std::string& path,
 
 Result Win32UsbInterfaceSource::ReadProductId(const std::string& path, uint32_t* product_id) {
   return ReadUsbProductId(path, product_id, api_);
+}
+
+MassStorageSource* SystemMassStorageSource() {
+  static MscDriveSource source;
+  return &source;
 }
 
 Result NoMassStorageSource::ListDrives(std::vector<MassStorageDrive>* drives) {
@@ -88,7 +89,7 @@ DeviceEnumerator* DeviceEnumerator::Create(DeviceSink* sink, const Sources& sour
 DeviceEnumerator::DeviceEnumerator(DeviceSink* sink, const Sources& sources)
     : sink_(sink),
       usb_(sources.usb ? sources.usb : &DefaultUsbSource()),
-      mass_storage_(sources.mass_storage ? sources.mass_storage : &DefaultMassStorageSource()),
+      mass_storage_(sources.mass_storage ? sources.mass_storage : SystemMassStorageSource()),
       network_(sources.network) {}
 
 Result DeviceEnumerator::Enumerate(uint32_t product_id) {

@@ -71,11 +71,14 @@ class MassStorageSource {
   virtual Result ListDrives(std::vector<MassStorageDrive>* drives) = 0;
 };
 
-// Used until a SCSI back end exists: there are no drives.
+// No drives at all.
 class NoMassStorageSource : public MassStorageSource {
  public:
   Result ListDrives(std::vector<MassStorageDrive>* drives) override;
 };
+
+// The removable drives of this system that identify as players.
+MassStorageSource* SystemMassStorageSource();
 
 // Players on the network.
 class NetworkDiscovery {
@@ -95,7 +98,7 @@ class DeviceEnumerator {
 
   struct Sources {
     UsbInterfaceSource* usb = nullptr;            // null: SetupAPI and the driver
-    MassStorageSource* mass_storage = nullptr;    // null: no drives
+    MassStorageSource* mass_storage = nullptr;    // null: the system's drives
     NetworkDiscovery* network = nullptr;          // null: no network players
   };
 

@@ -22,3 +22,7 @@ class FidList : public RefCounted {
   virtual uint32_t SerializedSize() = 0;
   virtual uint32_t TimeStamp() = 0;
 };
+
+// The stamp of the hard-disk and mass-storage players' fid lists: the current time in tenths
+// of a second since 1970, kept to 32 bits; never 0.
+uint32_t TenthsOfSecondStamp();

@@ -1,7 +1,9 @@
 #include "wmdm/cmdsp_enum_device.h"
 
+#include <iterator>
 #include <new>
 
+#include "devices/device_enumerator.h"
 #include "wmdm/cmdsp_device.h"
 #include "wmdm/device_source.h"
 #include "wmdm/no_throw.h"
@@ -37,8 +39,10 @@ Result CMDSPEnumDevice::GetQeldevices() {
   const Result status = CallNoThrow([&] {
     DeviceSource* source = GetDeviceSource();
     std::vector<RefPtr<Device>> found;
-    // A product id the source cannot search leaves the others to be found.
-    for (uint32_t product_id : kListedProductIds) source->Enumerate(product_id, &found);
+    // The USB ids are all served over USB alone, so the drives are asked for once, at the end.
+    std::vector<uint32_t> ids(std::begin(kListedProductIds), std::end(kListedProductIds));
+    ids.push_back(DeviceEnumerator::kAllMassStorage);
+    source->EnumerateProducts(ids, &found);
     players_.swap(found);
     return rc::kOk;
   });

@@ -24,3 +24,9 @@ DeviceSource* SetDeviceSourceForTesting(DeviceSource* source) {
   DeviceSource* previous = g_source.exchange(source);
   return previous ? previous : DefaultSource();
 }
+
+Result DeviceSource::EnumerateProducts(const std::vector<uint32_t>& product_ids,
+                                       std::vector<RefPtr<Device>>* devices) {
+  for (uint32_t product_id : product_ids) Enumerate(product_id, devices);
+  return rc::kOk;
+}

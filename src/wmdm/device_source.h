@@ -17,6 +17,10 @@ class DeviceSource {
   virtual ~DeviceSource() = default;
   // Appends the attached players of one USB product id, in the order they were found.
   virtual Result Enumerate(uint32_t product_id, std::vector<RefPtr<Device>>* devices) = 0;
+  // One listing: Enumerate for each id in order. A source may look at the drives once for the
+  // whole listing. A failing id leaves the others to be found; always 0.
+  virtual Result EnumerateProducts(const std::vector<uint32_t>& product_ids,
+                                   std::vector<RefPtr<Device>>* devices);
   // The USB player at a device-interface path (ANSI code page). The transport's failure when
   // the path does not open.
   virtual Result OpenUsbPath(const std::string& path, RefPtr<Device>* device) = 0;

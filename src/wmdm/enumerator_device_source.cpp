@@ -3,6 +3,7 @@
 #include <memory>
 #include <new>
 
+#include "devices/mass_storage_snapshot.h"
 #include "devices/usb/pnp_device_path.h"
 #include "devices/usb/usb_device.h"
 
@@ -40,6 +41,18 @@ Result EnumeratorDeviceSource::Enumerate(uint32_t product_id,
   std::unique_ptr<DeviceEnumerator> enumerator(DeviceEnumerator::Create(&sink, sources_));
   if (!enumerator) return rc::kOutOfMemory;
   return enumerator->Enumerate(product_id);
+}
+
+Result EnumeratorDeviceSource::EnumerateProducts(const std::vector<uint32_t>& product_ids,
+                                                 std::vector<RefPtr<Device>>* devices) {
+  CollectingSink sink(devices);
+  MassStorageSnapshot drives(sources_.mass_storage);
+  DeviceEnumerator::Sources sources = sources_;
+  sources.mass_storage = &drives;
+  std::unique_ptr<DeviceEnumerator> enumerator(DeviceEnumerator::Create(&sink, sources));
+  if (!enumerator) return rc::kOutOfMemory;
+  for (uint32_t product_id : product_ids) enumerator->Enumerate(product_id);
+  return rc::kOk;
 }
 
 Result EnumeratorDeviceSource::OpenUsbPath(const std::string& path, RefPtr<Device>* device) {

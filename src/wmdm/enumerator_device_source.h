@@ -20,6 +20,9 @@ class EnumeratorDeviceSource : public DeviceSource {
 
   // Lists without the network: the provider has no discovery client.
   Result Enumerate(uint32_t product_id, std::vector<RefPtr<Device>>* devices) override;
+  // One enumerator for the whole listing, which walks the drives once.
+  Result EnumerateProducts(const std::vector<uint32_t>& product_ids,
+                           std::vector<RefPtr<Device>>* devices) override;
   // `path` may be plug and play's name of the player (the interface path, "$" and a number).
   // The product id comes from the driver's device descriptor, so the player's channel class
   // is the one it reports, whatever the path says.

@@ -5,6 +5,7 @@
 
 #include "devices/device.h"
 #include "devices/device_results.h"
+#include "devices/local_time.h"
 #include "devices/progress_sink.h"
 #include "devices/flash/sardane_records.h"
 #include "devices/flash/type_codes.h"
@@ -18,16 +19,6 @@ namespace {
 
 constexpr int kResumeTries = 15;
 constexpr uint32_t kResumePauseMs = 200;
-
-// The player keeps local time: the C library's zone, plus an hour while daylight saving is in
-// force at that moment.
-int64_t LocalSeconds(uint32_t utc_seconds) {
-  _tzset();
-  const time_t t = static_cast<time_t>(utc_seconds);
-  const struct tm* local = localtime(&t);
-  const int64_t dst = local != nullptr && local->tm_isdst > 0 ? 3600 : 0;
-  return static_cast<int64_t>(utc_seconds) + dst - static_cast<int64_t>(_timezone);
-}
 
 }  // namespace
 
@@ -252,7 +243,7 @@ Result SardaneChannel::SetOwnerInfo(PropertySet& owner) {
 }
 
 Result SardaneChannel::SetClock(uint32_t utc_seconds) {
-  return SetDeviceTime(static_cast<uint32_t>(LocalSeconds(utc_seconds)), utc_seconds);
+  return SetDeviceTime(static_cast<uint32_t>(LocalDeviceSeconds(utc_seconds)), utc_seconds);
 }
 
 Result SardaneChannel::SetDeviceTime(uint32_t local_seconds, uint32_t) {

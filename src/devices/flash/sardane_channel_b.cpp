@@ -12,7 +12,7 @@
 #include "devices/flash/fid_tag_mapper.h"
 #include "devices/progress_sink.h"
 #include "devices/flash/set_text_property.h"
-#include "devices/flash/tags_differ.h"
+#include "devices/tags_differ.h"
 #include "devices/visitors.h"
 #include "media/property_holder.h"
 #include "media/property_set.h"

@@ -58,13 +58,7 @@ Result UsbDevice::GetUniqueId(std::string* id) {
 Result UsbDevice::GetCanonicalName(std::string* name) { return transport_->GetPath(name); }
 
 Result UsbDevice::GetProperties(RefPtr<PropertySet>* properties) {
-  RefPtr<PropertySet> set;
-  Result result = PropertySet::Create(&set);
-  if (rc::Succeeded(result)) result = set->AddNew();
-  if (rc::Succeeded(result)) result = set->SetString("connection_type", "usb");
-  if (rc::Failed(result)) return result;
-  *properties = set;
-  return rc::kOk;
+  return ConnectionProperties("usb", properties);
 }
 
 Result UsbDevice::GetProductId(uint32_t* product_id) {

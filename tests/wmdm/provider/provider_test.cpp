@@ -85,14 +85,15 @@ TEST_F(ProviderTest, EveryStorageIsADeviceHighestStorageFirst) {
   EXPECT_EQ(DeviceCount(), 3u);
 }
 
-TEST_F(ProviderTest, ProductIdsAreAskedInTheirFixedOrderAnd501CNever) {
+TEST_F(ProviderTest, ProductIdsAreAskedInTheirFixedOrderThenTheDrivesAnd501CNever) {
   source_.Attach(Player("Hidden", 0x501C, {"Internal"}));
   source_.Attach(Player("Second", 0x5010, {"Internal"}));
   source_.Attach(Player("Also second", 0x5010, {"Internal"}));
   EXPECT_EQ(ListedNames(), (std::vector<std::wstring>{L"Second", L"Also second"}));
   const std::vector<uint32_t> expected = {
       0x5005, 0x5010, 0x5009, 0x5007, 0x5006, 0x500C, 0x500D, 0x500E, 0x500F, 0x501D, 0x501E,
-      0x501F, 0x5001, 0x5002, 0x5008, 0x5003, 0x5202, 0x5801, 0x5220, 0x5221, 0x5210};
+      0x501F, 0x5001, 0x5002, 0x5008, 0x5003, 0x5202, 0x5801, 0x5220, 0x5221, 0x5210,
+      0xFFF0};  // every mass-storage player, once
   EXPECT_EQ(source_.asked, expected);
 }
 

@@ -1,4 +1,4 @@
-#include "devices/flash/tags_differ.h"
+#include "devices/tags_differ.h"
 
 #include <gtest/gtest.h>
 

@@ -1,0 +1,126 @@
+// A mass-storage player whose files live on R:, the removable drive of the test prefix: its
+// storage reports the drive's real sizes, its state files are removed on reset, and WMDM's
+// format (which passes no progress interface down) reaches the volume formatter and succeeds.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+
+#include "devices/channel.h"
+#include "devices/msc/fat32_format.h"
+#include "devices/msc/msc_device.h"
+#include "devices/msc/msc_drive_source.h"
+#include "media/property_holder.h"
+#include "sim/msc/sim_msc_player.h"
+#include "support/file_helpers.h"
+#include "wmdm/enumerator_device_source.h"
+#include "wmdm/provider/wmdm_host.h"
+#include "wmdm/provider/wmdm_steps.h"
+
+namespace {
+
+// A formatter that reports its progress and success, and counts its runs.
+class CountingFormatter : public FormatterLibrary {
+ public:
+  static int runs;
+  static std::wstring root;
+  FormatExFunction Load() override { return &FormatEx; }
+  void Unload() override {}
+  static VOID WINAPI FormatEx(PWCHAR drive, DWORD, PWCHAR, PWCHAR, BOOL, DWORD,
+                              FormatExCallback callback) {
+    ++runs;
+    root = drive;
+    for (DWORD percent : {0u, 40u, 100u}) callback(kFormatProgress, 0, &percent);
+    BOOLEAN ok = TRUE;
+    callback(kFormatDone, 0, &ok);
+  }
+};
+int CountingFormatter::runs = 0;
+std::wstring CountingFormatter::root;
+
+class MscDriveTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_EQ(GetDriveTypeA("R:\\"), static_cast<UINT>(DRIVE_REMOVABLE))
+        << "the test prefix has no removable drive R: (scripts/lib/wine_env.sh maps it)";
+    io_.with_system_drives = true;
+    io_.drives['R'].player = player_;
+    io_.drives['R'].unit_serial = "R-UNIT-0001";
+    io_.drives['R'].drive_name = "Internal";
+    player_->accepted.insert(134);
+  }
+
+  std::unique_ptr<Channel> OpenChannel() {
+    std::vector<RefPtr<MscDevice>> devices;
+    EXPECT_EQ(EnumerateMscDevices(environment_, &devices), rc::kOk);
+    EXPECT_EQ(devices.size(), 1u);
+    Channel* channel = nullptr;
+    if (!devices.empty()) EXPECT_EQ(devices[0]->OpenChannel(&channel), rc::kOk);
+    return std::unique_ptr<Channel>(channel);
+  }
+
+  SimVolumeIo io_;
+  std::shared_ptr<SimMscPlayer> player_ = std::make_shared<SimMscPlayer>();
+  CountingFormatter formatter_;
+  MscEnvironment environment_ = [this] {
+    MscEnvironment environment;
+    environment.volume_io = &io_;
+    environment.formatter = &formatter_;
+    return environment;
+  }();
+};
+
+TEST_F(MscDriveTest, StorageReportsTheDrivesSizes) {
+  auto channel = OpenChannel();
+  ASSERT_NE(channel, nullptr);
+  PropertyHolder storage;
+  ASSERT_EQ(channel->GetStorageInfo(0, storage), rc::kOk);
+  uint64_t total = 0, free = 0, used = 0;
+  ASSERT_EQ(DiskSpace("R:\\", &total, &free, &used), rc::kOk);
+  EXPECT_EQ(static_cast<uint64_t>(storage.GetSet()->GetInt64("size_in_bytes")), total);
+  EXPECT_GT(storage.GetSet()->GetInt("block_size"), 0);
+  EXPECT_EQ(storage.GetString("drive_letter"), "82");
+  EXPECT_EQ(storage.GetString("name"), "Internal");
+}
+
+TEST_F(MscDriveTest, ResetRemovesThePlayersStateFiles) {
+  std::ofstream("R:\\.PLAYING") << "track 3";
+  std::ofstream("R:\\.SETTINGS") << "volume=4";
+  SetFileAttributesA("R:\\.SETTINGS", FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_SYSTEM);
+  auto channel = OpenChannel();
+  ASSERT_NE(channel, nullptr);
+  EXPECT_EQ(channel->ListStateFiles(), rc::kOk);
+  EXPECT_EQ(io_.LogLines("R: D0 134"), std::vector<std::string>{"R: D0 134 v=0 i=0 out=0"});
+  EXPECT_FALSE(FileExists("R:\\.PLAYING"));
+  EXPECT_FALSE(FileExists("R:\\.SETTINGS"));
+  EXPECT_EQ(channel->ListStateFiles(), rc::kOk);  // nothing left to remove is no failure
+  player_->accepted.erase(134);
+  std::ofstream("R:\\.PLAYING") << "track 3";
+  EXPECT_EQ(channel->ListStateFiles(), rc::kNotImplemented);
+  EXPECT_TRUE(FileExists("R:\\.PLAYING"));  // the player said no: its files stay
+  UnlinkFile("R:\\.PLAYING");
+}
+
+TEST_F(MscDriveTest, WmdmFormatWithoutProgressSucceeds) {
+  MscDriveSource drives(environment_);
+  EnumeratorDeviceSource system(nullptr, &drives);
+  DeviceSource* previous = SetDeviceSourceForTesting(&system);
+  {
+    WmdmHost host;
+    ASSERT_EQ(host.Load(), S_OK);
+    std::vector<IMDSPDevice*> devices;
+    ASSERT_EQ(host.ListDevices(&devices), S_OK);
+    ASSERT_EQ(devices.size(), 1u);
+    ComRef<IMDSPStorage> root = Root(devices[0]);
+    ASSERT_NE(root.Get(), nullptr);
+    ComRef<IMDSPStorageGlobals> globals;
+    ASSERT_EQ(root->GetStorageGlobals(globals.Out()), S_OK);
+    EXPECT_EQ(globals->Initialize(WMDM_MODE_BLOCK, nullptr), S_OK);
+    EXPECT_EQ(CountingFormatter::runs, 1);
+    EXPECT_EQ(CountingFormatter::root, L"R:\\");
+  }
+  SetDeviceSourceForTesting(previous);
+}
+
+}  // namespace
