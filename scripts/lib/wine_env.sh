@@ -19,15 +19,15 @@ wine_start() {
   wine_map_removable_drive
 }
 
-# The mass-storage tests find a simulated player on R:, a host folder in the build folder that
+# The mass-storage tests find a simulated player on M:, a host folder in the build folder that
 # Wine shows as a removable drive. Wine reads its drives when it starts, so a new mapping
 # restarts the prefix's server.
 wine_map_removable_drive() {
   local folder="$WINEPREFIX/../msc-drive"
-  [ -L "$WINEPREFIX/dosdevices/r:" ] && return 0
+  [ -L "$WINEPREFIX/dosdevices/m:" ] && return 0
   mkdir -p "$folder"
-  ln -sfn "$(cd "$folder" && pwd)" "$WINEPREFIX/dosdevices/r:"
-  "$WINE" reg add 'HKLM\Software\Wine\Drives' /v 'r:' /d floppy /f </dev/null >/dev/null 2>&1
+  ln -sfn "$(cd "$folder" && pwd)" "$WINEPREFIX/dosdevices/m:"
+  "$WINE" reg add 'HKLM\Software\Wine\Drives' /v 'm:' /d floppy /f </dev/null >/dev/null 2>&1
   wineserver -k </dev/null >/dev/null 2>&1 || true
   wineserver -w </dev/null >/dev/null 2>&1 || true
   wineserver -p </dev/null >/dev/null 2>&1

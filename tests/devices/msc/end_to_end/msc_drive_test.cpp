@@ -1,4 +1,4 @@
-// A mass-storage player whose files live on R:, the removable drive of the test prefix: its
+// A mass-storage player whose files live on M:, the removable drive of the test prefix: its
 // storage reports the drive's real sizes, its state files are removed on reset, and WMDM's
 // format (which passes no progress interface down) reaches the volume formatter and succeeds.
 #include <windows.h>
@@ -42,12 +42,12 @@ std::wstring CountingFormatter::root;
 class MscDriveTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    ASSERT_EQ(GetDriveTypeA("R:\\"), static_cast<UINT>(DRIVE_REMOVABLE))
-        << "the test prefix has no removable drive R: (scripts/lib/wine_env.sh maps it)";
+    ASSERT_EQ(GetDriveTypeA("M:\\"), static_cast<UINT>(DRIVE_REMOVABLE))
+        << "the test prefix has no removable drive M: (scripts/lib/wine_env.sh maps it)";
     io_.with_system_drives = true;
-    io_.drives['R'].player = player_;
-    io_.drives['R'].unit_serial = "R-UNIT-0001";
-    io_.drives['R'].drive_name = "Internal";
+    io_.drives['M'].player = player_;
+    io_.drives['M'].unit_serial = "M-UNIT-0001";
+    io_.drives['M'].drive_name = "Internal";
     player_->accepted.insert(134);
   }
 
@@ -77,29 +77,29 @@ TEST_F(MscDriveTest, StorageReportsTheDrivesSizes) {
   PropertyHolder storage;
   ASSERT_EQ(channel->GetStorageInfo(0, storage), rc::kOk);
   uint64_t total = 0, free = 0, used = 0;
-  ASSERT_EQ(DiskSpace("R:\\", &total, &free, &used), rc::kOk);
+  ASSERT_EQ(DiskSpace("M:\\", &total, &free, &used), rc::kOk);
   EXPECT_EQ(static_cast<uint64_t>(storage.GetSet()->GetInt64("size_in_bytes")), total);
   EXPECT_GT(storage.GetSet()->GetInt("block_size"), 0);
-  EXPECT_EQ(storage.GetString("drive_letter"), "82");
+  EXPECT_EQ(storage.GetString("drive_letter"), "77");  // 'M'
   EXPECT_EQ(storage.GetString("name"), "Internal");
 }
 
 TEST_F(MscDriveTest, ResetRemovesThePlayersStateFiles) {
-  std::ofstream("R:\\.PLAYING") << "track 3";
-  std::ofstream("R:\\.SETTINGS") << "volume=4";
-  SetFileAttributesA("R:\\.SETTINGS", FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_SYSTEM);
+  std::ofstream("M:\\.PLAYING") << "track 3";
+  std::ofstream("M:\\.SETTINGS") << "volume=4";
+  SetFileAttributesA("M:\\.SETTINGS", FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_SYSTEM);
   auto channel = OpenChannel();
   ASSERT_NE(channel, nullptr);
   EXPECT_EQ(channel->ListStateFiles(), rc::kOk);
-  EXPECT_EQ(io_.LogLines("R: D0 134"), std::vector<std::string>{"R: D0 134 v=0 i=0 out=0"});
-  EXPECT_FALSE(FileExists("R:\\.PLAYING"));
-  EXPECT_FALSE(FileExists("R:\\.SETTINGS"));
+  EXPECT_EQ(io_.LogLines("M: D0 134"), std::vector<std::string>{"M: D0 134 v=0 i=0 out=0"});
+  EXPECT_FALSE(FileExists("M:\\.PLAYING"));
+  EXPECT_FALSE(FileExists("M:\\.SETTINGS"));
   EXPECT_EQ(channel->ListStateFiles(), rc::kOk);  // nothing left to remove is no failure
   player_->accepted.erase(134);
-  std::ofstream("R:\\.PLAYING") << "track 3";
+  std::ofstream("M:\\.PLAYING") << "track 3";
   EXPECT_EQ(channel->ListStateFiles(), rc::kNotImplemented);
-  EXPECT_TRUE(FileExists("R:\\.PLAYING"));  // the player said no: its files stay
-  UnlinkFile("R:\\.PLAYING");
+  EXPECT_TRUE(FileExists("M:\\.PLAYING"));  // the player said no: its files stay
+  UnlinkFile("M:\\.PLAYING");
 }
 
 TEST_F(MscDriveTest, WmdmFormatWithoutProgressSucceeds) {
@@ -118,7 +118,7 @@ TEST_F(MscDriveTest, WmdmFormatWithoutProgressSucceeds) {
     ASSERT_EQ(root->GetStorageGlobals(globals.Out()), S_OK);
     EXPECT_EQ(globals->Initialize(WMDM_MODE_BLOCK, nullptr), S_OK);
     EXPECT_EQ(CountingFormatter::runs, 1);
-    EXPECT_EQ(CountingFormatter::root, L"R:\\");
+    EXPECT_EQ(CountingFormatter::root, L"M:\\");
   }
   SetDeviceSourceForTesting(previous);
 }

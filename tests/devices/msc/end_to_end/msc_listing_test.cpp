@@ -1,4 +1,4 @@
-// A WMDM application listing devices while a mass-storage player sits on R:, the host folder
+// A WMDM application listing devices while a mass-storage player sits on M:, the host folder
 // that the test prefix shows as a removable drive: the provider finds it through the drive
 // walk of the system's drives and answers for it from the player's identification.
 #include <gtest/gtest.h>
@@ -10,17 +10,17 @@
 
 namespace {
 
-constexpr char kRoot[] = "R:\\";
+constexpr char kRoot[] = "M:\\";
 
 class MscListingTest : public ::testing::Test {
  protected:
   void SetUp() override {
     ASSERT_EQ(GetDriveTypeA(kRoot), static_cast<UINT>(DRIVE_REMOVABLE))
-        << "the test prefix has no removable drive R: (scripts/lib/wine_env.sh maps it)";
+        << "the test prefix has no removable drive M: (scripts/lib/wine_env.sh maps it)";
     io_.with_system_drives = true;
-    io_.drives['R'].player = player_;
-    io_.drives['R'].unit_serial = "R-UNIT-0001";
-    io_.drives['R'].drive_name = "Internal";
+    io_.drives['M'].player = player_;
+    io_.drives['M'].unit_serial = "M-UNIT-0001";
+    io_.drives['M'].drive_name = "Internal";
     player_->vendor = "Qel";
     player_->product = "Qel MS 20";
     previous_ = SetDeviceSourceForTesting(&system_);
@@ -30,7 +30,7 @@ class MscListingTest : public ::testing::Test {
   // Standard INQUIRY commands: one per drive per walk.
   size_t Walks() const {
     size_t count = 0;
-    for (const std::string& line : io_.log) count += line == "R: INQUIRY";
+    for (const std::string& line : io_.log) count += line == "M: INQUIRY";
     return count;
   }
 
@@ -77,7 +77,7 @@ TEST_F(MscListingTest, ListingOfManyProductIdsWalksTheDrivesOnce) {
 }
 
 TEST_F(MscListingTest, GoneDriveIsNotListed) {
-  io_.drives['R'].gone = true;
+  io_.drives['M'].gone = true;
   WmdmHost host;
   ASSERT_EQ(host.Load(), S_OK);
   std::vector<IMDSPDevice*> devices;
