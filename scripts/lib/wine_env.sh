@@ -16,6 +16,21 @@ wine_start() {
   mkdir -p "$WINEPREFIX"
   wineserver -p </dev/null >/dev/null 2>&1
   "$WINE" wineboot --init </dev/null >/dev/null 2>&1
+  use_null_display
+}
+
+# Windows that tests open go to Wine's null display driver: no X server is needed, and they
+# still draw (the setup dialog's screenshot). The desktop process reads the choice when it
+# starts, so a prefix that has just been given it is started again.
+use_null_display() {
+  local stamp="$WINEPREFIX/.null-display"
+  [ -f "$stamp" ] && return 0
+  "$WINE" reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f </dev/null >/dev/null 2>&1
+  wineserver -k </dev/null >/dev/null 2>&1 || true
+  wineserver -w </dev/null >/dev/null 2>&1 || true
+  wineserver -p </dev/null >/dev/null 2>&1
+  "$WINE" wineboot --init </dev/null >/dev/null 2>&1
+  touch "$stamp"
 }
 
 wine_stop() { wineserver -k </dev/null >/dev/null 2>&1 || true; }
