@@ -14,6 +14,7 @@ const char kDeviceKeys[] = "Software\\TorvexTests\\FakeDevices";
 struct FakeDriverSetupCalls {
   static BOOL WINAPI Update(HWND, LPCSTR id, LPCSTR, DWORD, PBOOL reboot) {
     current->update_calls.push_back(id);
+    if (current->on_update) current->on_update();
     const auto found = current->answers.find(id);
     const FakeUpdateAnswer answer = found == current->answers.end() ? FakeUpdateAnswer()
                                                                      : found->second;

@@ -6,6 +6,7 @@
 
 #include <windows.h>
 
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -35,6 +36,7 @@ class FakeDriverSetup {
 
   std::map<std::string, FakeUpdateAnswer> answers;  // by hardware id; default: success
   bool copy_fails = false;
+  std::function<void()> on_update;  // runs inside every update call
   std::vector<FakeDevice> devices;
 
   std::vector<std::string> update_calls;  // hardware ids, in call order
