@@ -121,17 +121,8 @@ void RegisterPlatformMediaHandler() {
   }
 }
 
-std::string OlderProviderPath() {
-  try {
-    return RegistryKey(HKEY_CLASSES_ROOT, kOlderProviderServer, RegistryKey::Open::kExisting)
-        .Text("", "");
-  } catch (const CRegistryException&) {
-    return std::string();
-  }
-}
-
 void RemoveOlderServiceProvider(InstallEngine& engine) {
-  const std::string path = OlderProviderPath();
+  const std::string path = RegistryKey::TextOrEmpty(HKEY_CLASSES_ROOT, kOlderProviderServer, "");
   if (!path.empty()) {
     engine.UnregisterFile(InstallLocation::kNone, path);
     engine.RemoveFile(InstallLocation::kNone, path);
@@ -150,12 +141,7 @@ Result InstallServiceProvider(InstallEngine& engine) {
 }  // namespace
 
 std::string DesktopApplicationPath() {
-  try {
-    return RegistryKey(HKEY_LOCAL_MACHINE, kApplicationKey, RegistryKey::Open::kExisting)
-        .Text("path", "");
-  } catch (const CRegistryException&) {
-    return std::string();
-  }
+  return RegistryKey::TextOrEmpty(HKEY_LOCAL_MACHINE, kApplicationKey, "path");
 }
 
 std::string DriverPackageFolder(const SetupFolders& folders, bool nt_family,

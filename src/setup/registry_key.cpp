@@ -63,3 +63,11 @@ std::string RegistryKey::Text(const std::string& name) const {
   if (!ReadText(name, &value)) throw CRegistryException(ERROR_FILE_NOT_FOUND);
   return value;
 }
+
+std::string RegistryKey::TextOrEmpty(HKEY root, const std::string& path, const std::string& name) {
+  try {
+    return RegistryKey(root, path, Open::kExisting).Text(name, "");
+  } catch (const CRegistryException&) {
+    return std::string();
+  }
+}

@@ -30,6 +30,8 @@ class RegistryKey {
   // type throws ERROR_FILE_NOT_FOUND.
   std::string Text(const std::string& name, const std::string& fallback) const;
   std::string Text(const std::string& name) const;  // throws when absent
+  // A text value of an existing key, or empty when the key or the value is missing.
+  static std::string TextOrEmpty(HKEY root, const std::string& path, const std::string& name);
 
   HKEY Handle() const { return handle_->key; }
 

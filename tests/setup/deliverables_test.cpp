@@ -41,7 +41,7 @@ PeFacts ReadPeFacts(const std::string& path) {
   if (pe + 24 + 70 > bytes.size() || bytes.compare(pe, 4, std::string("PE\0\0", 4)) != 0)
     return facts;
   facts.machine = u16(pe + 4);
-  facts.symbol_count = u32(pe + 12);
+  facts.symbol_count = u32(pe + 16);
   facts.subsystem = u16(pe + 24 + 68);
   facts.ok = true;
   return facts;

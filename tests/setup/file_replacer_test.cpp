@@ -53,9 +53,16 @@ class HeldOpen {
 
 class FileReplacerTest : public ::testing::Test {
  protected:
+  FileReplacerTest() {
+    WriteText(source, "new build");
+    WriteText(destination, "running build");
+  }
   ~FileReplacerTest() override { ForgetPendingRenames(); }
   WindowsLayout layout;
   NtFileReplacer replacer;
+  // A provider to install over an installed one.
+  const std::string source = layout.Program("TORVEX.DLL");
+  const std::string destination = layout.System("TORVEX.DLL");
 };
 
 TEST_F(FileReplacerTest, RemoveMovesAProtectedFileAsideOverAnEarlierOne) {
@@ -76,10 +83,6 @@ TEST_F(FileReplacerTest, RemoveMovesAProtectedFileAsideOverAnEarlierOne) {
 }
 
 TEST_F(FileReplacerTest, InstallCopiesOverAReadOnlyFileAndLeavesNoSibling) {
-  const std::string source = layout.Program("TORVEX.DLL");
-  const std::string destination = layout.System("TORVEX.DLL");
-  WriteText(source, "new build");
-  WriteText(destination, "old build");
   SetFileAttributesA(destination.c_str(), FILE_ATTRIBUTE_READONLY);
 
   EXPECT_EQ(replacer.Install(source, destination), 0);
@@ -92,25 +95,19 @@ TEST_F(FileReplacerTest, InstallCopiesOverAReadOnlyFileAndLeavesNoSibling) {
 // A copy that fails must leave the installed file in place: its registration still points
 // at it.
 TEST_F(FileReplacerTest, FailedCopyKeepsTheInstalledFile) {
-  const std::string destination = layout.System("TORVEX.DLL");
-  WriteText(destination, "installed build");
   const std::string unreadable_source = layout.Program("folder.dll");
   CreateDirectoryA(unreadable_source.c_str(), nullptr);
 
   for (const std::string& source : {layout.Program("missing.dll"), unreadable_source}) {
     SCOPED_TRACE(source);
     EXPECT_LT(replacer.Install(source, destination), 0);
-    EXPECT_EQ(ReadText(destination), "installed build");
+    EXPECT_EQ(ReadText(destination), "running build");
     EXPECT_FALSE(FileExists(PendingCopyName(destination)));
   }
   EXPECT_FALSE(replacer.Deferred());
 }
 
 TEST_F(FileReplacerTest, FileInUseIsReplacedAtTheNextRestart) {
-  const std::string source = layout.Program("TORVEX.DLL");
-  const std::string destination = layout.System("TORVEX.DLL");
-  WriteText(source, "new build");
-  WriteText(destination, "running build");
   HeldOpen running(destination);
   ASSERT_TRUE(running.Holds());
 
@@ -137,10 +134,6 @@ TEST_F(FileReplacerTest, RemovingAFileInUseIsDeferredToo) {
 
 TEST_F(FileReplacerTest, Windows9xDefersThroughWininitRenameSection) {
   Win9xFileReplacer win9x(layout.Windows());
-  const std::string source = layout.Program("TORVEX.DLL");
-  const std::string destination = layout.System("TORVEX.DLL");
-  WriteText(source, "new build");
-  WriteText(destination, "running build");
   HeldOpen running(destination);
   ASSERT_TRUE(running.Holds());
 

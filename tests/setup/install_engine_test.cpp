@@ -2,7 +2,7 @@
 // driver update over a scripted SetupAPI.
 #include <gtest/gtest.h>
 
-#include "fake_driver_setup_api.h"
+#include "engine_fixture.h"
 #include "setup/install_engine.h"
 #include "setup/install_plan.h"
 #include "setup/setup_codes.h"
@@ -10,18 +10,7 @@
 
 namespace {
 
-class InstallEngineTest : public ::testing::Test {
- protected:
-  InstallEngineTest() : fake(layout.Inf()), api(fake.Api()) {
-    engine.SetRegistrationPause(0);
-  }
-  WindowsLayout layout;
-  FakeDriverSetup fake;
-  DriverSetupApi api;
-  RecordingLog log;
-  NtFileReplacer replacer;
-  InstallEngine engine{&replacer, &log, layout.Folders(), &api};
-};
+using InstallEngineTest = EngineFixture;
 
 TEST_F(InstallEngineTest, RemoveFileLogsBothNamesAndFindsNothingToDoForAMissingFile) {
   WriteText(layout.Inf("MSQEL.INF"), "old");

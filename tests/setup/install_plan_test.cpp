@@ -4,7 +4,7 @@
 
 #include <algorithm>
 
-#include "fake_driver_setup_api.h"
+#include "engine_fixture.h"
 #include "setup/install_plan.h"
 #include "setup/registry_key.h"
 #include "setup/setup_codes.h"
@@ -40,10 +40,9 @@ std::vector<std::string> Labels(const std::vector<std::string>& lines) {
   return labels;
 }
 
-class InstallPlanTest : public ::testing::Test {
+class InstallPlanTest : public EngineFixture {
  protected:
-  InstallPlanTest() : fake(layout.Inf()), api(fake.Api()) {
-    engine.SetRegistrationPause(0);
+  InstallPlanTest() {
     ForgetAutoPlayKeys();
     SetDesktopApplicationPath("");
     layout.ShipDriverAndProvider(RECORDER_2_5);
@@ -60,13 +59,6 @@ class InstallPlanTest : public ::testing::Test {
     options.replace_same_version = replace_same_version;
     return RunInstallPlan(engine, options);
   }
-
-  WindowsLayout layout;
-  FakeDriverSetup fake;
-  DriverSetupApi api;
-  RecordingLog log;
-  NtFileReplacer replacer;
-  InstallEngine engine{&replacer, &log, layout.Folders(), &api};
 };
 
 TEST_F(InstallPlanTest, FreshInstallRunsEveryStepInOrder) {
