@@ -2,9 +2,18 @@
 
 #include <objbase.h>
 
+#include <new>
+
 #include "setup/file_replacer.h"
 #include "setup/install_engine.h"
 #include "setup/install_plan.h"
+
+namespace {
+
+constexpr Result kOutOfMemory = static_cast<Result>(0xC007000E);
+constexpr Result kUnknownException = static_cast<Result>(0xC0040009);
+
+}  // namespace
 
 InstallThread::InstallThread(const SetupEnvironment& environment)
     : WorkerThread("InstallThread"), environment_(environment) {}
@@ -53,7 +62,15 @@ Result InstallThread::Install() {
 
 Result InstallThread::Work() {
   const HRESULT com = CoInitialize(nullptr);
-  const Result code = Install();
+  Result code;
+  // Whatever happens, the dialog must hear that the install has ended.
+  try {
+    code = Install();
+  } catch (const std::bad_alloc&) {
+    code = kOutOfMemory;
+  } catch (...) {
+    code = kUnknownException;
+  }
   if (SUCCEEDED(com)) CoUninitialize();
   if (window_) PostMessageA(window_, message_, 0, 0);
   return code;
