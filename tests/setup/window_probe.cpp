@@ -77,7 +77,13 @@ int SaveScreenshot(HWND window, const std::string& path) {
   HGDIOBJ previous = SelectObject(memory, bitmap);
   // The window's surface holds what its children drew too; asking the window to print itself
   // would leave the controls out.
-  RedrawWindow(window, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN);
+  // The window's thread finishes what it was doing and paints everything once more.
+  DWORD_PTR ignored = 0;
+  SendMessageTimeoutA(window, WM_NULL, 0, 0, SMTO_BLOCK, 5000, &ignored);
+  RedrawWindow(window, nullptr, nullptr,
+               RDW_INVALIDATE | RDW_ERASE | RDW_FRAME | RDW_UPDATENOW | RDW_ALLCHILDREN);
+  SendMessageTimeoutA(window, WM_NULL, 0, 0, SMTO_BLOCK, 5000, &ignored);
+  Sleep(200);
   HDC window_dc = GetWindowDC(window);
   const BOOL printed = BitBlt(memory, 0, 0, width, height, window_dc, 0, 0, SRCCOPY);
   ReleaseDC(window, window_dc);
