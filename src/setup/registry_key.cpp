@@ -8,6 +8,15 @@ void Check(LONG error) {
   if (error != ERROR_SUCCESS) throw CRegistryException(error);
 }
 
+// "%SystemRoot%\..." as the path it stands for; unknown names stay as they are.
+std::string Expanded(const std::string& text) {
+  const DWORD size = ExpandEnvironmentStringsA(text.c_str(), nullptr, 0);
+  if (size == 0) return text;
+  std::vector<char> expanded(size + 1, '\0');
+  if (ExpandEnvironmentStringsA(text.c_str(), expanded.data(), size + 1) == 0) return text;
+  return expanded.data();
+}
+
 }  // namespace
 
 std::shared_ptr<RegistryKey::OpenKey> RegistryKey::OpenUnder(HKEY root, const std::string& path,
@@ -50,6 +59,7 @@ bool RegistryKey::ReadText(const std::string& name, std::string* value) const {
   Check(RegQueryValueExA(handle_->key, value_name, nullptr, &type,
                          reinterpret_cast<BYTE*>(buffer.data()), &read));
   value->assign(buffer.data(), strnlen(buffer.data(), read < size ? read : size));
+  if (type == REG_EXPAND_SZ) *value = Expanded(*value);
   return true;
 }
 

@@ -26,8 +26,8 @@ class RegistryKey {
   RegistryKey SubKey(const std::string& path, Open how) const;
   void SetNumber(const std::string& name, uint32_t value) const;
   void SetText(const std::string& name, const std::string& value) const;
-  // A REG_SZ or REG_EXPAND_SZ value; `fallback` when the value is absent. A value of another
-  // type throws ERROR_FILE_NOT_FOUND.
+  // A REG_SZ or REG_EXPAND_SZ value (with its environment variables expanded); `fallback`
+  // when the value is absent. A value of another type throws ERROR_FILE_NOT_FOUND.
   std::string Text(const std::string& name, const std::string& fallback) const;
   std::string Text(const std::string& name) const;  // throws when absent
   // A text value of an existing key, or empty when the key or the value is missing.

@@ -196,6 +196,25 @@ TEST_F(InstallPlanTest, OlderServiceProvidersAreUnregisteredAndRemoved) {
   EXPECT_TRUE(FileExists(layout.System("MDWMDMSP.DLL.removed")));
 }
 
+// Class registrations usually name their server with variables ("%SystemRoot%\...").
+TEST_F(InstallPlanTest, OlderProviderRegisteredWithAVariableIsFound) {
+  CopyHostFile(RECORDER_0_9, layout.Root() + "\\OLDSP.DLL");
+  SetEnvironmentVariableA("HALDOR_TEST_ROOT", layout.Root().c_str());
+  const std::string server = std::string(kOlderProvider) + "\\InProcServer32";
+  HKEY key;
+  ASSERT_EQ(RegCreateKeyA(HKEY_CLASSES_ROOT, server.c_str(), &key), ERROR_SUCCESS);
+  const char value[] = "%HALDOR_TEST_ROOT%\\OLDSP.DLL";
+  RegSetValueExA(key, nullptr, 0, REG_EXPAND_SZ, reinterpret_cast<const BYTE*>(value),
+                 sizeof(value));
+  RegCloseKey(key);
+
+  EXPECT_EQ(Run(), 0);
+  SetEnvironmentVariableA("HALDOR_TEST_ROOT", nullptr);
+  EXPECT_EQ(Lines(ReadText(layout.Root() + "\\OLDSP.DLL.calls")),
+            std::vector<std::string>{"unregister"});
+  EXPECT_TRUE(FileExists(layout.Root() + "\\OLDSP.DLL.removed"));
+}
+
 TEST_F(InstallPlanTest, ProviderInUseIsReplacedAtTheNextRestart) {
   CopyHostFile(RECORDER_0_9, layout.System("TORVEX.DLL"));
   // Held the way a process that runs the DLL holds it: others may read, nobody may replace.
