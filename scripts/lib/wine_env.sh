@@ -16,22 +16,26 @@ wine_start() {
   mkdir -p "$WINEPREFIX"
   wineserver -p </dev/null >/dev/null 2>&1
   "$WINE" wineboot --init </dev/null >/dev/null 2>&1
-  wine_map_removable_drive
+  wine_configure_prefix
 }
 
-# The mass-storage tests find a simulated player on M:, a host folder in the build folder that
-# Wine shows as a removable drive. Wine reads its drives when it starts, so a new mapping
-# restarts the prefix's server.
-wine_map_removable_drive() {
-  local folder="$WINEPREFIX/../msc-drive"
-  [ -L "$WINEPREFIX/dosdevices/m:" ] && return 0
+# What the tests need of a prefix, set once: the mass-storage tests find a simulated player on
+# M:, a host folder in the build folder that Wine shows as a removable drive; windows that tests
+# open go to Wine's null display driver (no X server is needed, and they still draw, for the
+# setup dialog's screenshot). Wine reads both when it starts, so a prefix that has just been
+# given them is started again.
+wine_configure_prefix() {
+  local stamp="$WINEPREFIX/.test-settings" folder="$WINEPREFIX/../msc-drive"
+  [ -f "$stamp" ] && return 0
   mkdir -p "$folder"
   ln -sfn "$(cd "$folder" && pwd)" "$WINEPREFIX/dosdevices/m:"
   "$WINE" reg add 'HKLM\Software\Wine\Drives' /v 'm:' /d floppy /f </dev/null >/dev/null 2>&1
+  "$WINE" reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f </dev/null >/dev/null 2>&1
   wineserver -k </dev/null >/dev/null 2>&1 || true
   wineserver -w </dev/null >/dev/null 2>&1 || true
   wineserver -p </dev/null >/dev/null 2>&1
-  "$WINE" wineboot </dev/null >/dev/null 2>&1
+  "$WINE" wineboot --init </dev/null >/dev/null 2>&1
+  touch "$stamp"
 }
 
 wine_stop() { wineserver -k </dev/null >/dev/null 2>&1 || true; }

@@ -41,6 +41,16 @@ Result WorkerThread::Start() {
   return startup_code_;
 }
 
+Result WorkerThread::Wait(uint32_t milliseconds) {
+  constexpr Result kWaitTimedOut = static_cast<Result>(0x80040802);
+  constexpr Result kNoExitCode = static_cast<Result>(0x80040803);
+  if (!thread_) return kNoExitCode;
+  if (WaitForSingleObject(thread_, milliseconds) == WAIT_TIMEOUT) return kWaitTimedOut;
+  DWORD exit_code = 0;
+  if (!GetExitCodeThread(thread_, &exit_code)) return kNoExitCode;
+  return static_cast<Result>(exit_code);
+}
+
 unsigned __stdcall WorkerThread::Body(void* self_pointer) {
   WorkerThread* self = static_cast<WorkerThread*>(self_pointer);
   TlsSetValue(current_thread_slot, self);

@@ -21,6 +21,9 @@ class WorkerThread {
   // Creates the thread, lets it run its start-up step and returns that step's code, or
   // 0x80004005 when no thread can be made.
   Result Start();
+  // Waits for the thread to end: its exit code, 0x80040802 on time-out, 0x80040803 when the
+  // exit code cannot be read.
+  Result Wait(uint32_t milliseconds);
   void* ThreadHandle() const { return thread_; }
   uint32_t ThreadId() const { return thread_id_; }
 

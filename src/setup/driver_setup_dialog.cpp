@@ -1,0 +1,179 @@
+#include "setup/driver_setup_dialog.h"
+
+#include <commctrl.h>
+
+#include "setup/error_text.h"
+#include "setup/haldor_resource.h"
+#include "setup/install_thread.h"
+
+using namespace setup_dialog;
+
+namespace {
+
+// "%1" and "%2" of a string-table text replaced by the two arguments.
+std::string FillIn(std::string text, const std::string& first, const std::string& second) {
+  for (const auto& [marker, value] : {std::pair<std::string, std::string>("%1", first),
+                                      std::pair<std::string, std::string>("%2", second)}) {
+    const size_t at = text.find(marker);
+    if (at != std::string::npos) text.replace(at, marker.size(), value);
+  }
+  return text;
+}
+
+}  // namespace
+
+UINT RegisterInstallMessage() { return RegisterWindowMessageA("Orm:TheInstallMessage"); }
+
+DriverSetupDialog::DriverSetupDialog(const SetupOptions& options,
+                                     const SetupEnvironment& environment, UINT install_message)
+    : options_(options), environment_(environment), install_message_(install_message) {}
+
+DriverSetupDialog::~DriverSetupDialog() {
+  if (thread_) {
+    thread_->Wait(INFINITE);
+    thread_->Destroy();
+  }
+}
+
+int DriverSetupDialog::Run(HWND parent) {
+  INITCOMMONCONTROLSEX controls = {sizeof(controls), ICC_PROGRESS_CLASS};
+  InitCommonControlsEx(&controls);
+  return static_cast<int>(DialogBoxParamA(GetModuleHandleA(nullptr),
+                                          MAKEINTRESOURCEA(IDD_DRIVER_SETUP), parent,
+                                          &DriverSetupDialog::Procedure,
+                                          reinterpret_cast<LPARAM>(this)));
+}
+
+INT_PTR CALLBACK DriverSetupDialog::Procedure(HWND window, UINT message, WPARAM wparam,
+                                              LPARAM lparam) {
+  DriverSetupDialog* self;
+  if (message == WM_INITDIALOG) {
+    self = reinterpret_cast<DriverSetupDialog*>(lparam);
+    SetWindowLongPtrA(window, DWLP_USER, lparam);
+    self->window_ = window;
+  } else {
+    self = reinterpret_cast<DriverSetupDialog*>(GetWindowLongPtrA(window, DWLP_USER));
+  }
+  return self ? self->Handle(message, wparam, lparam) : FALSE;
+}
+
+INT_PTR DriverSetupDialog::Handle(UINT message, WPARAM wparam, LPARAM lparam) {
+  if (message == install_message_ && install_message_ != 0) {
+    if (wparam == 1)
+      Progress();
+    else
+      Complete();
+    return TRUE;
+  }
+  switch (message) {
+    case WM_INITDIALOG:
+      Open();
+      return TRUE;
+    case WM_COMMAND:
+      if (LOWORD(wparam) == IDC_ACTION || LOWORD(wparam) == IDOK) {
+        PressButton();
+        return TRUE;
+      }
+      if (LOWORD(wparam) == IDCANCEL) {
+        Close();
+        return TRUE;
+      }
+      break;
+  }
+  return FALSE;
+}
+
+std::string DriverSetupDialog::String(int id) const {
+  char buffer[1024];
+  const int copied = LoadStringA(GetModuleHandleA(nullptr), id, buffer, sizeof(buffer));
+  return std::string(buffer, copied > 0 ? copied : 0);
+}
+
+void DriverSetupDialog::SetStatus(const std::string& text) {
+  SetDlgItemTextA(window_, IDC_STATUS, text.c_str());
+}
+
+void DriverSetupDialog::Open() {
+  HICON icon = LoadIconA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDI_HALDOR));
+  SendMessageA(window_, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon));
+  SendMessageA(window_, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(icon));
+  SendDlgItemMessageA(window_, IDC_PROGRESS, PBM_SETRANGE32, 0, kProgressEnd);
+  Enter(kReady);
+  ShowWindow(GetDlgItem(window_, IDC_UNSIGNED_NOTE), SW_HIDE);
+  if (options_.automatic) StartInstall();
+}
+
+void DriverSetupDialog::ShowFailure(Result code, const std::string& context) {
+  SetStatus(FillIn(String(kStringFailed), ErrorText(code), context));
+}
+
+void DriverSetupDialog::StartInstall() {
+  thread_ = new InstallThread(environment_);
+  const Result code = thread_->Start(window_, install_message_, options_.replace_same_version);
+  if (code < 0) {
+    ShowFailure(code, thread_->LastLogLine());
+    Enter(kFailed);
+    return;
+  }
+  SetStatus(String(kStringInProgress));
+  Enter(kInstalling);
+}
+
+void DriverSetupDialog::Progress() {
+  HWND bar = GetDlgItem(window_, IDC_PROGRESS);
+  const int position = static_cast<int>(SendMessageA(bar, PBM_GETPOS, 0, 0));
+  SendMessageA(bar, PBM_SETPOS, NextProgress(position), 0);
+  ShowWindow(bar, SW_SHOW);
+}
+
+void DriverSetupDialog::Complete() {
+  HWND bar = GetDlgItem(window_, IDC_PROGRESS);
+  SendMessageA(bar, PBM_SETPOS, kProgressEnd, 0);
+  ShowWindow(bar, SW_SHOW);
+  if (!thread_) return;
+  const Result code = thread_->Wait(INFINITE);
+  if (code < 0) {
+    ShowFailure(code, thread_->LastLogLine());
+    Enter(kFailed);
+    return;
+  }
+  if (thread_->ManualStage()) ShowWindow(GetDlgItem(window_, IDC_MANUAL_STAGE_NOTE), SW_SHOW);
+  if (thread_->RestartNeeded()) {
+    SetStatus(String(kStringRestartNeeded));
+    Enter(kRestartNeeded);
+  } else {
+    SetStatus(String(kStringComplete));
+    Enter(kComplete);
+  }
+}
+
+void DriverSetupDialog::Enter(setup_dialog::State state) {
+  state_ = state;
+  const ButtonLook look = ButtonFor(state, options_.defer_reboot);
+  HWND button = GetDlgItem(window_, IDC_ACTION);
+  SetWindowTextA(button, String(look.text).c_str());
+  EnableWindow(button, look.enabled);
+  if (options_.automatic) {
+    const int end = AutomaticEnd(state);
+    if (end) EndDialog(window_, end);
+  }
+}
+
+void DriverSetupDialog::PressButton() {
+  const ButtonLook look = ButtonFor(state_, options_.defer_reboot);
+  if (!look.enabled) return;
+  if (state_ == kReady) {
+    StartInstall();
+  } else if (look.end_code) {
+    EndDialog(window_, look.end_code);
+  }
+}
+
+void DriverSetupDialog::Close() {
+  const int result = CloseResult(state_);
+  if (result == 0) {
+    MessageBoxA(window_, String(kStringCannotClose).c_str(), nullptr, MB_OK | MB_ICONWARNING);
+    return;
+  }
+  EndDialog(window_, result);
+}

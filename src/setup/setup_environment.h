@@ -1,0 +1,20 @@
+// What the installation needs of the machine: its folders, the Windows family and the system
+// functions bound at run time. The program takes them from Windows; tests give their own.
+#pragma once
+
+#include "setup/admin_check.h"
+#include "setup/driver_setup_api.h"
+#include "setup/install_location.h"
+
+struct SetupEnvironment {
+  SetupFolders folders;
+  bool nt_family = true;
+  DriverSetupApi driver_api;  // incomplete: the driver update answers E_NOTIMPL
+  AdminCheckApi admin_api;
+  unsigned registration_pause_ms = 500;
+
+  static SetupEnvironment OfThisProcess();
+};
+
+// True on the Windows NT family, false on Windows 9x.
+bool RunningOnNtFamily();

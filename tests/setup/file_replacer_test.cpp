@@ -1,0 +1,149 @@
+// Moving installed files aside and copying new ones over them, and the replacement at the
+// next restart when Windows keeps a file in use.
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include "setup/file_replacer.h"
+#include "setup/setup_codes.h"
+#include "setup_fixture.h"
+
+namespace {
+
+const char kSessionManager[] = "System\\CurrentControlSet\\Control\\Session Manager";
+
+// The pending renames Windows runs at its next start, as the text of their names.
+std::string PendingRenames() {
+  HKEY key;
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSessionManager, 0, KEY_READ, &key) != ERROR_SUCCESS)
+    return std::string();
+  DWORD size = 0;
+  std::string text;
+  if (RegQueryValueExW(key, L"PendingFileRenameOperations", nullptr, nullptr, nullptr, &size) ==
+      ERROR_SUCCESS) {
+    std::wstring wide(size / sizeof(wchar_t) + 1, L'\0');
+    RegQueryValueExW(key, L"PendingFileRenameOperations", nullptr, nullptr,
+                     reinterpret_cast<BYTE*>(&wide[0]), &size);
+    for (wchar_t c : wide) text += c ? static_cast<char>(c) : '|';
+  }
+  RegCloseKey(key);
+  return text;
+}
+
+void ForgetPendingRenames() {
+  HKEY key;
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSessionManager, 0, KEY_SET_VALUE, &key) == ERROR_SUCCESS) {
+    RegDeleteValueA(key, "PendingFileRenameOperations");
+    RegCloseKey(key);
+  }
+}
+
+// A file held open without any sharing, as a running program holds its files.
+class HeldOpen {
+ public:
+  explicit HeldOpen(const std::string& path)
+      : handle_(CreateFileA(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr)) {}
+  ~HeldOpen() {
+    if (handle_ != INVALID_HANDLE_VALUE) CloseHandle(handle_);
+  }
+  bool Holds() const { return handle_ != INVALID_HANDLE_VALUE; }
+
+ private:
+  HANDLE handle_;
+};
+
+class FileReplacerTest : public ::testing::Test {
+ protected:
+  FileReplacerTest() {
+    WriteText(source, "new build");
+    WriteText(destination, "running build");
+  }
+  ~FileReplacerTest() override { ForgetPendingRenames(); }
+  WindowsLayout layout;
+  NtFileReplacer replacer;
+  // A provider to install over an installed one.
+  const std::string source = layout.Program("TORVEX.DLL");
+  const std::string destination = layout.System("TORVEX.DLL");
+};
+
+TEST_F(FileReplacerTest, RemoveMovesAProtectedFileAsideOverAnEarlierOne) {
+  const std::string path = layout.Inf("MSQEL.INF");
+  WriteText(path, "current");
+  WriteText(path + ".removed", "earlier");
+  SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_SYSTEM);
+  SetFileAttributesA((path + ".removed").c_str(), FILE_ATTRIBUTE_READONLY);
+
+  EXPECT_EQ(replacer.Remove(path, path + ".removed"), 0);
+  EXPECT_FALSE(FileExists(path));
+  EXPECT_EQ(ReadText(path + ".removed"), "current");
+  EXPECT_EQ(GetFileAttributesA((path + ".removed").c_str()) &
+                (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_SYSTEM),
+            0u);
+  EXPECT_FALSE(replacer.Deferred());
+  EXPECT_EQ(replacer.Remove(path, path + ".removed"), setup_rc::kFileNotFound);
+}
+
+TEST_F(FileReplacerTest, InstallCopiesOverAReadOnlyFileAndLeavesNoSibling) {
+  SetFileAttributesA(destination.c_str(), FILE_ATTRIBUTE_READONLY);
+
+  EXPECT_EQ(replacer.Install(source, destination), 0);
+  EXPECT_EQ(ReadText(destination), "new build");
+  EXPECT_EQ(GetFileAttributesA(destination.c_str()) & FILE_ATTRIBUTE_READONLY, 0u);
+  EXPECT_FALSE(FileExists(PendingCopyName(destination)));
+  EXPECT_FALSE(replacer.Deferred());
+}
+
+// A copy that fails must leave the installed file in place: its registration still points
+// at it.
+TEST_F(FileReplacerTest, FailedCopyKeepsTheInstalledFile) {
+  const std::string unreadable_source = layout.Program("folder.dll");
+  CreateDirectoryA(unreadable_source.c_str(), nullptr);
+
+  for (const std::string& source : {layout.Program("missing.dll"), unreadable_source}) {
+    SCOPED_TRACE(source);
+    EXPECT_LT(replacer.Install(source, destination), 0);
+    EXPECT_EQ(ReadText(destination), "running build");
+    EXPECT_FALSE(FileExists(PendingCopyName(destination)));
+  }
+  EXPECT_FALSE(replacer.Deferred());
+}
+
+TEST_F(FileReplacerTest, FileInUseIsReplacedAtTheNextRestart) {
+  HeldOpen running(destination);
+  ASSERT_TRUE(running.Holds());
+
+  EXPECT_EQ(replacer.Install(source, destination), 0);
+  EXPECT_TRUE(replacer.Deferred());
+  EXPECT_EQ(ReadText(destination + ".replacement"), "new build");
+  EXPECT_FALSE(FileExists(PendingCopyName(destination)));
+  const std::string pending = PendingRenames();
+  EXPECT_NE(pending.find(destination + ".replacement"), std::string::npos) << pending;
+  EXPECT_NE(pending.find("|!\\??\\" + destination), std::string::npos) << pending;
+}
+
+TEST_F(FileReplacerTest, RemovingAFileInUseIsDeferredToo) {
+  const std::string path = layout.Inf("MSQEL.INF");
+  WriteText(path, "in use");
+  HeldOpen in_use(path);
+  ASSERT_TRUE(in_use.Holds());
+
+  EXPECT_EQ(replacer.Remove(path, path + ".removed"), 0);
+  EXPECT_TRUE(replacer.Deferred());
+  EXPECT_TRUE(FileExists(path));
+  EXPECT_NE(PendingRenames().find(path + ".removed"), std::string::npos);
+}
+
+TEST_F(FileReplacerTest, Windows9xDefersThroughWininitRenameSection) {
+  Win9xFileReplacer win9x(layout.Windows());
+  HeldOpen running(destination);
+  ASSERT_TRUE(running.Holds());
+
+  EXPECT_EQ(win9x.Install(source, destination), 0);
+  EXPECT_TRUE(win9x.Deferred());
+  char value[MAX_PATH] = {};
+  GetPrivateProfileStringA("rename", destination.c_str(), "", value, sizeof(value),
+                           layout.Windows("WININIT.INI").c_str());
+  EXPECT_EQ(std::string(value), destination + ".replacement");
+  EXPECT_EQ(PendingRenames().find(destination), std::string::npos);
+}
+
+}  // namespace

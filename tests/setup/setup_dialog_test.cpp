@@ -1,0 +1,160 @@
+// The setup dialog in a real window, driven from a second thread the way a person drives it:
+// its button, its texts and flags in each state, the close box while installing, and
+// screenshots kept in the build folder.
+#include <gtest/gtest.h>
+#include <windows.h>
+#include <commctrl.h>
+
+#include <atomic>
+#include <thread>
+
+#include "fake_driver_setup_api.h"
+#include "setup/driver_setup_dialog.h"
+#include "setup/haldor_resource.h"
+#include "setup_fixture.h"
+#include "window_probe.h"
+
+namespace {
+
+constexpr DWORD kPatience = 60000;
+
+std::string Artifact(const std::string& name) {
+  return HostPath(std::string(SETUP_ARTIFACT_DIR) + "/" + name);
+}
+
+BOOL WINAPI NotAMember(HANDLE, PSID, PBOOL member) {
+  *member = FALSE;
+  return TRUE;
+}
+
+class SetupDialogTest : public ::testing::Test {
+ protected:
+  SetupDialogTest() : fake(layout.Inf()) {
+    layout.ShipDriverAndProvider(RECORDER_2_5);
+    SetDesktopApplicationPath("");
+    environment.folders = layout.Folders();
+    environment.nt_family = true;
+    environment.driver_api = fake.Api();
+    LoadAdminCheckApi(&environment.admin_api);
+    environment.registration_pause_ms = 0;
+  }
+
+  // Runs the dialog on this thread while `person` looks at it and presses its buttons on
+  // another; returns how the dialog ended.
+  int RunWith(const SetupOptions& options, const std::function<void(HWND)>& person) {
+    const DWORD dialog_thread = GetCurrentThreadId();
+    std::atomic<bool> done{false};
+    std::thread watcher([&] {
+      HWND dialog = WaitForDialog(dialog_thread, "Driver setup", kPatience);
+      if (dialog) person(dialog);
+      done = true;
+    });
+    DriverSetupDialog dialog(options, environment, RegisterInstallMessage());
+    const int result = dialog.Run(nullptr);
+    watcher.join();
+    EXPECT_TRUE(done);
+    return result;
+  }
+
+  static void Press(HWND dialog, int id) {
+    PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), 0);
+  }
+  static bool ButtonReads(HWND dialog, const std::string& text) {
+    return WaitUntil([&] { return ItemText(dialog, IDC_ACTION) == text; }, kPatience);
+  }
+
+  WindowsLayout layout;
+  FakeDriverSetup fake;
+  SetupEnvironment environment;
+};
+
+TEST_F(SetupDialogTest, PersonStartsTheInstallAndClosesWhenComplete) {
+  const int result = RunWith(SetupOptions(), [&](HWND dialog) {
+    EXPECT_EQ(ItemText(dialog, IDC_ACTION), "OK");
+    EXPECT_TRUE(ItemEnabled(dialog, IDC_ACTION));
+    EXPECT_FALSE(ItemVisible(dialog, IDC_PROGRESS));
+    EXPECT_FALSE(ItemVisible(dialog, IDC_UNSIGNED_NOTE));
+    EXPECT_FALSE(ItemVisible(dialog, IDC_MANUAL_STAGE_NOTE));
+    EXPECT_EQ(ItemText(dialog, IDC_STATUS), "");
+    EXPECT_GT(SaveScreenshot(dialog, Artifact("setup_dialog_ready.bmp")), 4);
+
+    Press(dialog, IDC_ACTION);
+    ASSERT_TRUE(ButtonReads(dialog, "Close"));
+    EXPECT_EQ(ItemText(dialog, IDC_STATUS), "Installation complete.");
+    EXPECT_TRUE(ItemEnabled(dialog, IDC_ACTION));
+    EXPECT_TRUE(ItemVisible(dialog, IDC_PROGRESS));
+    EXPECT_EQ(SendDlgItemMessageA(dialog, IDC_PROGRESS, PBM_GETPOS, 0, 0), 10000);
+    EXPECT_GT(SaveScreenshot(dialog, Artifact("setup_dialog_complete.bmp")), 4);
+    Press(dialog, IDC_ACTION);
+  });
+  EXPECT_EQ(result, 1);
+  EXPECT_EQ(Lines(ReadText(layout.System("TORVEX.DLL.calls"))),
+            std::vector<std::string>{"register"});
+}
+
+TEST_F(SetupDialogTest, CloseBoxWhileInstallingIsRefusedAndTheInstallGoesOn) {
+  HANDLE update_entered = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  HANDLE may_go_on = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  fake.on_update = [&] {
+    SetEvent(update_entered);
+    WaitForSingleObject(may_go_on, kPatience);
+  };
+  const DWORD dialog_thread = GetCurrentThreadId();
+  const int result = RunWith(SetupOptions(), [&](HWND dialog) {
+    Press(dialog, IDC_ACTION);
+    ASSERT_EQ(WaitForSingleObject(update_entered, kPatience), WAIT_OBJECT_0);
+    EXPECT_EQ(ItemText(dialog, IDC_STATUS), "Installation in progress...");
+    EXPECT_FALSE(ItemEnabled(dialog, IDC_ACTION));
+
+    Press(dialog, IDCANCEL);
+    HWND box = WaitForDialog(dialog_thread, "", kPatience, dialog);
+    ASSERT_NE(box, nullptr);
+    EXPECT_EQ(MessageBoxText(box),
+              "You cannot close this windows whilst the installation is in progress. Please "
+              "wait for the installation to complete.");
+    SaveScreenshot(box, Artifact("setup_dialog_cannot_close.bmp"));
+    PostMessageA(box, WM_COMMAND, IDOK, 0);
+    EXPECT_TRUE(WaitUntil([&] { return !IsWindow(box); }, kPatience));
+    EXPECT_TRUE(IsWindow(dialog));
+
+    SetEvent(may_go_on);
+    ASSERT_TRUE(ButtonReads(dialog, "Close"));
+    Press(dialog, IDC_ACTION);
+  });
+  SetEvent(may_go_on);
+  EXPECT_EQ(result, 1);
+  EXPECT_EQ(fake.update_calls.size(), 21u);
+  CloseHandle(update_entered);
+  CloseHandle(may_go_on);
+}
+
+TEST_F(SetupDialogTest, NonAdministratorSeesWhyAndWhere) {
+  environment.admin_api.check_membership = &NotAMember;
+  const int result = RunWith(SetupOptions(), [&](HWND dialog) {
+    Press(dialog, IDC_ACTION);
+    ASSERT_TRUE(ButtonReads(dialog, "Close"));
+    EXPECT_EQ(ItemText(dialog, IDC_STATUS),
+              "Installation failed: You do not have administrator rights. You need to be "
+              "logged on as a user with administrator privileges in order to continue.\n"
+              "Context: AdminCheck");
+    SaveScreenshot(dialog, Artifact("setup_dialog_failed.bmp"));
+    Press(dialog, IDC_ACTION);
+  });
+  EXPECT_EQ(result, 2);
+  EXPECT_TRUE(fake.update_calls.empty());
+  EXPECT_FALSE(FileExists(layout.System("TORVEX.DLL")));
+}
+
+// With auto the dialog starts by itself and ends by itself: 1 when complete, 1004 when
+// Windows must restart.
+TEST_F(SetupDialogTest, AutomaticRunsEndByThemselves) {
+  SetupOptions options;
+  options.automatic = true;
+  EXPECT_EQ(RunWith(options, [](HWND) {}), 1);
+
+  fake.answers["USB\\Vid_0e21&Pid_5001"].reboot = true;
+  options.defer_reboot = true;
+  EXPECT_EQ(RunWith(options, [](HWND) {}), 1004);
+}
+
+}  // namespace
