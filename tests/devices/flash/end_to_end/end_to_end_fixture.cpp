@@ -46,6 +46,7 @@ std::string UsbPath(uint32_t product_id, int instance) {
 }
 
 EndToEndTest::EndToEndTest() {
+  seams_.usb = &usb_;
   family_d_ = std::make_shared<SimDirectoryPlayer>(false, kFamilyD);
   family_d_->SetCapabilities(kSimCapUtf8 | kSimCapFileReplace);
   Identify(*family_d_, "Pavo Sim", "PAVO-SERIAL-0001");

@@ -1,7 +1,7 @@
-// The whole stack as WMDM drives it: the in-process WMDM host over the provider, the provider
-// over the device library's real enumerator and channel factory, and simulated USB players of
-// flash families A, C and D behind a scripted interface listing. Uploads keep their temporary
-// copies in a folder of the test's own.
+// The whole stack as WMDM drives it: the in-process WMDM host over the provider that COM loads
+// from the registered test build of Torvex.dll, the DLL's real enumerator and channel factory,
+// and simulated USB players of flash families A, C and D behind a scripted interface listing
+// handed to the DLL. Uploads keep their temporary copies in a folder of the test's own.
 #pragma once
 
 #include <windows.h>
@@ -38,7 +38,7 @@ class EndToEndTest : public testing::Test {
   EndToEndTest();
   ~EndToEndTest() override;
 
-  void SetUp() override { ASSERT_EQ(S_OK, host_.Load()); }
+  void SetUp() override { ASSERT_EQ(S_OK, host_.LoadRegistered(seams_)); }
 
   IMDServiceProvider2* provider() const { return host_.provider(); }
   // Every WMDM device of the attached players as WMDM finds them: CreateDevice with the name
@@ -56,6 +56,8 @@ class EndToEndTest : public testing::Test {
   static StoredFile LastFile(SimStorage& storage);
   StoredFile LastSlot() const;
 
+  // Operations in progress on the provider's devices.
+  int32_t BusyCount() const { return host_.BusyCount(); }
   // The Windows path of the temporary copies.
   const TempDir& temp() const { return environment_.temp(); }
 
@@ -64,7 +66,8 @@ class EndToEndTest : public testing::Test {
   SimUsbInterfaceSource usb_;
 
  private:
-  ProviderEnvironment environment_{&usb_};
+  TorvexTestSeams seams_;
+  ProviderEnvironment environment_;
   WmdmHost host_;
 };
 

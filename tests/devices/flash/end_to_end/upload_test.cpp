@@ -119,7 +119,7 @@ TEST_F(EndToEndTest, ToolMadeFilesGoUpWithBytesAndRecordsTheOraclesAgreeWith) {
     EXPECT_FALSE(player->Busy());
     EXPECT_EQ(0, player->unexpected_writes);
   }
-  EXPECT_EQ(0, CMDSPDevice::BusyCount());
+  EXPECT_EQ(0, BusyCount());
   for (const char* extension : {".mp3", ".wma"}) {
     EXPECT_EQ(INVALID_FILE_ATTRIBUTES,
               GetFileAttributesA(temp().File(std::string("TorvexTmp") + extension).c_str()));
@@ -225,7 +225,7 @@ TEST_F(EndToEndTest, AFullPlayerRefusesTheUploadAndTakesTheNextOne) {
   family_d_->full_piece = 0;
   EXPECT_EQ(S_OK, Upload(DeviceNamed(devices, L"Pavo Sim Internal"), L"Road_Song.mp3", Bytes(audio)));
   EXPECT_TRUE(LastFile(family_d_->Storage(0)).data == Bytes(audio));
-  EXPECT_EQ(0, CMDSPDevice::BusyCount());
+  EXPECT_EQ(0, BusyCount());
 }
 
 // Trouble on the way: a chunk the player found damaged is sent again, and a transfer that
@@ -263,7 +263,7 @@ TEST_F(EndToEndTest, TransferTroubleIsRepairedOrEndedOnThePlayer) {
     EXPECT_FALSE(player->Busy());
     EXPECT_EQ(0, player->holders);
     EXPECT_EQ(0, player->lock_depth);
-    EXPECT_EQ(0, CMDSPDevice::BusyCount());
+    EXPECT_EQ(0, BusyCount());
     if (SUCCEEDED(c.result)) {
       EXPECT_TRUE(LastFile(player->Storage(0)).data == bytes);
       continue;
@@ -300,7 +300,7 @@ TEST_F(EndToEndTest, APlayerUnpluggedDuringAnUploadLeavesNothingOpenOrBusy) {
 
   EXPECT_TRUE(family_d_->Storage(1).files.empty());
   EXPECT_EQ(0, family_d_->holders);
-  EXPECT_EQ(0, CMDSPDevice::BusyCount());
+  EXPECT_EQ(0, BusyCount());
   DWORD device_status = 0;
   EXPECT_EQ(S_OK, card->GetStatus(&device_status));
   EXPECT_EQ(static_cast<DWORD>(WMDM_STATUS_READY), device_status);
