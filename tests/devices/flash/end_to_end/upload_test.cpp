@@ -167,25 +167,6 @@ TEST_F(EndToEndTest, DeletedTracksLeaveThePlayerAndTheListing) {
   EXPECT_TRUE(TrackNames(DeviceNamed(devices, L"Qel Sorn Internal Memory")).empty());
 }
 
-// A family A file's id is its database slot: the slot a delete frees is the one the next upload
-// is predicted and stored in, so deleting the new track removes that track and no other.
-TEST_F(EndToEndTest, FamilyAReusesAFreedSlotUnderThePredictedId) {
-  std::vector<IMDSPDevice*> devices = List();
-  IMDSPDevice* pirn = DeviceNamed(devices, L"Qel Pirn");
-  ASSERT_EQ(S_OK, Upload(pirn, L"Road_Song.mp3", Bytes(Audio("Road_Song.mp3"))));
-  ComRef<IMDSPStorage> old_track = Track(pirn, L"Old Song.mp3");
-  ASSERT_NE(nullptr, old_track.Get());
-  ASSERT_EQ(S_OK, old_track.As<IMDSPObject>(IID_IMDSPObject)->Delete(0, nullptr));
-
-  ASSERT_EQ(S_OK, Upload(pirn, L"Mono_Song.mp3", Bytes(Audio("Mono_Song.mp3"))));
-  ASSERT_EQ(2u, family_a_->slots.size());
-  ComRef<IMDSPStorage> mono = Track(pirn, L"Mono Song.mp3");
-  ASSERT_NE(nullptr, mono.Get());
-  EXPECT_EQ(S_OK, mono.As<IMDSPObject>(IID_IMDSPObject)->Delete(0, nullptr));
-  EXPECT_EQ(1u, family_a_->FileCount());
-  EXPECT_EQ((std::vector<std::wstring>{L"Road Song.mp3"}), TrackNames(pirn));
-}
-
 // The player answers "FULL" for a data piece, or the storage has no file number left: the
 // upload fails with ERROR_DISK_FULL, the player keeps nothing and is free for the next one.
 TEST_F(EndToEndTest, AFullPlayerRefusesTheUploadAndTakesTheNextOne) {
