@@ -15,6 +15,7 @@
 #include "sim/flash/flash_player_a.h"
 #include "sim/flash/flash_player_cde.h"
 #include "sim/flash/sim_usb_interface_source.h"
+#include "testlib/fake_clock.h"
 #include "wmdm/storage_test_player.h"
 #include "wmdm/provider/provider_environment.h"
 #include "wmdm/provider/wmdm_host.h"
@@ -46,6 +47,8 @@ class EndToEndTest : public testing::Test {
   std::vector<IMDSPDevice*> List();
   // The WMDM devices of the one player attached at the interface path `path`.
   std::vector<IMDSPDevice*> DevicesOf(const std::string& path);
+  // The plug and play names of the player attached at `path`.
+  std::vector<std::string> PnpNamesOf(const std::string& path) const;
   // Every WMDM device the provider's EnumDevices lists now, in its order.
   std::vector<IMDSPDevice*> Enumerate();
   // The device's storage globals (through its root storage).
@@ -61,12 +64,13 @@ class EndToEndTest : public testing::Test {
   // The Windows path of the temporary copies.
   const TempDir& temp() const { return environment_.temp(); }
 
+  FakeClock listing_clock_;  // the provider's waits for busy players
+  TorvexTestSeams seams_;    // what the provider's DLL gets
   std::shared_ptr<SimDirectoryPlayer> family_d_, second_d_, family_c_, family_e_;
   std::shared_ptr<SimFlashPlayerA> family_a_;
   SimUsbInterfaceSource usb_;
 
  private:
-  TorvexTestSeams seams_;
   ProviderEnvironment environment_;
   WmdmHost host_;
 };
