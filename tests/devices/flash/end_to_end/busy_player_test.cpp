@@ -84,8 +84,12 @@ TEST_F(BusyPlayerTest, AnotherProgramHoldingThePlayerLeavesItListedWithWhatWasLa
   ASSERT_EQ(kFamilyDNames, Names(listed));
   // What this process knows includes the upload of the first session.
   EXPECT_EQ(std::vector<std::wstring>{L"Road Song.mp3"}, TrackNames(listed[1]));
-  // While the other program holds it, changes fail as busy rather than act on a guess.
+  // While the other program holds it, changes fail as busy rather than act on a guess, and
+  // free space is not counted (0, as for any storage without a predictor).
   EXPECT_EQ(static_cast<HRESULT>(rc::kPlayerBusy), Delete(listed[0], L"Old_Song.mp3"));
+  EXPECT_EQ(0u, FreeBytes(listed[1]));
+  other_program.Close();
+  EXPECT_LT(0u, FreeBytes(listed[1])) << "counted once the player is free";
   EXPECT_EQ(1u, family_d_->Storage(0).files.size());
 }
 
