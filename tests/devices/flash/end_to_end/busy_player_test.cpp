@@ -93,6 +93,41 @@ TEST_F(BusyPlayerTest, AnotherProgramHoldingThePlayerLeavesItListedWithWhatWasLa
   EXPECT_EQ(1u, family_d_->Storage(0).files.size());
 }
 
+// A clock on which the other program lets the player go after a while of waiting.
+class ReleasingClock : public FakeClock {
+ public:
+  ReleasingClock(SimUsbHardware* holder, uint64_t after_ms) : holder_(holder), after_ms_(after_ms) {}
+  void SleepMs(uint32_t ms) override {
+    FakeClock::SleepMs(ms);
+    if (TotalSlept() >= after_ms_) holder_->Close();
+  }
+
+ private:
+  SimUsbHardware* holder_;
+  uint64_t after_ms_;
+};
+
+TEST_F(BusyPlayerTest, APlayerFreedWithinTheReadyTimeOutIsListedFromThePlayer) {
+  const std::string path = UsbPath(kSecondFamilyD, 8);
+  auto held = std::make_shared<SimDirectoryPlayer>(false, kSecondFamilyD);
+  held->storages.resize(1);
+  held->AddFile(0, 0x10, "x", "Held_Song.mp3");
+  usb_.Attach(kSecondFamilyD, path, held);
+  SimUsbHardware other_program(held, kSecondFamilyD);
+  ASSERT_EQ(rc::kOk, other_program.Open());
+  ReleasingClock clock(&other_program, 1200);
+  TorvexTestSeams seams = seams_;
+  seams.clock = &clock;
+
+  WmdmHost second;
+  ASSERT_EQ(S_OK, second.LoadRegistered(seams));
+  std::vector<IMDSPDevice*> devices;
+  ASSERT_EQ(S_OK, second.CreateDevices(PnpNamesOf(path), &devices));
+  ASSERT_EQ(1u, devices.size());
+  EXPECT_EQ(1200u, clock.TotalSlept());
+  EXPECT_EQ(std::vector<std::wstring>{L"Held_Song.mp3"}, TrackNames(devices[0]));
+}
+
 TEST_F(BusyPlayerTest, ABusyPlayerNothingIsKnownOfIsLeftOut) {
   const std::string path = UsbPath(kSecondFamilyD, 7);
   auto held = std::make_shared<SimDirectoryPlayer>(false, kSecondFamilyD);
