@@ -2,6 +2,7 @@
 // another program holding it) stays in a second session's device list: the provider waits for
 // it within the ready time-out, then lists it from what this process knows. A busy player
 // that nothing is known of is left out.
+#include <algorithm>
 #include <string>
 #include <vector>
 
