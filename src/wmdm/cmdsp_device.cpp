@@ -9,6 +9,7 @@
 #include "support/text_convert.h"
 #include "wmdm/cmdsp_enum_storage.h"
 #include "wmdm/cmdsp_storage.h"
+#include "wmdm/known_players.h"
 #include "wmdm/no_throw.h"
 #include "wmdm/wmdm_conventions.h"
 #include "wmdm/wmdm_log.h"
@@ -108,17 +109,52 @@ ULONG CMDSPDevice::Release() {
 
 Result CMDSPDevice::Init(const RefPtr<Device>& device, uint32_t storage_index,
                          uint32_t storage_count) {
+  Result status = Adopt(device, storage_index, storage_count);
+  if (rc::Succeeded(status)) status = Bind();
+  return status;
+}
+
+Result CMDSPDevice::InitFromKnown(const RefPtr<Device>& device, uint32_t storage_index,
+                                  uint32_t storage_count) {
+  Result status = Adopt(device, storage_index, storage_count);
+  if (rc::Failed(status)) return status;
+  auto lock = LockPlayer();
+  return CallNoThrow([&] {
+    KnownStorage known;
+    if (player_id_.empty() || !known_players::Recall(player_id_, storage_index, &known))
+      return rc::kNotFound;
+    device_info_ = known.device_info;
+    has_device_info_ = known.has_device_info;
+    serial_ = known.serial;
+    total_size_ = known.total_size;
+    storage_name_ = known.name;
+    files_ = std::move(known.files);
+    return rc::kOk;
+  });
+}
+
+Result CMDSPDevice::Adopt(const RefPtr<Device>& device, uint32_t storage_index,
+                          uint32_t storage_count) {
   player_ = device;
   auto lock = LockPlayer();
   return CallNoThrow([&] {
     device_ptr_.reset(new QelDevicePtrEx(device));
     storage_index_ = static_cast<uint16_t>(storage_index);
     storage_count_ = storage_count;
+    // A player without an id is not remembered.
+    if (!device || rc::Failed(device->GetUniqueId(&player_id_))) player_id_.clear();
+    return rc::kOk;
+  });
+}
+
+Result CMDSPDevice::Bind() {
+  auto lock = LockPlayer();
+  return CallNoThrow([&] {
     Result status = device_ptr_->OpenOrCloseChannel(true);
     if (rc::Failed(status)) return status;
     // The player's clock follows the PC's, once per player. A player that keeps no clock
     // says so with E_NOTIMPL, which is no reason to hide it.
-    if (storage_index == 0) {
+    if (storage_index_ == 0) {
       status = device_ptr_->SetClock();
       if (status == rc::kNotImplemented) status = rc::kOk;
     }
@@ -126,12 +162,36 @@ Result CMDSPDevice::Init(const RefPtr<Device>& device, uint32_t storage_index,
       status = device_ptr_->GetDeviceInfo(&device_info_);
       has_device_info_ = rc::Succeeded(status);
     }
-    if (rc::Succeeded(status)) status = device_ptr_->CreatePredictor(storage_index);
+    if (rc::Succeeded(status)) status = device_ptr_->CreatePredictor(storage_index_);
     PropertyHolder storage;
     if (rc::Succeeded(status)) status = ReadStorageInfo(&storage);
     if (rc::Succeeded(status)) status = device_ptr_->EnumFiles(storage, &files_);
     const Result closed = device_ptr_->OpenOrCloseChannel(false);
-    return rc::Failed(status) ? status : closed;
+    if (rc::Failed(status)) return status;
+    if (rc::Succeeded(closed)) RememberStorage();
+    return closed;
+  });
+}
+
+Result CMDSPDevice::EnsureBound() {
+  auto lock = LockPlayer();
+  if (!device_ptr_) return rc::kFail;
+  return device_ptr_->GetPredictor() ? rc::kOk : Bind();
+}
+
+void CMDSPDevice::RememberStorage() {
+  if (player_id_.empty()) return;
+  CallNoThrow([&] {
+    KnownStorage known;
+    known.storage_count = storage_count_;
+    known.device_info = PropertyHolder::CloneFrom(device_info_);
+    known.has_device_info = has_device_info_;
+    known.serial = serial_;
+    known.total_size = total_size_;
+    known.name = storage_name_;
+    known.files = CloneFiles(files_);
+    known_players::Remember(player_id_, storage_index_, std::move(known));
+    return rc::kOk;
   });
 }
 
@@ -183,6 +243,11 @@ Result CMDSPDevice::CreateNewFile(OutputStream** stream) {
   auto lock = LockPlayer();
   if (!device_ptr_) return rc::kFail;
   if (upload_open_.exchange(true)) return HRESULT_FROM_WIN32(ERROR_TOO_MANY_OPEN_FILES);
+  const Result bound = EnsureBound();
+  if (rc::Failed(bound)) {
+    upload_open_ = false;
+    return bound;
+  }
   BeginOperation(0);
   const Result status = device_ptr_->CreateNewFile(storage_index_, stream);
   if (rc::Failed(status)) {
@@ -197,6 +262,7 @@ Result CMDSPDevice::CommitNewFile(OutputStream*& stream) {
   const Result status = device_ptr_ ? device_ptr_->CommitNewFile(stream) : rc::kFail;
   EndOperation(0);
   upload_open_ = false;
+  RememberStorage();
   return status;
 }
 
@@ -212,8 +278,9 @@ Result CMDSPDevice::ConvertFileInfo(PropertyHolder* file, const uint8_t* record,
 
 Result CMDSPDevice::DeleteFile(PropertyHolder& file) {
   auto lock = LockPlayer();
-  if (!device_ptr_) return rc::kFail;
-  const Result status = device_ptr_->DeleteFile(storage_index_, file);
+  Result status = EnsureBound();
+  if (rc::Failed(status)) return status;
+  status = device_ptr_->DeleteFile(storage_index_, file);
   if (rc::Failed(status)) return status;
   const int32_t fid = HolderInt(file, "fid");
   files_.erase(std::remove_if(files_.begin(), files_.end(),
@@ -221,6 +288,7 @@ Result CMDSPDevice::DeleteFile(PropertyHolder& file) {
                                 return HolderInt(*listed, "fid") == fid;
                               }),
                files_.end());
+  RememberStorage();
   return status;
 }
 
@@ -238,6 +306,7 @@ Result CMDSPDevice::FormatStorage() {
       if (rc::Succeeded(reread) && predictor) reread = predictor->Reset(storage);
       return reread;
     });
+    RememberStorage();
   }
   EndOperation(WMDM_STATUS_STORAGE_INITIALIZING);
   return status;

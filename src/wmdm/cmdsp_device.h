@@ -88,6 +88,13 @@ class CMDSPDevice final : public IMDSPDevice2, public IMDSPDeviceControl {
   // sets the player's clock (storage 0 only), makes the storage's predictor and lists its
   // tracks, all under one open of the channel. The first failing step's status is the result.
   Result Init(const RefPtr<Device>& device, uint32_t storage_index, uint32_t storage_count);
+  // Binds the object to one storage of a player that is busy with another operation, from
+  // what this process last learned of that storage (0xC0040002 when nothing). Such a device
+  // has no predictor until EnsureBound reaches the player.
+  Result InitFromKnown(const RefPtr<Device>& device, uint32_t storage_index,
+                       uint32_t storage_count);
+  // Reads what Init reads when the device was made from what was known; else nothing.
+  Result EnsureBound();
 
   // --- for the storage, file and storage-globals objects ---
   // An operation on the player starts or ends; `extra_status` bits (WMDM_STATUS_*) show in
@@ -139,6 +146,12 @@ class CMDSPDevice final : public IMDSPDevice2, public IMDSPDeviceControl {
   CMDSPDevice(const CMDSPDevice&) = delete;
   CMDSPDevice& operator=(const CMDSPDevice&) = delete;
 
+  // Holds the player and its handle for one storage.
+  Result Adopt(const RefPtr<Device>& device, uint32_t storage_index, uint32_t storage_count);
+  // Init's talk with the player, under one open of the channel; remembers what it learned.
+  Result Bind();
+  // Hands what the device knows of its storage to the process's knowledge.
+  void RememberStorage();
   Result ReadStorageInfo(PropertyHolder* storage);
   DWORD CurrentStatus();
   std::wstring DisplayName() const;
@@ -158,5 +171,6 @@ class CMDSPDevice final : public IMDSPDevice2, public IMDSPDeviceControl {
   FileHolderList files_;
   std::atomic<bool> upload_open_{false};
   RefPtr<Device> player_;
+  std::string player_id_;  // the player's unique id
   std::recursive_mutex unbound_;  // stands in for the player's lock before Init
 };

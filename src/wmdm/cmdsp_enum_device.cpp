@@ -7,6 +7,7 @@
 #include "wmdm/cmdsp_device.h"
 #include "wmdm/device_source.h"
 #include "wmdm/no_throw.h"
+#include "wmdm/player_listing.h"
 #include "wmdm/qel_device_ptr.h"
 #include "wmdm/wmdm_log.h"
 
@@ -52,14 +53,15 @@ Result CMDSPEnumDevice::GetQeldevices() {
 Result CMDSPEnumDevice::Init() {
   const Result status = CallNoThrow([&] {
     for (const RefPtr<Device>& player : players_) {
+      PlayerListing listing(player, GetDeviceSource()->GetClock());
       uint32_t storages = 0;
-      if (rc::Failed(QelDevicePtrEx::CountStorages(player, &storages))) continue;
+      if (rc::Failed(listing.CountStorages(&storages))) continue;
       for (uint32_t index = storages; index-- > 0;) {
         CMDSPDevice* device = CMDSPDevice::New();
         if (!device) return rc::kOutOfMemory;
         device->AddRef();
         // A broken player or storage is left out; it must not hide the others.
-        if (rc::Failed(device->Init(player, index, storages))) {
+        if (rc::Failed(listing.InitDevice(device, index, storages))) {
           device->Release();
           continue;
         }

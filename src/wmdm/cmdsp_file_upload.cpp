@@ -66,6 +66,24 @@ class UploadTagSink : public TagSink {
   std::string temp_title_;
 };
 
+int32_t FidOf(const PropertyHolder& file) {
+  RefPtr<PropertySet> set = file.GetSet();
+  return set ? set->GetInt("fid") : 0;
+}
+
+// The predictor handed out `predicted` for a file that the player filed under the file's
+// "fid" now: the predicted number is given back without touching the space it counted (a copy
+// of no length goes) and the player's one is taken.
+void MoveAccountedFid(Predictor& predictor, int32_t predicted, PropertyHolder& file) {
+  CallNoThrow([&] {
+    PropertyHolder released;
+    released.SetInt("fid", predicted);
+    released.SetInt("length", 0);
+    predictor.RemoveFile(released);
+    return predictor.AddExistingFile(file);
+  });
+}
+
 }  // namespace
 
 CMDSPFile::~CMDSPFile() {
@@ -240,6 +258,7 @@ HRESULT CMDSPFile::FinishOnPlayer() {
   HRESULT status = MapDeviceStatus(
       S_OK, CallNoThrow([&] { return predictor->AccountNewFile(metadata_, &blocks); }));
   if (FAILED(status)) return status;
+  const int32_t predicted_fid = FidOf(metadata_);
   if (metadata_.GetString("title").empty()) {
     const std::string title =
         TitleFromFileName(Utf8ToAnsiString(metadata_.GetString("name")));
@@ -253,6 +272,8 @@ HRESULT CMDSPFile::FinishOnPlayer() {
     CallNoThrow([&] { return predictor->RemoveFile(metadata_); });
     return status;
   }
+  // A player that chooses where a file goes may have filed it elsewhere than predicted.
+  if (FidOf(metadata_) != predicted_fid) MoveAccountedFid(*predictor, predicted_fid, metadata_);
   finished_ = true;
   on_player_ = true;
   std::unique_ptr<PropertyHolder> listed(new PropertyHolder);

@@ -195,6 +195,9 @@ HRESULT CMDSPStorageGlobals::GetSpace(const char* key, DWORD* low, DWORD* high) 
   *low = *high = 0;
   if (!device_) return E_FAIL;
   auto lock = device_->LockPlayer();
+  // A device listed while its player was busy counts space once it reaches the player; until
+  // then it has no predictor.
+  device_->EnsureBound();
   Predictor* predictor = device_->device_ptr() ? device_->device_ptr()->GetPredictor() : nullptr;
   if (!predictor) return hr;
   PropertyHolder info;

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "devices/device.h"
+#include "support/clock.h"
 #include "support/ref_counted.h"
 #include "support/result_codes.h"
 
@@ -24,6 +25,8 @@ class DeviceSource {
   // The USB player at a device-interface path (ANSI code page). The transport's failure when
   // the path does not open.
   virtual Result OpenUsbPath(const std::string& path, RefPtr<Device>* device) = 0;
+  // The clock on which the provider waits for this source's players.
+  virtual Clock* GetClock() { return Clock::System(); }
 };
 
 // The process-wide source (never null): by default the device library's enumerator

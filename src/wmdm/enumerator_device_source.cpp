@@ -29,8 +29,9 @@ class CollectingSink : public DeviceSink {
 }  // namespace
 
 EnumeratorDeviceSource::EnumeratorDeviceSource(UsbInterfaceSource* usb,
-                                               MassStorageSource* mass_storage, Win32UsbApi* api)
-    : system_usb_(nullptr, api) {
+                                               MassStorageSource* mass_storage, Win32UsbApi* api,
+                                               Clock* clock)
+    : system_usb_(nullptr, api), clock_(clock ? clock : Clock::System()) {
   sources_.usb = usb ? usb : &system_usb_;
   sources_.mass_storage = mass_storage;
 }

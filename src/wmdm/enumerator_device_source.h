@@ -13,10 +13,10 @@ class Win32UsbApi;
 class EnumeratorDeviceSource : public DeviceSource {
  public:
   // Null arguments stand for the system's own (SetupAPI and the driver, no drives, the
-  // system's Win32 functions); all must outlive the source.
+  // system's Win32 functions, the system's clock); all must outlive the source.
   explicit EnumeratorDeviceSource(UsbInterfaceSource* usb = nullptr,
                                   MassStorageSource* mass_storage = nullptr,
-                                  Win32UsbApi* api = nullptr);
+                                  Win32UsbApi* api = nullptr, Clock* clock = nullptr);
 
   // Lists without the network: the provider has no discovery client.
   Result Enumerate(uint32_t product_id, std::vector<RefPtr<Device>>* devices) override;
@@ -27,8 +27,10 @@ class EnumeratorDeviceSource : public DeviceSource {
   // The product id comes from the driver's device descriptor, so the player's channel class
   // is the one it reports, whatever the path says.
   Result OpenUsbPath(const std::string& path, RefPtr<Device>* device) override;
+  Clock* GetClock() override { return clock_; }
 
  private:
   Win32UsbInterfaceSource system_usb_;
   DeviceEnumerator::Sources sources_;
+  Clock* clock_;
 };

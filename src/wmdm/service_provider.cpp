@@ -11,6 +11,7 @@
 #include "wmdm/cmdsp_enum_device.h"
 #include "wmdm/device_source.h"
 #include "wmdm/no_throw.h"
+#include "wmdm/player_listing.h"
 #include "wmdm/qel_device_ptr.h"
 #include "wmdm/service_provider_factory.h"
 #include "wmdm/wmdm_log.h"
@@ -115,8 +116,9 @@ HRESULT CMDTorvexServiceProvider::CreateDevice(LPCWSTR device_path, DWORD* count
     Result status = GetDeviceSource()->OpenUsbPath(WideToAnsi(device_path), &player);
     if (rc::Failed(status)) return status;
     if (!player) return rc::kFail;
+    PlayerListing listing(player, GetDeviceSource()->GetClock());
     uint32_t storages = 0;
-    status = QelDevicePtrEx::CountStorages(player, &storages);
+    status = listing.CountStorages(&storages);
     if (rc::Failed(status)) return status;
     if (storages > SIZE_MAX / sizeof(IMDSPDevice*)) return rc::kOutOfMemory;
     built.reserve(storages);
@@ -125,7 +127,7 @@ HRESULT CMDTorvexServiceProvider::CreateDevice(LPCWSTR device_path, DWORD* count
       if (!device) return rc::kOutOfMemory;
       device->AddRef();
       built.push_back(device);
-      status = device->Init(player, index, storages);
+      status = listing.InitDevice(device, index, storages);
       if (rc::Failed(status)) return status;
     }
     return rc::kOk;

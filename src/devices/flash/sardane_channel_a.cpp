@@ -110,6 +110,38 @@ std::string TitleOrName(PropertySet& file) {
   return title.empty() ? file.GetString("name") : title;
 }
 
+// The flash upload writer that, once the player has taken the file, gives it the "fid" of the
+// position where the player filed it, which need not be the position the host predicted.
+class FiledPositionWriter : public FlashUploadWriter {
+ public:
+  FiledPositionWriter(uint16_t storage, SardaneChannelA* channel, UsbHardware* transport,
+                      Clock* clock)
+      : FlashUploadWriter(storage, channel, transport, clock), channel_(channel) {}
+
+ protected:
+  Result FinishFile(PropertyHolder& file) override {
+    Result result = FlashUploadWriter::FinishFile(file);
+    RefPtr<PropertySet> props = file.GetSet();
+    if (rc::Failed(result) || !props) return rc::Failed(result) ? result : rc::kOutOfMemory;
+    std::vector<uint8_t> record(qel::kRecordSize, 0);
+    result = channel_->EncodeFileRecord(record.data(), *props);
+    uint32_t position = 0;
+    if (rc::Succeeded(result)) {
+      result = channel_->FindFiledPosition(record.data() + rec::kDatabase,
+                                           static_cast<uint32_t>(props->GetInt("fid")), &position);
+    }
+    if (rc::Failed(result)) {
+      TORVEX_TRACE("The player took the file, but its position is unknown: 0x%08x\n",
+                   static_cast<unsigned>(result));
+      return result;
+    }
+    return SetNumber(file, "fid", position);
+  }
+
+ private:
+  SardaneChannelA* channel_;
+};
+
 }  // namespace
 
 SardaneChannelA::SardaneChannelA(UsbHardware* transport, uint32_t product_id, Clock* clock)
@@ -142,19 +174,31 @@ int32_t SardaneChannelA::GetState() {
 
 Result SardaneChannelA::EnumFiles(uint32_t storage, HolderVisitor* visitor) {
   if (storage != 0) return rc::kNoSuchStorage;
+  bool handing = visitor != nullptr;
+  const Result result = WalkDatabase([&](uint32_t position, uint8_t* record) {
+    // A file's id is the position of its record in the whole database.
+    bytes::PutLe32(record + db::kFid, position);
+    PropertyHolder file;
+    if (rc::Failed(DecodeDatabaseRecord(file, record))) return false;
+    if (handing) handing = visitor->Visit(file);
+    return true;
+  });
+  // A new or just formatted player has no database yet: it holds no files, and must still be
+  // listed so that files can be sent to it.
+  return result == rc::kNoDatabase ? rc::kOk : result;
+}
+
+Result SardaneChannelA::WalkDatabase(
+    const std::function<bool(uint32_t position, uint8_t* record)>& visit) {
   ProtocolSession session(transport(), clock());
   uint32_t size = 0;
   Result result = session.Lock();
   if (rc::Succeeded(result)) result = session.GetDatabaseSize(&size);
-  // A new or just formatted player has no database yet: it holds no files, and must still be
-  // listed so that files can be sent to it.
-  if (result == rc::kNoDatabase) return rc::kOk;
   if (rc::Failed(result)) return result;
 
   // The player announced the image's size; chunks beyond it would never end a broken listing.
   const uint32_t most_chunks = size / qel::kChunkSize + (size % qel::kChunkSize != 0);
   std::vector<uint8_t> chunk(qel::kChunkSize);
-  bool handing = visitor != nullptr;
   for (uint32_t index = 0;; ++index) {
     uint32_t got = 0;
     result = session.ReceiveChunk(chunk.data(), &got);
@@ -166,13 +210,27 @@ Result SardaneChannelA::EnumFiles(uint32_t storage, HolderVisitor* visitor) {
     for (uint32_t slot = 0; slot < kRecordsPerChunk; ++slot) {
       uint8_t* record = chunk.data() + slot * sardane::kDatabaseRecordSize;
       if (bytes::Le32(record + db::kFlags) == 0) continue;
-      // A file's id is the position of its record in the whole database.
-      bytes::PutLe32(record + db::kFid, index * kRecordsPerChunk + slot);
-      PropertyHolder file;
-      if (rc::Failed(DecodeDatabaseRecord(file, record))) break;
-      if (handing) handing = visitor->Visit(file);
+      if (!visit(index * kRecordsPerChunk + slot, record)) break;
     }
   }
+}
+
+Result SardaneChannelA::FindFiledPosition(const uint8_t* record, uint32_t predicted,
+                                          uint32_t* position) {
+  constexpr uint32_t kComparedFrom = db::kFid + 4;
+  bool found = false, predicted_found = false;
+  const Result result = WalkDatabase([&](uint32_t at, uint8_t* filed) {
+    if (memcmp(filed + kComparedFrom, record + kComparedFrom,
+               sardane::kDatabaseRecordSize - kComparedFrom) == 0) {
+      found = true;
+      predicted_found = predicted_found || at == predicted;
+      *position = at;
+    }
+    return true;
+  });
+  if (rc::Failed(result)) return result;
+  if (predicted_found) *position = predicted;
+  return found ? rc::kOk : rc::kNotFound;
 }
 
 Result SardaneChannelA::EnumContents(ContentsVisitor* visitor) {
@@ -257,7 +315,11 @@ Result SardaneChannelA::UsesUtf8(bool* utf8) {
 // --- uploads and accounting ------------------------------------------------------------------
 
 Result SardaneChannelA::CreateNewFile(uint32_t storage, OutputStream** stream) {
-  return CreateUploadWriter(storage, this, transport(), clock(), stream);
+  if (stream == nullptr || transport() == nullptr) return rc::kInvalidArg;
+  if (storage > 0xFFFF) return rc::kBadIndex;
+  return OpenUploadWriter(new (std::nothrow) FiledPositionWriter(static_cast<uint16_t>(storage),
+                                                                 this, transport(), clock()),
+                          stream);
 }
 
 Result SardaneChannelA::CreatePredictor(uint32_t, Predictor** predictor) {

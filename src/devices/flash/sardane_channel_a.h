@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 
 #include "devices/flash/sardane_channel.h"
 
@@ -40,6 +41,18 @@ class SardaneChannelA : public SardaneChannel {
 
   // Properties of one 256-byte database record (the host has put the fid at offset 4).
   virtual Result DecodeDatabaseRecord(PropertyHolder& file, const uint8_t* record);
+
+  // Where the player filed the database record of a file it has just taken: the player alone
+  // chooses the position, so the host learns it from the database. Records are compared
+  // without their flags and fid words; among equal ones the `predicted` position wins, else
+  // the last (a player that appends puts a copy of an older file after it). 0xC0040002 when
+  // no record matches.
+  Result FindFiledPosition(const uint8_t* record, uint32_t predicted, uint32_t* position);
+
+ private:
+  // Reads the whole database under the lock and hands each non-empty record with its position
+  // to `visit`; a false answer skips the rest of that chunk. 0xC0049024 when there is none.
+  Result WalkDatabase(const std::function<bool(uint32_t position, uint8_t* record)>& visit);
 };
 
 // Takes the transport (deleted on failure); 0 with *out set, or E_OUTOFMEMORY.

@@ -54,8 +54,12 @@ Result CreateUploadWriter(uint32_t storage, SardaneChannel* channel, UsbHardware
                           Clock* clock, OutputStream** out) {
   if (channel == nullptr || transport == nullptr || out == nullptr) return rc::kInvalidArg;
   if (storage > 0xFFFF) return rc::kBadIndex;
-  auto* writer = new (std::nothrow)
-      FlashUploadWriter(static_cast<uint16_t>(storage), channel, transport, clock);
+  return OpenUploadWriter(new (std::nothrow) FlashUploadWriter(static_cast<uint16_t>(storage),
+                                                               channel, transport, clock),
+                          out);
+}
+
+Result OpenUploadWriter(FlashUploadWriter* writer, OutputStream** out) {
   if (writer == nullptr) return rc::kOutOfMemory;
   Result result = writer->Open();
   if (rc::Failed(result)) {

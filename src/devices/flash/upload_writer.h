@@ -50,3 +50,5 @@ class FlashUploadWriter : public ProtocolUploadStream {
 // A new open FlashUploadWriter in *out; nothing is stored on failure.
 Result CreateUploadWriter(uint32_t storage, SardaneChannel* channel, UsbHardware* transport,
                           Clock* clock, OutputStream** out);
+// Opens `writer` (null: out of memory) and hands it to *out, or deletes it.
+Result OpenUploadWriter(FlashUploadWriter* writer, OutputStream** out);

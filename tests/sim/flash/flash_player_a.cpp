@@ -41,10 +41,11 @@ void SimFlashPlayerA::TakeInfoRecord(const std::vector<uint8_t>& record) {
   std::copy_n(record.begin() + kDatabasePart, kSlotSize, slot.record.begin());
   slot.file_record = record;
   slot.data = upload_data_.substr(0, std::min<size_t>(SimGetLe32(&record[8]), upload_data_.size()));
-  // The lowest free slot, as the host's predictor expects.
-  auto free_slot = std::find_if(slots.begin(), slots.end(), [](const SimDatabaseSlot& s) {
-    return SimGetLe32(s.record.data()) == 0;
-  });
+  auto free_slot = slot_policy == SlotPolicy::kAppend
+                       ? slots.end()
+                       : std::find_if(slots.begin(), slots.end(), [](const SimDatabaseSlot& s) {
+                           return SimGetLe32(s.record.data()) == 0;
+                         });
   if (free_slot != slots.end())
     *free_slot = slot;
   else

@@ -1,8 +1,9 @@
 // The simulated player of flash family A: it keeps its files as slots of a database of 256-byte
-// records (request 130 returns them in slot order). A new file takes the lowest empty slot (or
-// a new one at the end), as the host predicts its id, filled from the database part (offset
-// 512) of the file's record; a delete names the slot by the fid at offset 516 and leaves it
-// empty (first word 0), so the other files keep their positions.
+// records (request 130 returns them in slot order). A new file's slot, filled from the database
+// part (offset 512) of the file's record, is the player's own choice, which the protocol does
+// not tell: the lowest empty slot (a new one at the end when none is empty), or always a new
+// one at the end. A delete names the slot by the fid at offset 516 and leaves it empty (first
+// word 0), so the other files keep their positions.
 // Request 118 answers `value118`.
 #pragma once
 
@@ -23,7 +24,10 @@ class SimFlashPlayerA : public SimFlashPlayer {
  public:
   SimFlashPlayerA();
 
+  enum class SlotPolicy { kLowestFree, kAppend };
+
   uint32_t value118 = 0x20;
+  SlotPolicy slot_policy = SlotPolicy::kLowestFree;
   std::vector<SimDatabaseSlot> slots;
 
   // Appends a slot holding `record` (padded or cut to 256 bytes).

@@ -2,8 +2,11 @@
 
 #include <windows.h>
 
-ProviderEnvironment::ProviderEnvironment(UsbInterfaceSource* usb)
-    : source_(usb), previous_source_(SetDeviceSourceForTesting(&source_)) {
+ProviderEnvironment::ProviderEnvironment(UsbInterfaceSource* usb) {
+  if (usb) {
+    source_.reset(new EnumeratorDeviceSource(usb));
+    previous_source_ = SetDeviceSourceForTesting(source_.get());
+  }
   char previous[MAX_PATH + 1];
   const DWORD length = GetEnvironmentVariableA("TMP", previous, sizeof previous);
   had_tmp_ = length > 0 && length < sizeof previous;
@@ -12,6 +15,6 @@ ProviderEnvironment::ProviderEnvironment(UsbInterfaceSource* usb)
 }
 
 ProviderEnvironment::~ProviderEnvironment() {
-  SetDeviceSourceForTesting(previous_source_);
+  if (source_) SetDeviceSourceForTesting(previous_source_);
   SetEnvironmentVariableA("TMP", had_tmp_ ? previous_tmp_.c_str() : nullptr);
 }

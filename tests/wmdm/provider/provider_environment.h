@@ -1,8 +1,9 @@
-// What a test of the whole provider puts around it while it lives: the provider lists players
-// through the real enumerator over `usb`, and uploads keep their temporary copies in a folder
-// of the test's own (TMP points there). Both are put back as they were at the end.
+// What a test of the whole provider puts around it while it lives: uploads keep their temporary
+// copies in a folder of the test's own (TMP points there), and the linked provider lists players
+// through the real enumerator over `usb` when one is given. Both are put back at the end.
 #pragma once
 
+#include <memory>
 #include <string>
 
 #include "devices/device_enumerator.h"
@@ -12,6 +13,9 @@
 
 class ProviderEnvironment {
  public:
+  // Only the temporary folder: for a provider that gets its players otherwise (through the
+  // seams of the registered DLL).
+  ProviderEnvironment() : ProviderEnvironment(nullptr) {}
   explicit ProviderEnvironment(UsbInterfaceSource* usb);
   ~ProviderEnvironment();
   ProviderEnvironment(const ProviderEnvironment&) = delete;
@@ -24,6 +28,6 @@ class ProviderEnvironment {
   TempDir temp_;
   std::string previous_tmp_;
   bool had_tmp_ = false;
-  EnumeratorDeviceSource source_;
-  DeviceSource* previous_source_;
+  std::unique_ptr<EnumeratorDeviceSource> source_;
+  DeviceSource* previous_source_ = nullptr;
 };

@@ -40,7 +40,17 @@ WmdmHost::WmdmHost() { CoInitializeEx(nullptr, COINIT_MULTITHREADED); }
 WmdmHost::~WmdmHost() {
   for (IUnknown* object : held_) object->Release();
   if (provider_) provider_->Release();
+  registered_.reset();
   CoUninitialize();
+}
+
+HRESULT WmdmHost::LoadRegistered(const TorvexTestSeams& seams) {
+  registered_.reset(new RegisteredProvider);
+  return registered_->Create(seams, &provider_);
+}
+
+int32_t WmdmHost::BusyCount() const {
+  return registered_ ? registered_->BusyCount() : CMDSPDevice::BusyCount();
 }
 
 HRESULT WmdmHost::Load() {

@@ -1,7 +1,9 @@
-// An in-process stand-in for Windows Media Device Manager: it creates the service provider
-// through the DLL's class-object entry, as WMDM does, lists its devices and asks each one the
-// questions WMDM asks of a new device. Players come from a scripted DeviceSource, and WMDM's
-// logger is replaced by one that keeps the trace lines.
+// An in-process stand-in for Windows Media Device Manager: it creates the service provider,
+// lists its devices and asks each one the questions WMDM asks of a new device. Two ways to the
+// provider: WMDM's own, CoCreateInstance of the class the test build of Torvex.dll registered
+// (players then come from the seams handed to that DLL), or the class-object function of the
+// wmdm library linked into the test (players from a scripted DeviceSource, and WMDM's logger
+// replaced by one that keeps the trace lines).
 #pragma once
 
 #include <windows.h>
@@ -14,6 +16,7 @@
 
 #include "testlib/recording_wmdm_logger.h"
 #include "testlib/scripted_player.h"
+#include "wmdm/provider/registered_provider.h"
 #include "wmdm/device_source.h"
 #include "wmdm/wmdm_interfaces.h"
 
@@ -66,8 +69,14 @@ class WmdmHost {
   WmdmHost(const WmdmHost&) = delete;
   WmdmHost& operator=(const WmdmHost&) = delete;
 
-  // Class object for the provider's CLSID, an instance, and its IMDServiceProvider2.
+  // Class object of the linked library for the provider's CLSID, an instance, and its
+  // IMDServiceProvider2.
   HRESULT Load();
+  // The provider through COM from the registered DLL, which gets `seams` (they must outlive
+  // the host).
+  HRESULT LoadRegistered(const TorvexTestSeams& seams);
+  // Operations in progress on the provider's devices.
+  int32_t BusyCount() const;
   IMDServiceProvider2* provider() const { return provider_; }
 
   // The enumeration road: EnumDevices, then Next one device at a time until it answers S_FALSE. The host keeps a
@@ -90,4 +99,5 @@ class WmdmHost {
   RecordedWmdmLog log_;
   IMDServiceProvider2* provider_ = nullptr;
   std::vector<IUnknown*> held_;
+  std::unique_ptr<RegisteredProvider> registered_;
 };

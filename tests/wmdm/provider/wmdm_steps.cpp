@@ -78,8 +78,8 @@ WMDM_WAVEFORMATEX FormatOf(const std::wstring& name) {
 
 }  // namespace
 
-HRESULT Upload(IMDSPDevice* device, const std::wstring& name, const std::string& bytes,
-               HRESULT* close_result) {
+HRESULT BeginUpload(IMDSPDevice* device, const std::wstring& name, uint64_t size,
+                    ComRef<IMDSPObject>* opened) {
   ComRef<IMDSPStorage> root = Root(device);
   if (!root.Get()) return E_FAIL;
   // WMDM first asks the storage whether the file fits.
@@ -97,7 +97,7 @@ HRESULT Upload(IMDSPDevice* device, const std::wstring& name, const std::string&
   ComRef<IMDSPStorage> file;
   status = root2->CreateStorage2(
       WMDM_FILE_ATTR_FILE | WMDM_STORAGECONTROL_INSERTINTO | WMDM_FILE_ATTR_AUDIO, 0, &format,
-      nullptr, &writable[0], bytes.size(), file.Out());
+      nullptr, &writable[0], size, file.Out());
   if (FAILED(status)) return status;
   // The application's metadata follows creation; it gave none here.
   ComRef<IMDSPStorage3> file3(file.As<IMDSPStorage3>(IID_IMDSPStorage3));
@@ -109,6 +109,14 @@ HRESULT Upload(IMDSPDevice* device, const std::wstring& name, const std::string&
   ComRef<IMDSPObject> object(file.As<IMDSPObject>(IID_IMDSPObject));
   if (!object.Get()) return E_NOINTERFACE;
   status = object->Open(MDSP_WRITE);
+  if (SUCCEEDED(status)) *opened = std::move(object);
+  return status;
+}
+
+HRESULT Upload(IMDSPDevice* device, const std::wstring& name, const std::string& bytes,
+               HRESULT* close_result) {
+  ComRef<IMDSPObject> object;
+  HRESULT status = BeginUpload(device, name, bytes.size(), &object);
   if (FAILED(status)) return status;
   for (size_t at = 0; at < bytes.size() && SUCCEEDED(status); at += kWmdmBlock) {
     std::string block = bytes.substr(at, kWmdmBlock);

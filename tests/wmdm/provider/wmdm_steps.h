@@ -25,5 +25,8 @@ ComRef<IMDSPStorage> Track(IMDSPDevice* device, const std::wstring& name);
 // failure, else Close's result; *close_result (optional) gets Close's own.
 HRESULT Upload(IMDSPDevice* device, const std::wstring& name, const std::string& bytes,
                HRESULT* close_result = nullptr);
+// Upload's steps up to Open of a file of `size` bytes; on success the open file in *opened.
+HRESULT BeginUpload(IMDSPDevice* device, const std::wstring& name, uint64_t size,
+                    ComRef<IMDSPObject>* opened);
 // Deletes the track of that display name; E_FAIL when it is not listed.
 HRESULT Delete(IMDSPDevice* device, const std::wstring& name);

@@ -46,6 +46,8 @@ std::string UsbPath(uint32_t product_id, int instance) {
 }
 
 EndToEndTest::EndToEndTest() {
+  seams_.usb = &usb_;
+  seams_.clock = &listing_clock_;
   family_d_ = std::make_shared<SimDirectoryPlayer>(false, kFamilyD);
   family_d_->SetCapabilities(kSimCapUtf8 | kSimCapFileReplace);
   Identify(*family_d_, "Pavo Sim", "PAVO-SERIAL-0001");
@@ -97,6 +99,12 @@ std::vector<IMDSPDevice*> EndToEndTest::List() {
 }
 
 std::vector<IMDSPDevice*> EndToEndTest::DevicesOf(const std::string& path) {
+  std::vector<IMDSPDevice*> devices;
+  EXPECT_EQ(S_OK, host_.CreateDevices(PnpNamesOf(path), &devices));
+  return devices;
+}
+
+std::vector<std::string> EndToEndTest::PnpNamesOf(const std::string& path) const {
   std::vector<std::string> names = usb_.PnpNames();
   names.erase(std::remove_if(names.begin(), names.end(),
                              [&](const std::string& name) {
@@ -104,9 +112,7 @@ std::vector<IMDSPDevice*> EndToEndTest::DevicesOf(const std::string& path) {
                                       name[path.size()] != '$';
                              }),
               names.end());
-  std::vector<IMDSPDevice*> devices;
-  EXPECT_EQ(S_OK, host_.CreateDevices(names, &devices));
-  return devices;
+  return names;
 }
 
 std::vector<IMDSPDevice*> EndToEndTest::Enumerate() {

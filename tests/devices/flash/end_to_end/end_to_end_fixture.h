@@ -1,7 +1,7 @@
-// The whole stack as WMDM drives it: the in-process WMDM host over the provider, the provider
-// over the device library's real enumerator and channel factory, and simulated USB players of
-// flash families A, C and D behind a scripted interface listing. Uploads keep their temporary
-// copies in a folder of the test's own.
+// The whole stack as WMDM drives it: the in-process WMDM host over the provider that COM loads
+// from the registered test build of Torvex.dll, the DLL's real enumerator and channel factory,
+// and simulated USB players of flash families A, C and D behind a scripted interface listing
+// handed to the DLL. Uploads keep their temporary copies in a folder of the test's own.
 #pragma once
 
 #include <windows.h>
@@ -15,6 +15,7 @@
 #include "sim/flash/flash_player_a.h"
 #include "sim/flash/flash_player_cde.h"
 #include "sim/flash/sim_usb_interface_source.h"
+#include "testlib/fake_clock.h"
 #include "wmdm/storage_test_player.h"
 #include "wmdm/provider/provider_environment.h"
 #include "wmdm/provider/wmdm_host.h"
@@ -38,7 +39,7 @@ class EndToEndTest : public testing::Test {
   EndToEndTest();
   ~EndToEndTest() override;
 
-  void SetUp() override { ASSERT_EQ(S_OK, host_.Load()); }
+  void SetUp() override { ASSERT_EQ(S_OK, host_.LoadRegistered(seams_)); }
 
   IMDServiceProvider2* provider() const { return host_.provider(); }
   // Every WMDM device of the attached players as WMDM finds them: CreateDevice with the name
@@ -46,6 +47,8 @@ class EndToEndTest : public testing::Test {
   std::vector<IMDSPDevice*> List();
   // The WMDM devices of the one player attached at the interface path `path`.
   std::vector<IMDSPDevice*> DevicesOf(const std::string& path);
+  // The plug and play names of the player attached at `path`.
+  std::vector<std::string> PnpNamesOf(const std::string& path) const;
   // Every WMDM device the provider's EnumDevices lists now, in its order.
   std::vector<IMDSPDevice*> Enumerate();
   // The device's storage globals (through its root storage).
@@ -56,15 +59,19 @@ class EndToEndTest : public testing::Test {
   static StoredFile LastFile(SimStorage& storage);
   StoredFile LastSlot() const;
 
+  // Operations in progress on the provider's devices.
+  int32_t BusyCount() const { return host_.BusyCount(); }
   // The Windows path of the temporary copies.
   const TempDir& temp() const { return environment_.temp(); }
 
+  FakeClock listing_clock_;  // the provider's waits for busy players
+  TorvexTestSeams seams_;    // what the provider's DLL gets
   std::shared_ptr<SimDirectoryPlayer> family_d_, second_d_, family_c_, family_e_;
   std::shared_ptr<SimFlashPlayerA> family_a_;
   SimUsbInterfaceSource usb_;
 
  private:
-  ProviderEnvironment environment_{&usb_};
+  ProviderEnvironment environment_;
   WmdmHost host_;
 };
 

@@ -163,7 +163,7 @@ TEST_F(EndToEndTest, AnUnpluggedPlayerFailsItsDevicesAndIsNoLongerListed) {
   DWORD status = 0;
   EXPECT_EQ(S_OK, card->GetStatus(&status));
   EXPECT_EQ(static_cast<DWORD>(WMDM_STATUS_READY), status);
-  EXPECT_EQ(0, CMDSPDevice::BusyCount());
+  EXPECT_EQ(0, BusyCount());
 
   devices = Enumerate();
   ASSERT_EQ(std::size(kDevices) - 2, devices.size());

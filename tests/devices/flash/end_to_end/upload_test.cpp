@@ -119,7 +119,7 @@ TEST_F(EndToEndTest, ToolMadeFilesGoUpWithBytesAndRecordsTheOraclesAgreeWith) {
     EXPECT_FALSE(player->Busy());
     EXPECT_EQ(0, player->unexpected_writes);
   }
-  EXPECT_EQ(0, CMDSPDevice::BusyCount());
+  EXPECT_EQ(0, BusyCount());
   for (const char* extension : {".mp3", ".wma"}) {
     EXPECT_EQ(INVALID_FILE_ATTRIBUTES,
               GetFileAttributesA(temp().File(std::string("TorvexTmp") + extension).c_str()));
@@ -167,25 +167,6 @@ TEST_F(EndToEndTest, DeletedTracksLeaveThePlayerAndTheListing) {
   EXPECT_TRUE(TrackNames(DeviceNamed(devices, L"Qel Sorn Internal Memory")).empty());
 }
 
-// A family A file's id is its database slot: the slot a delete frees is the one the next upload
-// is predicted and stored in, so deleting the new track removes that track and no other.
-TEST_F(EndToEndTest, FamilyAReusesAFreedSlotUnderThePredictedId) {
-  std::vector<IMDSPDevice*> devices = List();
-  IMDSPDevice* pirn = DeviceNamed(devices, L"Qel Pirn");
-  ASSERT_EQ(S_OK, Upload(pirn, L"Road_Song.mp3", Bytes(Audio("Road_Song.mp3"))));
-  ComRef<IMDSPStorage> old_track = Track(pirn, L"Old Song.mp3");
-  ASSERT_NE(nullptr, old_track.Get());
-  ASSERT_EQ(S_OK, old_track.As<IMDSPObject>(IID_IMDSPObject)->Delete(0, nullptr));
-
-  ASSERT_EQ(S_OK, Upload(pirn, L"Mono_Song.mp3", Bytes(Audio("Mono_Song.mp3"))));
-  ASSERT_EQ(2u, family_a_->slots.size());
-  ComRef<IMDSPStorage> mono = Track(pirn, L"Mono Song.mp3");
-  ASSERT_NE(nullptr, mono.Get());
-  EXPECT_EQ(S_OK, mono.As<IMDSPObject>(IID_IMDSPObject)->Delete(0, nullptr));
-  EXPECT_EQ(1u, family_a_->FileCount());
-  EXPECT_EQ((std::vector<std::wstring>{L"Road Song.mp3"}), TrackNames(pirn));
-}
-
 // The player answers "FULL" for a data piece, or the storage has no file number left: the
 // upload fails with ERROR_DISK_FULL, the player keeps nothing and is free for the next one.
 TEST_F(EndToEndTest, AFullPlayerRefusesTheUploadAndTakesTheNextOne) {
@@ -225,7 +206,7 @@ TEST_F(EndToEndTest, AFullPlayerRefusesTheUploadAndTakesTheNextOne) {
   family_d_->full_piece = 0;
   EXPECT_EQ(S_OK, Upload(DeviceNamed(devices, L"Pavo Sim Internal"), L"Road_Song.mp3", Bytes(audio)));
   EXPECT_TRUE(LastFile(family_d_->Storage(0)).data == Bytes(audio));
-  EXPECT_EQ(0, CMDSPDevice::BusyCount());
+  EXPECT_EQ(0, BusyCount());
 }
 
 // Trouble on the way: a chunk the player found damaged is sent again, and a transfer that
@@ -263,7 +244,7 @@ TEST_F(EndToEndTest, TransferTroubleIsRepairedOrEndedOnThePlayer) {
     EXPECT_FALSE(player->Busy());
     EXPECT_EQ(0, player->holders);
     EXPECT_EQ(0, player->lock_depth);
-    EXPECT_EQ(0, CMDSPDevice::BusyCount());
+    EXPECT_EQ(0, BusyCount());
     if (SUCCEEDED(c.result)) {
       EXPECT_TRUE(LastFile(player->Storage(0)).data == bytes);
       continue;
@@ -300,7 +281,7 @@ TEST_F(EndToEndTest, APlayerUnpluggedDuringAnUploadLeavesNothingOpenOrBusy) {
 
   EXPECT_TRUE(family_d_->Storage(1).files.empty());
   EXPECT_EQ(0, family_d_->holders);
-  EXPECT_EQ(0, CMDSPDevice::BusyCount());
+  EXPECT_EQ(0, BusyCount());
   DWORD device_status = 0;
   EXPECT_EQ(S_OK, card->GetStatus(&device_status));
   EXPECT_EQ(static_cast<DWORD>(WMDM_STATUS_READY), device_status);

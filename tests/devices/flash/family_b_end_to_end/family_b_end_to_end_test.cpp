@@ -92,7 +92,7 @@ class SeededFamilyBTest : public FamilyBEndToEndTest {
     EXPECT_EQ(0, player_->bad_chunks);
     EXPECT_EQ(0, player_->bad_database_blocks);
     EXPECT_EQ(0, player_->bad_database_images);
-    EXPECT_EQ(0, CMDSPDevice::BusyCount());
+    EXPECT_EQ(0, BusyCount());
   }
 };
 
@@ -339,7 +339,7 @@ TEST_F(SeededFamilyBTest, AnUnpluggedPlayerKeepsItsDatabaseAndLeavesTheListing) 
   EXPECT_TRUE(FAILED(Delete(device, L"Old Song.mp3")));
   EXPECT_EQ(before, player_->database);
   EXPECT_TRUE(StoredBytes(kOldFid) == kOldBytes);
-  EXPECT_EQ(0, CMDSPDevice::BusyCount());
+  EXPECT_EQ(0, BusyCount());
 
   usb_.Detach(kFamilyBPath);
   EXPECT_TRUE(DeviceNames().empty());
@@ -353,7 +353,7 @@ TEST_F(SeededFamilyBTest, AnUnpluggedPlayerKeepsItsDatabaseAndLeavesTheListing) 
   EXPECT_EQ(rc::kPlayerGone,
             Upload(Device(L"Bellis Sim Internal"), L"Road_Song.mp3", Bytes(Audio("Road_Song.mp3"))));
   EXPECT_EQ(before, player_->database);
-  EXPECT_EQ(0, CMDSPDevice::BusyCount());
+  EXPECT_EQ(0, BusyCount());
 }
 
 // Larger files go out in 1 MiB transfers, each rounded up to 32 KiB. A chunk the player found

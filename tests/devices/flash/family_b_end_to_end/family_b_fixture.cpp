@@ -36,7 +36,10 @@ void FlakyDatabasePlayer::TakePiece(const std::vector<uint8_t>& piece) {
   if (fail) fail_database_block = 0;
 }
 
-FamilyBEndToEndTest::FamilyBEndToEndTest() : host_(new WmdmHost) { ReplacePlayer(); }
+FamilyBEndToEndTest::FamilyBEndToEndTest() : host_(new WmdmHost) {
+  seams_.usb = &usb_;
+  ReplacePlayer();
+}
 
 void FamilyBEndToEndTest::ReplacePlayer() {
   player_ = std::make_shared<FlakyDatabasePlayer>();
@@ -55,7 +58,7 @@ FamilyBEndToEndTest::~FamilyBEndToEndTest() = default;
 void FamilyBEndToEndTest::Reopen() {
   host_.reset();
   host_.reset(new WmdmHost);
-  ASSERT_EQ(S_OK, host_->Load());
+  ASSERT_EQ(S_OK, host_->LoadRegistered(seams_));
 }
 
 std::vector<IMDSPDevice*> FamilyBEndToEndTest::List() {

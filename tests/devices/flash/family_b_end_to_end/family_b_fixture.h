@@ -49,7 +49,7 @@ class FamilyBEndToEndTest : public testing::Test {
   FamilyBEndToEndTest();
   ~FamilyBEndToEndTest() override;
 
-  void SetUp() override { ASSERT_EQ(S_OK, host_->Load()); }
+  void SetUp() override { ASSERT_EQ(S_OK, host_->LoadRegistered(seams_)); }
 
   // A new host and provider over the same player, as a WMDM application started again.
   void Reopen();
@@ -61,6 +61,8 @@ class FamilyBEndToEndTest : public testing::Test {
   // The player's storage as a WMDM device; fails the test when it is not listed.
   IMDSPDevice* Device(const std::wstring& name);
   std::vector<std::wstring> DeviceNames();
+  // Operations in progress on the provider's devices.
+  int32_t BusyCount() const { return host_->BusyCount(); }
 
   // The database image the player holds, decoded; fails the test when it does not decode.
   std::vector<DatabaseRow> PlayerRows() const;
@@ -71,6 +73,7 @@ class FamilyBEndToEndTest : public testing::Test {
   SimUsbInterfaceSource usb_;
 
  private:
-  ProviderEnvironment environment_{&usb_};
+  TorvexTestSeams seams_;
+  ProviderEnvironment environment_;
   std::unique_ptr<WmdmHost> host_;
 };

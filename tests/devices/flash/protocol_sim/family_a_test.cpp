@@ -470,6 +470,67 @@ TEST_F(FamilyATest, AFailedUploadLeavesNoFileAndAnIdlePlayer) {
   EXPECT_EQ(0u, player->FileCount());
 }
 
+// The player chooses where a new file goes; the writer gives the file the "fid" of the position
+// the player filed it at, found by its record in the database.
+TEST_F(FamilyATest, AnUploadLearnsThePositionThePlayerChose) {
+  const struct {
+    SimFlashPlayerA::SlotPolicy policy;
+    uint32_t expected_fid;
+  } cases[] = {
+      {SimFlashPlayerA::SlotPolicy::kLowestFree, 1},
+      {SimFlashPlayerA::SlotPolicy::kAppend, 3},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(static_cast<int>(c.policy));
+    player = std::make_shared<SimFlashPlayerA>();
+    player->slot_policy = c.policy;
+    std::vector<uint8_t> used(256, 0);
+    SimPutLe32(&used[0], 0x110);
+    player->AddSlot(used);
+    player->AddSlot(std::vector<uint8_t>(256, 0));  // a file deleted earlier
+    player->AddSlot(used);
+    MakeChannel(0x5202);
+    PropertyHolder file;
+    file.SetString("name", "new.mp3");
+    file.SetInt("length", 100);
+    file.SetInt("fid", 1);  // the host's prediction: the lowest free position
+    ASSERT_EQ(rc::kOk, Upload(Pattern(100), file));
+    EXPECT_EQ(static_cast<int32_t>(c.expected_fid), file.GetSet()->GetInt("fid"));
+    EXPECT_EQ("new.mp3", std::string(reinterpret_cast<const char*>(
+                             &player->slots.at(c.expected_fid).record[12])));
+  }
+}
+
+// A second copy of one file goes after the first on a player that appends; a player that lost
+// the record fails the upload rather than let the host guess.
+TEST_F(FamilyATest, EqualRecordsAndAMissingRecord) {
+  player->slot_policy = SimFlashPlayerA::SlotPolicy::kAppend;
+  PropertyHolder first;
+  first.SetString("name", "same.mp3");
+  first.SetInt("length", 100);
+  ASSERT_EQ(rc::kOk, Upload(Pattern(100), first));
+  player->AddSlot(std::vector<uint8_t>(256, 0));  // a file deleted earlier
+  PropertyHolder second = PropertyHolder::CloneFrom(first);
+  second.SetInt("fid", 1);  // predicted: the free position
+  ASSERT_EQ(rc::kOk, Upload(Pattern(100), second));
+  EXPECT_EQ(0, first.GetSet()->GetInt("fid"));
+  EXPECT_EQ(2, second.GetSet()->GetInt("fid"));
+
+  class ForgetfulPlayer : public SimFlashPlayerA {
+   protected:
+    void TakeInfoRecord(const std::vector<uint8_t>& record) override {
+      SimFlashPlayerA::TakeInfoRecord(record);
+      slots.back().record[44] ^= 1;  // files the record with another title
+    }
+  };
+  player = std::make_shared<ForgetfulPlayer>();
+  MakeChannel(0x5202);
+  PropertyHolder lost;
+  lost.SetString("name", "lost.mp3");
+  lost.SetString("title", "Lost");
+  EXPECT_EQ(rc::kNotFound, Upload(Pattern(100), lost));
+}
+
 struct FamilyARecordCase {
   const char *name, *title, *artist, *source, *genre, *rid;
   int32_t year, ctime, duration, length, tracknr;
