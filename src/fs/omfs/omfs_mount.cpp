@@ -163,10 +163,12 @@ Result MountOnce(FsRequest* request, BlockDevice* device, uint64_t start, uint64
   if (parameters && parameter_length != 0 && parameter_length != sizeof(OmfsMountParameters))
     return fsrc::kBufferTooSmall;
   if (parameter_length == 0) parameters = nullptr;
-  if (length == 0) return fsrc::kBadPartition;
+  // A device that holds no OMFS is declined (wrong magic) before the length is looked at.
+  const bool no_length = length == 0;
   OmfsGeometry geometry;
   Result result = OmfsReadAnchor(request, device, start, &length, &geometry);
   if (fsrc::Failed(result)) return result;
+  if (no_length) return fsrc::kBadPartition;
   OmfsVolume* volume = new (std::nothrow) OmfsVolume;
   if (!volume) return fsrc::kOutOfMemory;
   result = OmfsOpenVolume(volume, device, start, geometry, CacheEntries(geometry, parameters));
