@@ -1,6 +1,7 @@
 // The volume check: the tree walk that rebuilds the allocation bitmap, its comparison with the
 // stored bitmap, and the other debug codes.
 #include <cstring>
+#include <set>
 #include <vector>
 
 #include "fs/fs_manager.h"
@@ -40,15 +41,16 @@ Result MarkFile(FsRequest* request, OmfsVolume* volume, uint64_t node, OmfsBitma
   });
 }
 
-}  // namespace
-
-Result OmfsMarkTree(FsRequest* request, OmfsVolume* volume, OmfsBitmap* bitmap) {
-  std::vector<uint64_t> pending = {volume->root};
-  Result result = Mark(volume, bitmap, volume->root, volume->Mirrors());
+// Marks everything below a directory whose own blocks are marked; notes every directory met.
+Result MarkSubtree(FsRequest* request, OmfsVolume* volume, OmfsBitmap* bitmap, uint64_t top,
+                   std::set<uint64_t>* directories) {
+  std::vector<uint64_t> pending = {top};
+  Result result = fsrc::kOk;
   const uint32_t buckets = HashBuckets(volume->MetaSize());
   while (!fsrc::Failed(result) && !pending.empty()) {
     const uint64_t directory = pending.back();
     pending.pop_back();
+    if (directories) directories->insert(directory);
     BlockCacheEntry* entry = nullptr;
     result = OmfsReadNode(request, volume, directory, &entry);
     if (fsrc::Failed(result)) break;
@@ -95,7 +97,99 @@ Result OmfsMarkTree(FsRequest* request, OmfsVolume* volume, OmfsBitmap* bitmap) 
   return result;
 }
 
+}  // namespace
+
+Result OmfsMarkTree(FsRequest* request, OmfsVolume* volume, OmfsBitmap* bitmap) {
+  Result result = Mark(volume, bitmap, volume->root, volume->Mirrors());
+  if (fsrc::Failed(result)) return result;
+  return MarkSubtree(request, volume, bitmap, volume->root, nullptr);
+}
+
 namespace {
+
+// A node that an interrupted rename, create or remove left out of every chain: a whole node
+// metablock whose parent is a directory of the tree and holds no entry of its name.
+bool IsOrphanNode(FsRequest* request, OmfsVolume* volume, uint64_t block,
+                  const std::set<uint64_t>& directories, std::vector<uint8_t>* node) {
+  node->assign(volume->MetaSize(), 0);
+  if (fsrc::Failed(FsBlockRead(request, volume->device,
+                               volume->start + OmfsBlockOffset(volume, block), node->data(),
+                               volume->MetaSize(), 0)))
+    return false;
+  const uint8_t* data = node->data();
+  if (data[kHeaderMagic] != kMetaMagic || data[kHeaderType] != kTypeNode ||
+      Get64(data + kHeaderLocation) != block)
+    return false;
+  if (fsrc::Failed(OmfsCheckMetablock(data, block, kTypeNode, volume->MetaSize()))) return false;
+  const uint32_t kind = Get32(data + kNodeKind);
+  if (kind != kKindFile && kind != kKindDirectory) return false;
+  const uint64_t parent = Get64(data + kNodeParent);
+  if (directories.count(parent) == 0) return false;
+  const char* name = reinterpret_cast<const char*>(data + kNodeName);
+  OmfsFound found;
+  return OmfsFind(request, volume, parent, name,
+                  static_cast<uint32_t>(strnlen(name, kNameBytes)), fs_open::kExactCase,
+                  &found) == fsrc::kNotFound;
+}
+
+Result Relink(FsRequest* request, OmfsVolume* volume, uint64_t block, uint64_t parent,
+              const char* name) {
+  BlockCacheEntry* directory = nullptr;
+  Result result = OmfsReadNode(request, volume, parent, &directory);
+  if (fsrc::Failed(result)) return result;
+  uint8_t* head = BlockCache::Data(directory) + kNodeHashTable +
+                  8 * (NameHash(name, static_cast<uint32_t>(strnlen(name, kNameBytes))) %
+                       HashBuckets(volume->MetaSize()));
+  BlockCacheEntry* entry = nullptr;
+  result = OmfsReadNode(request, volume, block, &entry);
+  if (!fsrc::Failed(result)) {
+    Put64(BlockCache::Data(entry) + kNodeNext, Get64(head));
+    result = OmfsWriteMetablock(request, volume, entry);
+    BlockCache::Release(entry);
+  }
+  if (!fsrc::Failed(result)) {
+    Put64(head, block);
+    result = OmfsWriteMetablock(request, volume, directory);
+  }
+  BlockCache::Release(directory);
+  return result;
+}
+
+// Links orphan nodes back into their directories when everything they hold is free in the
+// rebuilt bitmap; what cannot be taken back is left to be freed.
+Result Recover(FsRequest* request, OmfsVolume* volume, OmfsBitmap* rebuilt,
+               std::set<uint64_t>* directories) {
+  std::vector<uint8_t> node;
+  for (uint64_t block = 0; block < volume->Blocks(); ++block) {
+    if (!volume->bitmap.Test(block) || rebuilt->Test(block)) continue;
+    if (!IsOrphanNode(request, volume, block, *directories, &node)) continue;
+    OmfsBitmap scratch = *rebuilt;
+    std::set<uint64_t> found_directories;
+    const bool is_directory = Get32(node.data() + kNodeKind) == kKindDirectory;
+    Result result = Mark(volume, &scratch, block, volume->Mirrors());
+    if (!fsrc::Failed(result))
+      result = is_directory ? MarkSubtree(request, volume, &scratch, block, &found_directories)
+                            : MarkFile(request, volume, block, &scratch);
+    if (fsrc::Failed(result)) continue;
+    // A genuine orphan still holds all its blocks; a stale node from a removed file or an
+    // earlier format has lost some of them to the bitmap.
+    bool all_held = true;
+    for (uint64_t b = 0; all_held && b < volume->Blocks(); ++b)
+      if (scratch.Test(b) && !rebuilt->Test(b) && !volume->bitmap.Test(b)) all_held = false;
+    if (!all_held) continue;
+    const char* name = reinterpret_cast<const char*>(node.data() + kNodeName);
+    const uint64_t parent = Get64(node.data() + kNodeParent);
+    result = Relink(request, volume, block, parent, name);
+    if (fsrc::Failed(result)) return result;
+    OMFS_LOG(0x820013, "Node %llx \"%.*s\" linked again into %llx",
+             static_cast<unsigned long long>(block),
+             static_cast<int>(strnlen(name, kNameBytes)), name,
+             static_cast<unsigned long long>(parent));
+    *rebuilt = scratch;
+    directories->insert(found_directories.begin(), found_directories.end());
+  }
+  return fsrc::kOk;
+}
 
 Result Check(FsRequest* request, OmfsVolume* volume, OmfsProgress* progress) {
   OmfsBitmap rebuilt;
@@ -104,7 +198,11 @@ Result Check(FsRequest* request, OmfsVolume* volume, OmfsProgress* progress) {
   if (fsrc::Failed(result)) return result;
   // The fixed structures first: they are in use although no node names them.
   OmfsMarkFixedBlocks(volume, volume->bitmap_block, &rebuilt);
-  result = OmfsMarkTree(request, volume, &rebuilt);
+  std::set<uint64_t> directories;
+  result = Mark(volume, &rebuilt, volume->root, volume->Mirrors());
+  if (!fsrc::Failed(result))
+    result = MarkSubtree(request, volume, &rebuilt, volume->root, &directories);
+  if (!fsrc::Failed(result)) result = Recover(request, volume, &rebuilt, &directories);
   if (fsrc::Failed(result)) return result;
   OmfsBitmap& stored = volume->bitmap;
   for (uint64_t block = 0; block < volume->Blocks(); ++block) {

@@ -448,6 +448,19 @@ Result OmfsPop(FsRequest* request, FsHandle* handle, uint64_t position, uint64_t
   if (count == 0) return fsrc::kOk;
   OmfsNodeState* state = OmfsNodeOf(handle);
   HoldExclusive(request, &state->lock);
+  if (!populate) {
+    // A smaller size waiting in the node reaches the disk before the blocks past it are
+    // freed, so that a cut never leaves the old size over punched holes.
+    BlockCacheEntry* entry = nullptr;
+    Result result = OmfsReadNode(request, volume, state->block, &entry);
+    if (!fsrc::Failed(result) && (BlockCache::GetUserByte(entry) & kChanged))
+      result = OmfsWriteMetablock(request, volume, entry);
+    if (entry) BlockCache::Release(entry);
+    if (fsrc::Failed(result)) {
+      ReleaseExclusive(&state->lock);
+      return result;
+    }
+  }
   const uint64_t size = handle->node->size;
   PopWork work = {request,
                   volume,
