@@ -233,7 +233,9 @@ Result OmfsMount(FsRequest* request, BlockDevice* device, uint64_t start, uint64
 Result OmfsUnmount(FsRequest* request, FsMount* mount) {
   OmfsVolume* volume = OmfsOf(mount);
   Result result = OmfsSync(request, volume);
-  // The framework writes back and destroys the cache after this.
+  // What could not be written stays unwritten: the framework's own write-back after this
+  // must not call back into the volume state freed here.
+  for (BlockCacheEntry* entry : volume->cache->lru()) BlockCache::ClearDirty(entry);
   volume->cache = nullptr;
   mount->state = nullptr;
   delete volume;
