@@ -58,7 +58,6 @@ Result WriteRoot(FsRequest* request, OmfsVolume* volume) {
   Put64(node + kNodeParent, kNone);
   Put64(node + kNodeNext, kNone);
   Put32(node + kNodeKind, kKindDirectory);
-  Put32(node + kNodeOne, 1);
   for (uint32_t i = 0; i < HashBuckets(volume->MetaSize()); ++i)
     Put64(node + kNodeHashTable + 8 * i, kNone);
   OmfsPrepareHeader(node, volume->root, volume->MetaSize() - kHeaderBytes, kTypeNode);
