@@ -65,6 +65,23 @@ Result Map(FsRequest* request, OmfsVolume* volume, uint64_t node, uint64_t posit
   return found ? fsrc::kOk : fsrc::kEndOfFile;
 }
 
+// Copies between the buffer and a held cache block from `in_block` on, at most to the block's
+// end; releases the block and answers the bytes copied.
+uint64_t CopyWithBlock(BlockCacheEntry* entry, uint64_t in_block, uint8_t* buffer,
+                       uint64_t length, bool write) {
+  const uint64_t piece = std::min<uint64_t>(entry->cache->BlockSize() - in_block, length);
+  uint8_t* bytes = BlockCache::Data(entry) + in_block;
+  if (write) {
+    memcpy(bytes, buffer, piece);
+    // A metablock keeps its own write-back; file data is written plainly.
+    if (!entry->callback) BlockCache::MarkDirty(entry, nullptr, 0, 0);
+  } else {
+    memcpy(buffer, bytes, piece);
+  }
+  BlockCache::Release(entry);
+  return piece;
+}
+
 Result Transfer(FsRequest* request, OmfsVolume* volume, uint64_t address, uint8_t* buffer,
                 uint64_t length, uint64_t tag, bool write) {
   if (!volume->cache || !volume->device || volume->device->SectorSize() == 0)
@@ -82,27 +99,11 @@ Result Transfer(FsRequest* request, OmfsVolume* volume, uint64_t address, uint8_
       const uint64_t in_block = address % cached;
       Result result = cache->Get(request, &entry, volume->device, address - in_block, 0, tag);
       if (fsrc::Failed(result)) return result;
-      piece = std::min<uint64_t>(cached - in_block, length);
-      uint8_t* bytes = BlockCache::Data(entry) + in_block;
-      if (write) {
-        memcpy(bytes, buffer, piece);
-        if (!entry->callback) BlockCache::MarkDirty(entry, nullptr, 0, 0);
-      } else {
-        memcpy(buffer, bytes, piece);
-      }
-      BlockCache::Release(entry);
+      piece = CopyWithBlock(entry, in_block, buffer, length, write);
     } else if (!fsrc::Failed(cache->Find(request, &entry, volume->device, address, length, tag)) &&
                cache->Offset(entry) <= address) {
       const uint64_t in_block = address - cache->Offset(entry);
-      piece = std::min<uint64_t>(cached - in_block, length);
-      uint8_t* bytes = BlockCache::Data(entry) + in_block;
-      if (write) {
-        memcpy(bytes, buffer, piece);
-        if (!entry->callback) BlockCache::MarkDirty(entry, nullptr, 0, 0);
-      } else {
-        memcpy(buffer, bytes, piece);
-      }
-      BlockCache::Release(entry);
+      piece = CopyWithBlock(entry, in_block, buffer, length, write);
     } else {
       // Up to the next cached block, in whole sectors, straight to or from the device.
       uint64_t stretch = entry ? cache->Offset(entry) - address : length;
