@@ -13,6 +13,18 @@ bool CanWrite(const FsHandle* handle) {
   return (handle->flags & fs_open::kWrite) && !handle->Volume()->ReadOnly();
 }
 
+// The position that an offset from base 0 (start), 1 (current) or 2 (end) names; false for
+// another base or a position before the start of the file.
+bool Resolve(const FsHandle* handle, int64_t offset, int base, uint64_t* position) {
+  int64_t origin = base == 0   ? 0
+                   : base == 1 ? static_cast<int64_t>(handle->position)
+                   : base == 2 ? static_cast<int64_t>(handle->node->size)
+                               : -1;
+  if (origin < 0 || origin + offset < 0) return false;
+  *position = static_cast<uint64_t>(origin + offset);
+  return true;
+}
+
 uint64_t Cost(FsHandle* handle, int slot, uint64_t a = 0, uint64_t b = 0) {
   FsCostFn cost = handle->Volume()->type->costs[slot];
   return cost ? cost(nullptr, handle, handle->Volume(), a, b) : 0;
@@ -83,14 +95,11 @@ Result FsManager::Seek(FsHandle* handle, int64_t offset, int base, uint64_t* pos
   if (!handle) return fsrc::kInvalidArgument;
   if (!IsFile(handle)) return fsrc::kNotAFile;
   FsRequestScope scope(scheduler_, "Seek", 1, handle->Volume(), nullptr, Cost(handle, fs_cost::kSeek));
-  int64_t origin = base == 0   ? 0
-                   : base == 1 ? static_cast<int64_t>(handle->position)
-                   : base == 2 ? static_cast<int64_t>(handle->node->size)
-                               : -1;
   // A position before the start of the file is refused rather than wrapped to a huge one.
-  if (origin < 0 || origin + offset < 0) return fsrc::kInvalidArgument;
-  handle->position = static_cast<uint64_t>(origin + offset);
-  if (position) *position = handle->position;
+  uint64_t target = 0;
+  if (!Resolve(handle, offset, base, &target)) return fsrc::kInvalidArgument;
+  handle->position = target;
+  if (position) *position = target;
   return fsrc::kOk;
 }
 
@@ -100,14 +109,10 @@ Result FsManager::Pop(FsHandle* handle, int64_t position, int base, uint64_t len
   if (!IsFile(handle)) return fsrc::kNotAFile;
   if (!CanWrite(handle)) return fsrc::kReadOnly;
   FsRequestScope scope(scheduler_, "Pop", 1, handle->Volume(), timing, Cost(handle, fs_cost::kPop));
-  int64_t origin = base == 0   ? 0
-                   : base == 1 ? static_cast<int64_t>(handle->position)
-                   : base == 2 ? static_cast<int64_t>(handle->node->size)
-                               : -1;
-  if (origin < 0 || origin + position < 0) return fsrc::kInvalidArgument;
-  return handle->Volume()->type->pop(scope.request(), handle,
-                                     static_cast<uint64_t>(origin + position), length, hint,
-                                     word, populate);
+  uint64_t target = 0;
+  if (!Resolve(handle, position, base, &target)) return fsrc::kInvalidArgument;
+  return handle->Volume()->type->pop(scope.request(), handle, target, length, hint, word,
+                                     populate);
 }
 
 Result FsManager::ReadDir(FsHandle* handle, char* buffer, uint32_t size,

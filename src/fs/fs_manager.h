@@ -118,6 +118,11 @@ class FsManager {
   // The path walk: resolves every component, or all but the last when `parent` is asked for.
   Result Walk(FsRequest* request, const char* path, FsHandle* base, uint32_t flags,
               bool parent, Walked* out);
+  // Walks to the directory of a name that is to be created or removed (refused on a read-only
+  // volume) and looks the name up exactly: 0 with the node in existing, or the lookup's failure.
+  Result WalkToChange(FsRequest* request, const char* path, FsHandle* base, uint32_t flags,
+                      Walked* walked, FsHandle** existing);
+  FsMount* StartVolume(const char* path, FsHandle* base);
   Result Step(FsRequest* request, FsHandle* current, const char* name, uint32_t length,
               uint32_t flags, FsHandle** next);
   Result OpenSysnodeDir(FsRequest* request, const char* name, FsHandle** out);

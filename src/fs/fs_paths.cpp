@@ -40,6 +40,25 @@ bool IsDirectory(const FsHandle* handle) { return handle->node->kind == fs_node:
 
 }  // namespace
 
+FsMount* FsManager::StartVolume(const char* path, FsHandle* base) {
+  return base && path && path[0] != '/' ? base->Volume() : sysnode_;
+}
+
+Result FsManager::WalkToChange(FsRequest* request, const char* path, FsHandle* base,
+                               uint32_t flags, Walked* walked, FsHandle** existing) {
+  *existing = nullptr;
+  Result result = Walk(request, path, base, flags, true, walked);
+  if (fsrc::Failed(result)) return result;
+  FsMount* volume = walked->handle->Volume();
+  if (volume->ReadOnly()) {
+    CloseHandle(request, walked->handle);
+    walked->handle = nullptr;
+    return fsrc::kReadOnly;
+  }
+  return volume->type->lookup(request, existing, walked->last, walked->last_length,
+                              walked->handle, flags | fs_open::kExactCase);
+}
+
 uint64_t FsManager::PathCost(FsHandle* base, const char* path, int slot) {
   if (!path || path[0] == '/' || !base) return 0;
   const FsType* type = base->Volume()->type;
@@ -136,7 +155,7 @@ Result FsManager::Open(FsHandle** out, const char* path, FsHandle* base, uint32_
   if (out) *out = nullptr;
   if (!out) return fsrc::kInvalidArgument;
   FsRequest request;
-  scheduler_.Prepare(&request, "Open", 2, base && path && path[0] != '/' ? base->Volume() : sysnode_,
+  scheduler_.Prepare(&request, "Open", 2, StartVolume(path, base),
                      timing);
   request.cost += PathCost(base, path, fs_cost::kLookup);
   scheduler_.Admit(&request);
@@ -153,34 +172,25 @@ Result FsManager::CreateNode(bool directory, FsHandle** out, const char* path, F
   if (!out) return fsrc::kInvalidArgument;
   FsRequest request;
   scheduler_.Prepare(&request, directory ? "CreateDir" : "CreateFile", 2,
-                     base && path && path[0] != '/' ? base->Volume() : sysnode_, timing);
+                     StartVolume(path, base), timing);
   request.cost += PathCost(base, path, fs_cost::kCreate);
   scheduler_.Admit(&request);
   Walked walked;
-  Result result = Walk(&request, path, base, flags, true, &walked);
+  FsHandle* existing = nullptr;
+  Result result = WalkToChange(&request, path, base, flags, &walked, &existing);
   if (!fsrc::Failed(result)) {
-    FsHandle* parent = walked.handle;
-    FsMount* volume = parent->Volume();
-    FsHandle* existing = nullptr;
-    if (volume->ReadOnly()) {
-      result = fsrc::kReadOnly;
-    } else {
-      result = volume->type->lookup(&request, &existing, walked.last, walked.last_length, parent,
-                                    flags | fs_open::kExactCase);
-      if (!fsrc::Failed(result)) {
-        CloseHandle(&request, existing);
-        result = fsrc::kExists;
-      } else if (result == fsrc::kNotFound) {
-        result = directory ? volume->type->create_dir(&request, out, parent, walked.last,
-                                                      walked.last_length, flags)
-                           : volume->type->create_file(&request, out, parent, walked.last,
-                                                       walked.last_length, flags);
-        if (!fsrc::Failed(result) && directory) volume->type->rewind_dir(&request, *out);
-        if (fsrc::Failed(result)) *out = nullptr;
-      }
-    }
-    CloseHandle(&request, parent);
+    CloseHandle(&request, existing);
+    result = fsrc::kExists;
+  } else if (result == fsrc::kNotFound && walked.handle) {
+    const FsType* type = walked.handle->Volume()->type;
+    result = directory ? type->create_dir(&request, out, walked.handle, walked.last,
+                                          walked.last_length, flags)
+                       : type->create_file(&request, out, walked.handle, walked.last,
+                                           walked.last_length, flags);
+    if (!fsrc::Failed(result) && directory) type->rewind_dir(&request, *out);
+    if (fsrc::Failed(result)) *out = nullptr;
   }
+  if (walked.handle) CloseHandle(&request, walked.handle);
   scheduler_.Release(&request);
   return result;
 }
@@ -198,30 +208,21 @@ Result FsManager::CreateDir(FsHandle** out, const char* path, FsHandle* base, ui
 Result FsManager::Remove(const char* path, FsHandle* base, const FsTiming* timing) {
   FsRequest request;
   scheduler_.Prepare(&request, "Remove", 2,
-                     base && path && path[0] != '/' ? base->Volume() : sysnode_, timing);
+                     StartVolume(path, base), timing);
   request.cost += PathCost(base, path, fs_cost::kRemove);
   scheduler_.Admit(&request);
   Walked walked;
-  Result result = Walk(&request, path, base, 0, true, &walked);
+  FsHandle* node = nullptr;
+  Result result = WalkToChange(&request, path, base, 0, &walked, &node);
   if (!fsrc::Failed(result)) {
-    FsHandle* parent = walked.handle;
-    FsMount* volume = parent->Volume();
-    FsHandle* node = nullptr;
-    if (volume->ReadOnly()) {
-      result = fsrc::kReadOnly;
-    } else {
-      result = volume->type->lookup(&request, &node, walked.last, walked.last_length, parent,
-                                    fs_open::kExactCase);
-      if (!fsrc::Failed(result)) {
-        bool open_elsewhere = node->Volume() == volume && node->node->open_count > 1;
-        CloseHandle(&request, node);
-        result = open_elsewhere ? fsrc::kOpenElsewhere
-                                : volume->type->remove(&request, parent, walked.last,
-                                                       walked.last_length);
-      }
-    }
-    CloseHandle(&request, parent);
+    bool open_elsewhere =
+        node->Volume() == walked.handle->Volume() && node->node->open_count > 1;
+    CloseHandle(&request, node);
+    result = open_elsewhere ? fsrc::kOpenElsewhere
+                            : walked.handle->Volume()->type->remove(
+                                  &request, walked.handle, walked.last, walked.last_length);
   }
+  if (walked.handle) CloseHandle(&request, walked.handle);
   scheduler_.Release(&request);
   return result;
 }
@@ -230,8 +231,7 @@ Result FsManager::Rename(const char* old_path, FsHandle* old_base, const char* n
                          FsHandle* new_base, const FsTiming* timing) {
   FsRequest request;
   scheduler_.Prepare(&request, "Rename", 2,
-                     old_base && old_path && old_path[0] != '/' ? old_base->Volume() : sysnode_,
-                     timing);
+                     StartVolume(old_path, old_base), timing);
   request.cost += PathCost(old_base, old_path, fs_cost::kRename);
   scheduler_.Admit(&request);
   Walked from, to;

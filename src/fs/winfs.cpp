@@ -124,8 +124,18 @@ Result OpenHost(FsRequest* request, FsMount* volume, const std::string& path, ui
   return fsrc::kOk;
 }
 
+// A name is one component: a host separator, a drive colon, a NUL or a name of dots (which the
+// host would resolve as "." or "..") would reach outside the volume's folder.
+bool IsPlainName(const char* name, uint32_t length) {
+  if (length == 0 || strspn(name, ".") >= length) return false;
+  for (uint32_t i = 0; i < length; ++i)
+    if (name[i] == '\\' || name[i] == '/' || name[i] == ':' || name[i] == '\0') return false;
+  return true;
+}
+
 Result ChildPath(const FsHandle* directory, const char* name, uint32_t length,
                  std::string* path) {
+  if (!IsPlainName(name, length)) return fsrc::kInvalidArgument;
   *path = NodeOf(directory)->path + "/" + std::string(name, length);
   return path->size() < kMaxHostPath ? fsrc::kOk : fsrc::kBufferTooSmall;
 }
@@ -182,22 +192,25 @@ Result Lookup(FsRequest* request, FsHandle** out, const char* name, uint32_t len
   return OpenHost(request, directory->Volume(), path, flags, false, out);
 }
 
-Result CreateFileNode(FsRequest* request, FsHandle** out, FsHandle* directory,
-                      const char* name, uint32_t length, uint32_t flags) {
+// Creates a host file or directory; either fails when the name exists.
+Result CreateHost(FsRequest* request, FsHandle** out, FsHandle* directory, const char* name,
+                  uint32_t length, uint32_t flags, bool is_directory) {
   std::string path;
   Result result = ChildPath(directory, name, length, &path);
   if (fsrc::Failed(result)) return result;
-  return OpenHost(request, directory->Volume(), path, flags, true, out);
+  if (is_directory && !CreateDirectoryA(path.c_str(), nullptr))
+    return GetLastError() == ERROR_ALREADY_EXISTS ? fsrc::kExists : fsrc::kHostFailure;
+  return OpenHost(request, directory->Volume(), path, flags, !is_directory, out);
+}
+
+Result CreateFileNode(FsRequest* request, FsHandle** out, FsHandle* directory,
+                      const char* name, uint32_t length, uint32_t flags) {
+  return CreateHost(request, out, directory, name, length, flags, false);
 }
 
 Result CreateDirNode(FsRequest* request, FsHandle** out, FsHandle* directory,
                      const char* name, uint32_t length, uint32_t flags) {
-  std::string path;
-  Result result = ChildPath(directory, name, length, &path);
-  if (fsrc::Failed(result)) return result;
-  if (!CreateDirectoryA(path.c_str(), nullptr))
-    return GetLastError() == ERROR_ALREADY_EXISTS ? fsrc::kExists : fsrc::kHostFailure;
-  return OpenHost(request, directory->Volume(), path, flags, false, out);
+  return CreateHost(request, out, directory, name, length, flags, true);
 }
 
 Result Rename(FsRequest*, FsHandle* old_directory, const char* old_name, uint32_t old_length,
@@ -225,28 +238,28 @@ bool Position(WinNode* node, uint64_t position) {
   return SetFilePointerEx(node->file, to, nullptr, FILE_BEGIN);
 }
 
-Result Read(FsRequest*, FsHandle* handle, void* buffer, uint32_t length, uint32_t* count) {
+// Reads or writes at the handle's position and advances it.
+Result Transfer(FsHandle* handle, void* buffer, uint32_t length, uint32_t* count, bool write) {
   WinNode* node = NodeOf(handle);
   if (node->directory) return fsrc::kNotAFile;
-  DWORD got = 0;
-  if (!Position(node, handle->position) || !ReadFile(node->file, buffer, length, &got, nullptr))
-    return fsrc::kHostFailure;
-  *count = got;
-  handle->position += got;
-  return got == 0 && length > 0 ? fsrc::kEndOfFile : fsrc::kOk;
+  DWORD moved = 0;
+  bool done = Position(node, handle->position) &&
+              (write ? WriteFile(node->file, buffer, length, &moved, nullptr)
+                     : ReadFile(node->file, buffer, length, &moved, nullptr));
+  if (!done) return fsrc::kHostFailure;
+  *count = moved;
+  handle->position += moved;
+  if (handle->position > handle->node->size) handle->node->size = handle->position;
+  return !write && moved == 0 && length > 0 ? fsrc::kEndOfFile : fsrc::kOk;
+}
+
+Result Read(FsRequest*, FsHandle* handle, void* buffer, uint32_t length, uint32_t* count) {
+  return Transfer(handle, buffer, length, count, false);
 }
 
 Result Write(FsRequest*, FsHandle* handle, const void* buffer, uint32_t length,
              uint32_t* count) {
-  WinNode* node = NodeOf(handle);
-  if (node->directory) return fsrc::kNotAFile;
-  DWORD put = 0;
-  if (!Position(node, handle->position) || !WriteFile(node->file, buffer, length, &put, nullptr))
-    return fsrc::kHostFailure;
-  *count = put;
-  handle->position += put;
-  if (handle->position > handle->node->size) handle->node->size = handle->position;
-  return fsrc::kOk;
+  return Transfer(handle, const_cast<void*>(buffer), length, count, true);
 }
 
 Result ReadDir(FsRequest*, FsHandle* handle, char* buffer, uint32_t size) {

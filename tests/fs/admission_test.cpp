@@ -82,10 +82,7 @@ class AdmissionTest : public FsFixture {
  protected:
   void SetUp() override {
     FsFixture::SetUp();
-    disk_ = TestBlockDevice::InMemory("DISK", 0, 512, 512);
-    FormatTinyFs(disk_, 0, "alpha");
-    FormatTinyFs(disk_, kVolume, "beta");
-    FormatTinyFs(disk_, 2 * kVolume, "gamma");
+    disk_ = TinyDisk({"alpha", "beta", "gamma"});
     ASSERT_EQ(0, fs_->Mount("DISK:0", 0, kVolume, 0, nullptr, 0));
     ASSERT_EQ(0, fs_->Mount("DISK:0", kVolume, kVolume, 0, nullptr, 0));
     for (const char* label : {"alpha", "beta"}) {
@@ -108,13 +105,13 @@ class AdmissionTest : public FsFixture {
 
   // Reads from a volume's file on a thread of its own (the hook runs even at its end).
   void ReadOn(const std::string& label, const FsTiming* timing = nullptr,
-              const std::string& name = "") {
+              const std::string& name = "", uint32_t length = 4) {
     FsHandle* file = handles_[label];
-    threads_.emplace_back([this, file, timing, name] {
+    threads_.emplace_back([this, file, timing, name, length] {
       reader_name = name;
-      char buffer[4];
+      char buffer[64];
       uint32_t count = 0;
-      fs_->ReadFile(file, buffer, sizeof buffer, &count, timing);
+      fs_->ReadFile(file, buffer, length, &count, timing);
     });
   }
 
@@ -187,6 +184,27 @@ TEST_F(AdmissionTest, AnUrgentDeadlineOvertakesWaitingRequestsWithout) {
   for (std::thread& thread : threads_) thread.join();
   threads_.clear();
   EXPECT_EQ((std::vector<std::string>{"alpha", "deadline", "plain"}), turnstile_.Order());
+}
+
+// A waiting plain request goes before a deadline request only when its estimated cost lets it
+// finish before the deadline request must start.
+TEST_F(AdmissionTest, APlainRequestGoesFirstOnlyWhenItFitsBeforeTheDeadline) {
+  // Reads cost 100 ms a byte: the deadline read of 4 bytes, 2 s ahead, must start within 1.6 s.
+  static const FsTiming kSoon = {fs_timing::kRelative, 0, 2000000000};
+  turnstile_.Hold("alpha");
+  ReadOn("alpha");
+  ASSERT_TRUE(turnstile_.WaitForEntries(1));
+  ReadOn("alpha", nullptr, "short plain", 4);  // 0.4 s: fits
+  Sleep(100);
+  ReadOn("alpha", nullptr, "long plain", 40);  // 4 s: does not
+  Sleep(100);
+  ReadOn("alpha", &kSoon, "deadline", 4);
+  Sleep(100);
+  turnstile_.OpenAll();
+  for (std::thread& thread : threads_) thread.join();
+  threads_.clear();
+  EXPECT_EQ((std::vector<std::string>{"alpha", "short plain", "deadline", "long plain"}),
+            turnstile_.Order());
 }
 
 }  // namespace

@@ -180,6 +180,31 @@ TEST_F(BlockCacheTest, WriteCopyLeavesTheDirtyFlagAndCallbacksDoTheWriteBack) {
   EXPECT_EQ(fsrc::kCacheIoError, cache_->WriteBack(scope_->request(), entry));
 }
 
+TEST_F(BlockCacheTest, AWaitForStateBitsLetsAnotherRequestOfTheVolumeSetThem) {
+  delete scope_;
+  scope_ = nullptr;
+  std::atomic<bool> woke{false};
+  std::thread waiter([&] {
+    FsRequestScope scope(manager_->scheduler(), "waiter", 2, &volume_, nullptr);
+    cache_->WaitState(scope.request(), 0x6, true);
+    woke = true;
+  });
+  Sleep(100);
+  {
+    // Admitted on the same volume because the waiter gave up its turn.
+    FsRequestScope scope(manager_->scheduler(), "setter", 2, &volume_, nullptr);
+    cache_->SetState(scope.request(), 0x2, true);
+    Sleep(100);
+    EXPECT_FALSE(woke) << "one of the two bits is not enough";
+    cache_->SetState(scope.request(), 0x4, true);
+  }
+  waiter.join();
+  EXPECT_TRUE(woke);
+  FsRequestScope scope(manager_->scheduler(), "check", 2, &volume_, nullptr);
+  cache_->SetState(scope.request(), 0x6, false);
+  cache_->WaitState(scope.request(), 0x6, false);  // returns at once
+}
+
 // A device whose reads wait at a gate, the first one failing on request.
 class GatedDevice : public BlockDevice {
  public:

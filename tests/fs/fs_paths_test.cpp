@@ -17,9 +17,7 @@ class FsPathsTest : public FsFixture {
  protected:
   void SetUp() override {
     FsFixture::SetUp();
-    disk_ = TestBlockDevice::InMemory("DISK", 0, 512, 256);
-    FormatTinyFs(disk_, 0, "alpha");
-    FormatTinyFs(disk_, 65536, "beta");
+    disk_ = TinyDisk({"alpha", "beta"});
     ASSERT_EQ(0, fs_->Mount("DISK:0", 0, 65536, 0, nullptr, 0));
     ASSERT_EQ(0, fs_->Mount("DISK:0", 65536, 65536, 0, nullptr, 0));
   }

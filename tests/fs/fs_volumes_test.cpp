@@ -42,9 +42,7 @@ class FsVolumesTest : public FsFixture {
  protected:
   void SetUp() override {
     FsFixture::SetUp();
-    disk_ = TestBlockDevice::InMemory("DISK", 0, 512, 512);
-    FormatTinyFs(disk_, 0, "alpha");
-    FormatTinyFs(disk_, kVolume, "beta");
+    disk_ = TinyDisk({"alpha", "beta"});
   }
 
   Names Mounted() {

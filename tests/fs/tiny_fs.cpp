@@ -114,14 +114,10 @@ Result RewindDir(FsRequest*, FsHandle* handle) {
   return fsrc::kOk;
 }
 
-Result Read(FsRequest* request, FsHandle* handle, void* buffer, uint32_t length,
-            uint32_t* count) {
+// Copies between the buffer and the file's blocks from the handle's position.
+Result CopyBlocks(FsRequest* request, FsHandle* handle, uint8_t* bytes, uint32_t length,
+                  bool write) {
   FsMount* volume = handle->Volume();
-  CallHook(volume);
-  uint64_t size = handle->node->size;
-  if (handle->position >= size) return length ? fsrc::kEndOfFile : fsrc::kOk;
-  if (length > size - handle->position) length = static_cast<uint32_t>(size - handle->position);
-  uint8_t* out = static_cast<uint8_t*>(buffer);
   uint32_t done = 0;
   while (done < length) {
     uint64_t position = handle->position + done;
@@ -129,43 +125,46 @@ Result Read(FsRequest* request, FsHandle* handle, void* buffer, uint32_t length,
     uint32_t piece = kTinyBlockSize - offset;
     if (piece > length - done) piece = length - done;
     BlockCacheEntry* entry = nullptr;
-    Result result = GetBlock(request, volume, 1 + position / kTinyBlockSize, 0, &entry);
+    uint32_t flags = write && piece == kTinyBlockSize ? BlockCache::kNoRead : 0;
+    Result result = GetBlock(request, volume, 1 + position / kTinyBlockSize, flags, &entry);
     if (fsrc::Failed(result)) return result;
-    memcpy(out + done, BlockCache::Data(entry) + offset, piece);
+    uint8_t* block = BlockCache::Data(entry) + offset;
+    if (write) {
+      memcpy(block, bytes + done, piece);
+      BlockCache::MarkDirty(entry, nullptr, 0, 0);
+    } else {
+      memcpy(bytes + done, block, piece);
+    }
     BlockCache::Release(entry);
     done += piece;
   }
   handle->position += done;
-  *count = done;
   return fsrc::kOk;
+}
+
+Result Read(FsRequest* request, FsHandle* handle, void* buffer, uint32_t length,
+            uint32_t* count) {
+  CallHook(handle->Volume());
+  uint64_t size = handle->node->size;
+  if (handle->position >= size) return length ? fsrc::kEndOfFile : fsrc::kOk;
+  if (length > size - handle->position) length = static_cast<uint32_t>(size - handle->position);
+  Result result = CopyBlocks(request, handle, static_cast<uint8_t*>(buffer), length, false);
+  if (!fsrc::Failed(result)) *count = length;
+  return result;
 }
 
 Result Write(FsRequest* request, FsHandle* handle, const void* buffer, uint32_t length,
              uint32_t* count) {
   FsMount* volume = handle->Volume();
   CallHook(volume);
-  const uint8_t* in = static_cast<const uint8_t*>(buffer);
-  uint32_t done = 0;
-  while (done < length) {
-    uint64_t position = handle->position + done;
-    uint32_t offset = static_cast<uint32_t>(position % kTinyBlockSize);
-    uint32_t piece = kTinyBlockSize - offset;
-    if (piece > length - done) piece = length - done;
-    BlockCacheEntry* entry = nullptr;
-    Result result = GetBlock(request, volume, 1 + position / kTinyBlockSize,
-                             piece == kTinyBlockSize ? BlockCache::kNoRead : 0, &entry);
-    if (fsrc::Failed(result)) return result;
-    memcpy(BlockCache::Data(entry) + offset, in + done, piece);
-    BlockCache::MarkDirty(entry, nullptr, 0, 0);
-    BlockCache::Release(entry);
-    done += piece;
-  }
-  handle->position += done;
-  *count = done;
+  Result result = CopyBlocks(request, handle,
+                             static_cast<uint8_t*>(const_cast<void*>(buffer)), length, true);
+  if (fsrc::Failed(result)) return result;
+  *count = length;
   if (handle->position > handle->node->size) {
     handle->node->size = handle->position;
     BlockCacheEntry* entry = nullptr;
-    Result result = GetBlock(request, volume, 0, 0, &entry);
+    result = GetBlock(request, volume, 0, 0, &entry);
     if (fsrc::Failed(result)) return result;
     bytes::PutLe32(BlockCache::Data(entry) + 4, static_cast<uint32_t>(handle->node->size));
     BlockCache::MarkDirty(entry, nullptr, 0, 0);
@@ -193,6 +192,11 @@ Result FlushAll(FsRequest* request, FsHandle* handle) {
 
 Result Sync(FsRequest* request, FsMount* volume) { return volume->cache->FlushAll(request); }
 
+// A read is estimated at 100 ms a byte, so that tests can tell costs apart.
+uint64_t ReadCost(FsRequest*, FsHandle*, FsMount*, uint64_t length, uint64_t) {
+  return length * kTinyReadCostPerByte;
+}
+
 }  // namespace
 
 const FsType kTinyFsType = {
@@ -200,8 +204,19 @@ const FsType kTinyFsType = {
     FsUnsupported, FsUnsupported, FsUnsupported, SetLabel,      FsUnsupported, Read,
     Write,       FsUnsupported, ReadDir,       RewindDir,     FsUnsupported, FlushAll,
     Sync,        Mount,         FsNothingToDo, Unmount,       FsUnsupported, FsUnsupported,
-    FsUnsupported, FsUnsupported, {},
+    FsUnsupported, FsUnsupported,
+    {nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, ReadCost},
 };
+
+TestBlockDevice* TinyDisk(std::initializer_list<const char*> labels) {
+  TestBlockDevice* disk = TestBlockDevice::InMemory("DISK", 0, 512, 512);
+  uint64_t start = 0;
+  for (const char* label : labels) {
+    FormatTinyFs(disk, start, label);
+    start += kTinyVolumeBytes;
+  }
+  return disk;
+}
 
 void FormatTinyFs(TestBlockDevice* device, uint64_t start, const char* label) {
   uint8_t block[kTinyBlockSize] = {};

@@ -221,6 +221,28 @@ TEST_F(WinFsTest, DotDotAtTheHostRootLeavesTheVolume) {
   fs_->Close(directory, nullptr);
 }
 
+TEST_F(WinFsTest, NamesCannotReachOutsideTheHostRoot) {
+  ASSERT_EQ(0, fs_->Mount("WINFS:0", 0, 0, 0, nullptr, 0));
+  HostFile("inside", "x");
+  FILE* outside = fopen((temp_.Path() + "\\Targets\\secret").c_str(), "wb");
+  ASSERT_NE(nullptr, outside);
+  fclose(outside);
+  FsHandle* handle = nullptr;
+  for (const char* path : {"/root/winfs/..\\..\\secret", "/root/winfs/r:secret",
+                           "/root/winfs/....", "/root/winfs/x\\..\\..\\..\\secret"}) {
+    EXPECT_EQ(fsrc::kInvalidArgument, fs_->Open(&handle, path, nullptr, fs_open::kRead, nullptr))
+        << path;
+    EXPECT_EQ(fsrc::kInvalidArgument,
+              fs_->CreateFile(&handle, path, nullptr, fs_open::kWrite, nullptr))
+        << path;
+  }
+  EXPECT_EQ(fsrc::kInvalidArgument,
+            fs_->Rename("/root/winfs/inside", nullptr, "/root/winfs/..\\moved", nullptr, nullptr));
+  EXPECT_EQ(fsrc::kInvalidArgument, fs_->Remove("/root/winfs/..\\..\\secret", nullptr, nullptr));
+  EXPECT_EQ("", ReadHostFile(temp_.Path() + "\\Targets\\secret"));
+  EXPECT_EQ("x", ReadHostFile(root_ + "\\inside"));
+}
+
 TEST_F(WinFsTest, SizesTimesAndIdentities) {
   ASSERT_EQ(0, fs_->Mount("WINFS:0", 0, 0, 0, nullptr, 0));
   HostFile("a.bin", "0123456789");
