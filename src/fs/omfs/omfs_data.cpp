@@ -219,6 +219,22 @@ Result OmfsSetFileSize(FsRequest* request, FsHandle* handle, uint64_t size) {
   return StoreSize(request, handle, size);
 }
 
+namespace {
+
+// Maps the next piece of a read or write; false ends the transfer, with success when the
+// position lies past the extent chain.
+bool MapForTransfer(FsRequest* request, FsHandle* handle, uint64_t position,
+                    OmfsMapping* mapping, Result* result) {
+  *result = OmfsMapPosition(request, handle, position, false, mapping);
+  if (*result == fsrc::kEndOfFile) {
+    *result = fsrc::kOk;
+    return false;
+  }
+  return !fsrc::Failed(*result);
+}
+
+}  // namespace
+
 Result OmfsRead(FsRequest* request, FsHandle* handle, void* buffer, uint32_t length,
                 uint32_t* count) {
   OmfsVolume* volume = OmfsOf(handle->Volume());
@@ -232,12 +248,7 @@ Result OmfsRead(FsRequest* request, FsHandle* handle, void* buffer, uint32_t len
   Result result = fsrc::kOk;
   while (done < length && position < size) {
     OmfsMapping mapping;
-    result = OmfsMapPosition(request, handle, position, false, &mapping);
-    if (result == fsrc::kEndOfFile) {
-      result = fsrc::kOk;
-      break;
-    }
-    if (fsrc::Failed(result)) break;
+    if (!MapForTransfer(request, handle, position, &mapping, &result)) break;
     uint64_t piece = std::min<uint64_t>(length - done, size - position);
     if (mapping.left != 0) piece = std::min(piece, mapping.left);
     if (mapping.hole) {
@@ -275,12 +286,7 @@ Result OmfsWrite(FsRequest* request, FsHandle* handle, const void* buffer, uint3
   uint32_t done = 0;
   while (done < length) {
     OmfsMapping mapping;
-    result = OmfsMapPosition(request, handle, position, false, &mapping);
-    if (result == fsrc::kEndOfFile) {
-      result = fsrc::kOk;
-      break;
-    }
-    if (fsrc::Failed(result)) break;
+    if (!MapForTransfer(request, handle, position, &mapping, &result)) break;
     if (mapping.hole) {
       result = kWriteIntoHole;
       break;

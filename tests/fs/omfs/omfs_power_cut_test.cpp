@@ -69,7 +69,9 @@ class OmfsPowerCutTest : public OmfsFixture {
     ASSERT_EQ(0, Create("dir/y", &second));
     for (size_t done = 0; done < y.size(); done += 4096) {
       uint32_t count = 0;
-      if (done < x.size()) ASSERT_EQ(0, fs_->WriteFile(handle, &x[done], 4096, &count, nullptr));
+      if (done < x.size()) {
+        ASSERT_EQ(0, fs_->WriteFile(handle, &x[done], 4096, &count, nullptr));
+      }
       uint32_t length = static_cast<uint32_t>(std::min<size_t>(4096, y.size() - done));
       ASSERT_EQ(0, fs_->WriteFile(second, &y[done], length, &count, nullptr));
     }
