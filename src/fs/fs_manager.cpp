@@ -6,6 +6,7 @@
 #include <new>
 
 #include "fs/block_cache.h"
+#include "fs/omfs/omfs.h"
 #include "fs/sysnode.h"
 #include "platform/block_device.h"
 #include "platform/ir_block_device.h"
@@ -67,6 +68,7 @@ FsManager* FsManager::Create(IRPlatform* platform) {
     delete manager;
     return nullptr;
   }
+  manager->AddMod(&kOmfsType);
   return manager;
 }
 

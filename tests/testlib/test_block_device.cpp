@@ -76,9 +76,25 @@ int64_t TestBlockDevice::TakeFault(std::map<uint64_t, std::pair<Fault, int>>& ta
   return sector;
 }
 
+bool TestBlockDevice::RequestFails() {
+  if (failing_) return true;
+  if (requests_to_failure_ == 0) return false;
+  if (--requests_to_failure_ != 0) return false;
+  failing_ = fail_for_good_;
+  ++counters_.failures;
+  return true;
+}
+
+void TestBlockDevice::FailRequest(uint32_t nth, Fault fault) {
+  requests_to_failure_ = nth;
+  fail_for_good_ = fault == Fault::kAlways;
+  failing_ = false;
+}
+
 int TestBlockDevice::Read(uint64_t start, uint32_t count, void* buffer, uint32_t argument) {
   ++counters_.reads;
   if (!ready_) return device_status::kNotReady;
+  if (RequestFails()) return device_status::kIoError;
   if (!InRange(start, count)) return device_status::kBadRequest;
   int status = 0;
   if (TakeFault(read_faults_, start, count, &status) >= 0) return status;
@@ -91,6 +107,7 @@ int TestBlockDevice::Write(uint64_t start, uint32_t count, const void* buffer,
                            uint32_t argument) {
   ++counters_.writes;
   if (!ready_) return device_status::kNotReady;
+  if (RequestFails()) return device_status::kIoError;
   if (!InRange(start, count)) return device_status::kBadRequest;
   int status = device_status::kOk;
   int64_t failing = TakeFault(write_faults_, start, count, &status);
@@ -125,6 +142,8 @@ void TestBlockDevice::FailWrite(uint64_t sector, Fault fault, int status) {
 }
 
 void TestBlockDevice::ClearFaults() {
+  requests_to_failure_ = 0;
+  failing_ = false;
   read_faults_.clear();
   write_faults_.clear();
 }

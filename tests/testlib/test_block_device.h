@@ -50,6 +50,9 @@ class TestBlockDevice : public BlockDevice {
   // unless whole-or-nothing writes are chosen.
   void FailRead(uint64_t sector, Fault fault, int status = 6);
   void FailWrite(uint64_t sector, Fault fault, int status = 6);
+  // The nth request from now (1 = the next), read or write, fails with an I/O error: only that
+  // one, or (always) every request from it on.
+  void FailRequest(uint32_t nth, Fault fault);
   void ClearFaults();
   void SetPartialWrites(bool partial) { partial_writes_ = partial; }
   void SetReady(bool ready) { ready_ = ready; }
@@ -90,6 +93,11 @@ class TestBlockDevice : public BlockDevice {
   bool partial_writes_ = true;
   std::map<uint64_t, std::pair<Fault, int>> read_faults_;
   std::map<uint64_t, std::pair<Fault, int>> write_faults_;
+  // Requests left before the failing one (0: none planned), and whether it stays.
+  uint32_t requests_to_failure_ = 0;
+  bool fail_for_good_ = false;
+  bool failing_ = false;
+  bool RequestFails();
   Counters counters_;
   uint32_t open_notices_ = 0;
   std::vector<uint8_t> log_base_;

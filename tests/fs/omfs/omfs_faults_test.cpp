@@ -1,0 +1,346 @@
+// Values from the disk that must not be trusted, and the mended faults of growth, bitmap
+// rebuilds, the check, Pop, unwritten bytes, renames and the reformatting mount.
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "fs/omfs/omfs_layout.h"
+#include "omfs_fixture.h"
+
+namespace {
+
+using namespace omfs;
+constexpr Result kBad = static_cast<Result>(0x80820001);
+constexpr Result kCorrupt = static_cast<Result>(0x80820013);
+// What Mount reports when the only type that could take a device found it damaged.
+constexpr Result kDeclined = static_cast<Result>(0x80820011);
+
+class OmfsFaultsTest : public OmfsFixture {
+ protected:
+  void Start(const OmfsShape& shape, uint64_t spare = 0) {
+    shape_ = shape;
+    device_ = NewDevice(0, shape_, spare);
+    ASSERT_EQ(0, Format(device_, shape_));
+    ASSERT_EQ(0, Mount(device_, shape_));
+    root_ = Root(device_, shape_);
+  }
+  uint64_t BlockOffset(uint64_t block) const { return kStart + block * shape_.block_size; }
+  std::vector<uint8_t> Metablock(uint64_t block) {
+    std::vector<uint8_t> image = device_->Image();
+    return std::vector<uint8_t>(image.begin() + BlockOffset(block),
+                                image.begin() + BlockOffset(block) + shape_.metablock_size);
+  }
+  // Changes a metablock and seals it again, in every mirror copy.
+  void Reseal(uint64_t block, const std::function<void(uint8_t*)>& change) {
+    std::vector<uint8_t> data = Metablock(block);
+    change(data.data());
+    const uint32_t length = Get32(&data[kHeaderCrcLength]);
+    data[19] = 0;
+    bytes::PutBe16(&data[kHeaderCrc], Crc16(&data[kHeaderBytes], length));
+    uint8_t x = 0;
+    for (int i = 0; i < 24; ++i) x ^= data[i];
+    data[19] = x;
+    for (uint32_t copy = 0; copy < shape_.mirrors; ++copy)
+      device_->Poke(BlockOffset(block + copy), data.data(), data.size());
+  }
+  uint64_t NodeOf(const std::string& path) {
+    FsHandle* handle = nullptr;
+    EXPECT_EQ(0, fs_->Open(&handle, (root_ + path).c_str(), nullptr, 0, nullptr));
+    uint64_t identity[2] = {};
+    fs_->GetAttr(handle, 7, identity, sizeof identity, nullptr);
+    fs_->Close(handle, nullptr);
+    return identity[0];
+  }
+  uint64_t BlocksHeld(const std::string& path) {
+    FsHandle* handle = nullptr;
+    EXPECT_EQ(0, fs_->Open(&handle, (root_ + path).c_str(), nullptr, 0, nullptr));
+    uint64_t bytes = 0;
+    fs_->GetAttr(handle, 5, &bytes, 8, nullptr);
+    fs_->Close(handle, nullptr);
+    return bytes / shape_.block_size;
+  }
+  uint64_t SuperField(uint32_t offset) { return Get64(&Metablock(1)[offset]); }
+
+  OmfsShape shape_;
+  TestBlockDevice* device_ = nullptr;
+  std::string root_;
+};
+
+TEST_F(OmfsFaultsTest, SizesFromTheAnchorAndSuperBlockAreChecked) {
+  Start(OmfsShape());
+  ASSERT_EQ(0, Unmount(device_));
+  std::vector<uint8_t> image = device_->Image();
+  uint8_t anchor[288];
+  memcpy(anchor, &image[kStart], sizeof anchor);
+  struct Case {
+    uint32_t offset, value;
+    Result expected;
+  } cases[] = {
+      {kAnchorMetablockSize, 256, kBad},  // below a node header and one extent
+      {kAnchorMetablockSize, 3000, kBad}, // does not divide the block size
+      {kAnchorBlockSize, 0, kBad},
+      {kAnchorMirrors, 9, kDeclined},
+      {kAnchorMirrors, 0x7FFFFFFF, kDeclined},
+      {kAnchorMagic, 0x12345678, kDeclined},
+  };
+  for (const Case& c : cases) {
+    uint8_t changed[288];
+    memcpy(changed, anchor, sizeof changed);
+    Put32(changed + c.offset, c.value);
+    device_->Poke(kStart, changed, sizeof changed);
+    EXPECT_EQ(c.expected, Mount(device_, shape_)) << c.offset << " = " << c.value;
+  }
+  device_->Poke(kStart, anchor, sizeof anchor);
+  // Units of 3 blocks, and a bitmap beyond the end of the volume.
+  Reseal(1, [](uint8_t* super) { Put32(super + kSuperBlocksPerUnit, 3); });
+  EXPECT_EQ(kDeclined, Mount(device_, shape_));
+  Reseal(1, [](uint8_t* super) { Put32(super + kSuperBlocksPerUnit, 1); });
+  const uint64_t bitmap = SuperField(kSuperBitmap);
+  Reseal(1, [&](uint8_t* super) { Put64(super + kSuperBitmap, shape_.blocks); });
+  EXPECT_EQ(kDeclined, Mount(device_, shape_));
+  Reseal(1, [&](uint8_t* super) { Put64(super + kSuperBitmap, bitmap); });
+  EXPECT_EQ(0, Mount(device_, shape_));
+}
+
+TEST_F(OmfsFaultsTest, FormatRefusesBadShapes) {
+  OmfsShape shape;
+  TestBlockDevice* device = NewDevice(0, shape);
+  struct Case {
+    uint32_t block_size, per_unit, mirrors, metablock_size;
+  } cases[] = {{4096, 1, 2, 256}, {4096, 3, 2, 512}, {4096, 64, 2, 512},
+               {4096, 1, 9, 512}, {4096, 1, 0, 512}, {512, 1, 1, 512}, {4096, 1, 2, 3000}};
+  for (const Case& c : cases) {
+    OmfsShape bad = shape;
+    bad.block_size = c.block_size;
+    bad.blocks_per_unit = c.per_unit;
+    bad.mirrors = c.mirrors;
+    bad.metablock_size = c.metablock_size;
+    bad.blocks = shape.blocks * shape.block_size / c.block_size;
+    EXPECT_EQ(kBad, Format(device, bad)) << c.block_size << " " << c.per_unit << " "
+                                         << c.mirrors << " " << c.metablock_size;
+  }
+}
+
+TEST_F(OmfsFaultsTest, ExtentCountsBeyondTheirCapacityAreDamage) {
+  Start(OmfsShape());
+  ASSERT_EQ(0, WriteWhole(root_ + "f", Pattern(10000, 1)));
+  const uint64_t node = NodeOf("f");
+  ASSERT_EQ(0, Unmount(device_));
+  Reseal(node, [](uint8_t* data) { Put32(data + kNodeList + kListCount, 1000); });
+  ASSERT_EQ(0, Mount(device_, shape_));
+  Result result = 0;
+  ReadWhole(root_ + "f", &result);
+  EXPECT_EQ(kCorrupt, result);
+  EXPECT_EQ(kCorrupt, Check(device_, shape_));
+  ASSERT_EQ(0, Unmount(device_));
+  Reseal(node, [](uint8_t* data) {
+    Put32(data + kNodeList + kListCount, 2);
+    Put32(data + kNodeList + kListCapacity, 500);  // more than the metablock holds
+  });
+  ASSERT_EQ(0, Mount(device_, shape_));
+  ReadWhole(root_ + "f", &result);
+  EXPECT_EQ(kCorrupt, result);
+}
+
+TEST_F(OmfsFaultsTest, GrowingWritesABitmapOfTheNewSizeFirst) {
+  OmfsShape shape;
+  shape.block_size = 1024;
+  shape.metablock_size = 1024;
+  shape.blocks = 1024;
+  const uint64_t grown = 16384;  // its bitmap needs three blocks instead of one
+  Start(shape, (grown - shape.blocks) * shape.block_size);
+  std::vector<uint8_t> kept = Pattern(200000, 4);
+  ASSERT_EQ(0, WriteWhole(root_ + "kept", kept));
+  ASSERT_EQ(0, Unmount(device_));
+  ASSERT_EQ(0, fs_->Resize("OMFS:0", kStart, grown * shape.block_size));
+  shape_.blocks = grown;
+  ASSERT_EQ(0, Mount(device_, shape_));
+  root_ = Root(device_, shape_);
+  Result result = 0;
+  EXPECT_EQ(kept, ReadWhole(root_ + "kept", &result));
+  EXPECT_EQ(0, Check(device_, shape_));
+  // The grown space is usable and writing it harms nothing.
+  std::vector<uint8_t> big = Pattern(12 * 1024 * 1024, 5);
+  ASSERT_EQ(0, WriteWhole(root_ + "big", big));
+  ASSERT_EQ(0, Unmount(device_));
+  ASSERT_EQ(0, Mount(device_, shape_));
+  EXPECT_EQ(kept, ReadWhole(root_ + "kept", &result));
+  EXPECT_EQ(big, ReadWhole(root_ + "big", &result));
+  EXPECT_EQ(0, Check(device_, shape_));
+}
+
+TEST_F(OmfsFaultsTest, ShrinkingRefusesBlocksInUseAndKeepsTheVolume) {
+  OmfsShape shape;
+  shape.blocks = 512;
+  Start(shape);
+  ASSERT_EQ(0, WriteWhole(root_ + "f", Pattern(300 * 4096, 6)));
+  ASSERT_EQ(0, Unmount(device_));
+  EXPECT_EQ(static_cast<Result>(0x8082002A), fs_->Resize("OMFS:0", kStart, 100 * 4096));
+  ASSERT_EQ(0, Mount(device_, shape_));
+  ASSERT_EQ(0, fs_->Remove((root_ + "f").c_str(), nullptr, nullptr));
+  ASSERT_EQ(0, Unmount(device_));
+  ASSERT_EQ(0, fs_->Resize("OMFS:0", kStart, 100 * 4096));
+  shape_.blocks = 100;
+  ASSERT_EQ(0, Mount(device_, shape_));
+  root_ = Root(device_, shape_);
+  EXPECT_EQ(0, Check(device_, shape_));
+}
+
+TEST_F(OmfsFaultsTest, TheCheckKeepsFixedBlocksAndMarksBlocksInUse) {
+  OmfsShape shape;
+  shape.blocks = 64;
+  Start(shape);
+  std::vector<uint8_t> first = Pattern(20 * 4096, 7);
+  ASSERT_EQ(0, WriteWhole(root_ + "first", first));
+  const uint64_t bitmap = SuperField(kSuperBitmap);
+  ASSERT_EQ(0, Unmount(device_));
+  // The stored bitmap loses the file's blocks.
+  std::vector<uint8_t> bits(16, 0);
+  bits[0] = 0x7F;  // anchor, super copies, root copies, bitmap
+  device_->Poke(BlockOffset(bitmap), bits.data(), bits.size());
+  ASSERT_EQ(0, Mount(device_, shape_));
+  EXPECT_EQ(0, Check(device_, shape_));
+  // Filling the volume must neither overwrite the first file nor the fixed structures.
+  Result filled = 0;
+  for (int i = 0; filled == 0 && i < 20; ++i)
+    filled = WriteWhole(root_ + "fill" + std::to_string(i), Pattern(4 * 4096, 8 + i));
+  ASSERT_EQ(0, Unmount(device_));
+  ASSERT_EQ(0, Mount(device_, shape_));
+  Result result = 0;
+  EXPECT_EQ(first, ReadWhole(root_ + "first", &result));
+  EXPECT_EQ(0, Check(device_, shape_));
+}
+
+TEST_F(OmfsFaultsTest, PopFreesToTheEndOfTheFileAndOnlyWholeUnits) {
+  OmfsShape shape;
+  shape.blocks_per_unit = 4;
+  Start(shape);
+  FsHandle* handle = nullptr;
+  ASSERT_EQ(0, fs_->CreateFile(&handle, (root_ + "f").c_str(), nullptr, 3, nullptr));
+  ASSERT_EQ(0, fs_->Pop(handle, 5000, 0, 1, ~uint64_t{0}, 0, 1, nullptr));
+  fs_->Close(handle, nullptr);
+  EXPECT_EQ(5u, BlocksHeld("f")) << "one whole unit and the node";
+  ASSERT_EQ(0, fs_->Open(&handle, (root_ + "f").c_str(), nullptr, 3, nullptr));
+  ASSERT_EQ(0, fs_->Pop(handle, 5000, 0, 1, ~uint64_t{0}, 0, 0, nullptr));
+  EXPECT_EQ(5u, BlocksHeld("f")) << "nothing wholly inside";
+  ASSERT_EQ(0, fs_->Pop(handle, 0, 0, 16384, ~uint64_t{0}, 0, 0, nullptr));
+  EXPECT_EQ(1u, BlocksHeld("f"));
+  std::vector<uint8_t> data = Pattern(40000, 9);
+  uint32_t count = 0;
+  ASSERT_EQ(0, fs_->WriteFile(handle, data.data(), 40000, &count, nullptr));
+  EXPECT_EQ(13u, BlocksHeld("f"));
+  // The short form (to the end of the file) from the second unit on.
+  ASSERT_EQ(0, fs_->Pop(handle, 16384, 0, nullptr));
+  EXPECT_EQ(5u, BlocksHeld("f"));
+  fs_->Close(handle, nullptr);
+  EXPECT_EQ(0, Check(device_, shape_));
+}
+
+TEST_F(OmfsFaultsTest, BytesNeverWrittenReadAsZeros) {
+  OmfsShape shape;
+  shape.blocks_per_unit = 4;
+  shape.blocks = 64;
+  Start(shape);
+  // A removed file leaves its bytes in the blocks the next file gets.
+  ASSERT_EQ(0, WriteWhole(root_ + "old", std::vector<uint8_t>(40 * 4096, 0xEE)));
+  ASSERT_EQ(0, fs_->Remove((root_ + "old").c_str(), nullptr, nullptr));
+  FsHandle* handle = nullptr;
+  ASSERT_EQ(0, fs_->CreateFile(&handle, (root_ + "new").c_str(), nullptr, 3, nullptr));
+  uint32_t count = 0;
+  ASSERT_EQ(0, fs_->WriteFile(handle, "abc", 3, &count, nullptr));
+  // Preallocated, then the size raised over it.
+  ASSERT_EQ(0, fs_->Pop(handle, 0, 0, 8 * 4096, ~uint64_t{0}, 0, 1, nullptr));
+  uint64_t size = 6 * 4096;
+  ASSERT_EQ(0, fs_->SetAttr(handle, 2, &size, 8, nullptr, 0, nullptr));
+  // A write inside a hole below the size: the rest of its unit reads as zeros.
+  size = 30 * 4096;
+  ASSERT_EQ(0, fs_->SetAttr(handle, 2, &size, 8, nullptr, 0, nullptr));
+  ASSERT_EQ(0, fs_->Seek(handle, 20 * 4096 + 100, 0, nullptr));
+  ASSERT_EQ(0, fs_->WriteFile(handle, "xyz", 3, &count, nullptr));
+  fs_->Close(handle, nullptr);
+  Result result = 0;
+  std::vector<uint8_t> data = ReadWhole(root_ + "new", &result);
+  ASSERT_EQ(30u * 4096, data.size());
+  std::vector<uint8_t> expected(30 * 4096, 0);
+  memcpy(expected.data(), "abc", 3);
+  memcpy(expected.data() + 20 * 4096 + 100, "xyz", 3);
+  EXPECT_TRUE(data == expected) << "stale bytes of a removed file came back";
+}
+
+TEST_F(OmfsFaultsTest, ADirectoryCannotMoveBelowItself) {
+  Start(OmfsShape());
+  FsHandle* handle = nullptr;
+  ASSERT_EQ(0, fs_->CreateDir(&handle, (root_ + "a").c_str(), nullptr, 0, nullptr));
+  fs_->Close(handle, nullptr);
+  ASSERT_EQ(0, fs_->CreateDir(&handle, (root_ + "a/b").c_str(), nullptr, 0, nullptr));
+  fs_->Close(handle, nullptr);
+  EXPECT_EQ(static_cast<Result>(0x8082000D),
+            fs_->Rename((root_ + "a").c_str(), nullptr, (root_ + "a/b/c").c_str(), nullptr, nullptr));
+  EXPECT_EQ(static_cast<Result>(0x8082000D),
+            fs_->Rename((root_ + "a").c_str(), nullptr, (root_ + "a/c").c_str(), nullptr, nullptr));
+  EXPECT_EQ(std::vector<std::string>{"a"}, List(root_));
+  EXPECT_EQ(std::vector<std::string>{"b"}, List(root_ + "a"));
+  EXPECT_EQ(0, fs_->Rename((root_ + "a/b").c_str(), nullptr, (root_ + "b2").c_str(), nullptr,
+                           nullptr));
+  EXPECT_EQ(0, Check(device_, shape_));
+  FsHandle* inner = nullptr;
+  ASSERT_EQ(0, fs_->CreateDir(&inner, (root_ + "a/c").c_str(), nullptr, 0, nullptr));
+  fs_->Close(inner, nullptr);
+  EXPECT_EQ(static_cast<Result>(0x8082001F), fs_->Remove((root_ + "a").c_str(), nullptr, nullptr));
+}
+
+TEST_F(OmfsFaultsTest, ReformatOnlyWhenTheVolumeIsDamaged) {
+  Start(OmfsShape());
+  std::vector<uint8_t> kept = Pattern(5000, 10);
+  ASSERT_EQ(0, WriteWhole(root_ + "kept", kept));
+  const uint64_t bitmap = SuperField(kSuperBitmap);
+  ASSERT_EQ(0, Unmount(device_));
+  // A read error on the bitmap is no damage: nothing is reformatted.
+  device_->FailRead((BlockOffset(bitmap)) / 512, TestBlockDevice::Fault::kOnce);
+  EXPECT_NE(0, Mount(device_, shape_, 2));
+  ASSERT_EQ(0, Mount(device_, shape_, 2));
+  Result result = 0;
+  EXPECT_EQ(kept, ReadWhole(root_ + "kept", &result));
+  // Mounted already: no reformat either.
+  EXPECT_EQ(static_cast<Result>(0x8082001B), Mount(device_, shape_, 2));
+  EXPECT_EQ(kept, ReadWhole(root_ + "kept", &result));
+  ASSERT_EQ(0, Unmount(device_));
+  // A bitmap outside the volume is damage: the volume is made empty again.
+  Reseal(1, [&](uint8_t* super) { Put64(super + kSuperBitmap, shape_.blocks + 5); });
+  EXPECT_EQ(kDeclined, Mount(device_, shape_, 0));
+  ASSERT_EQ(0, Mount(device_, shape_, 2));
+  EXPECT_EQ(std::vector<std::string>{}, List(root_));
+  EXPECT_EQ(0, Check(device_, shape_));
+}
+
+TEST_F(OmfsFaultsTest, ADamagedFirstCopyIsReadFromTheMirrorAndRepaired) {
+  Start(OmfsShape());
+  ASSERT_EQ(0, WriteWhole(root_ + "f", Pattern(100, 11)));
+  const uint64_t node = NodeOf("f");
+  ASSERT_EQ(0, Unmount(device_));
+  std::vector<uint8_t> good = Metablock(node);
+  uint8_t flipped = good[200] ^ 0x40;
+  device_->Poke(BlockOffset(node) + 200, &flipped, 1);
+  ASSERT_EQ(0, Mount(device_, shape_));
+  Result result = 0;
+  EXPECT_EQ(Pattern(100, 11), ReadWhole(root_ + "f", &result));
+  EXPECT_EQ(good, Metablock(node)) << "copy 0 is written again";
+}
+
+TEST_F(OmfsFaultsTest, NamesAreCutTo256AndFoldCase) {
+  Start(OmfsShape());
+  const std::string long_name(300, 'n');
+  ASSERT_EQ(0, WriteWhole(root_ + long_name, Pattern(10, 12)));
+  EXPECT_EQ(std::vector<std::string>{long_name.substr(0, 256)}, List(root_));
+  ASSERT_EQ(0, WriteWhole(root_ + "Track", Pattern(10, 13)));
+  Result result = 0;
+  EXPECT_EQ(Pattern(10, 13), ReadWhole(root_ + "track", &result));
+  FsHandle* handle = nullptr;
+  EXPECT_EQ(static_cast<Result>(0x80820005),
+            fs_->Open(&handle, (root_ + "track").c_str(), nullptr, 0x201, nullptr));
+  ASSERT_EQ(0, WriteWhole(root_ + "track", Pattern(10, 14)));
+  EXPECT_EQ(Pattern(10, 14), ReadWhole(root_ + "track", &result)) << "the exact spelling wins";
+  EXPECT_EQ(Pattern(10, 13), ReadWhole(root_ + "Track", &result));
+}
+
+}  // namespace
