@@ -30,6 +30,6 @@ wine_env_i686() {
   export WINEARCH=win32
   export WINE=$i686_wine_loader
   export WINESERVER=/usr/lib/wine/wineserver64
-  export WINEDLLOVERRIDES="$WINEDLLOVERRIDES;winedevice.exe,plugplay.exe,explorer.exe,services.exe="
+  export WINEDLLOVERRIDES="$WINEDLLOVERRIDES;winedevice.exe,plugplay.exe,explorer.exe,services.exe,winemenubuilder.exe="
   export QEMU_RESERVED_VA=0xc0000000
 }
