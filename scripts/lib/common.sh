@@ -68,8 +68,9 @@ run_logged() {
 
 # Everything installed and built?
 bootstrap_done() {
+  # The 32-bit loader must not stay in the 64-bit Wine's folder (see bootstrap).
   [ -z "$(missing_packages)" ] && [ -z "$(missing_packages "${i686_packages[@]}")" ] &&
-    all_dependencies_built
+    [ ! -e /usr/lib/wine/wine ] && all_dependencies_built
 }
 
 # Installs the i686 build's deliverables, stripped, into a fresh dist/ (nothing else lands
