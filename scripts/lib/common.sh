@@ -20,9 +20,13 @@ packages=(
   libxml2-utils libimage-exiftool-perl
 )
 
-missing_packages() {
+# What the 32-bit tests need: the emulator and the i386 Wine (see lib/i686_emulation.sh).
+i686_packages=(qemu-user wine32:i386)
+
+missing_packages() { # [package...]: those of the list (default: the build's) not installed
   local p missing=()
-  for p in "${packages[@]}"; do
+  [ $# -gt 0 ] || set -- "${packages[@]}"
+  for p in "$@"; do
     dpkg-query -W -f='${Status}\n' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
   done
   echo "${missing[*]}"
@@ -36,6 +40,9 @@ declare -A source_versions=(
   [flac]=1.4.2+ds-2
   [db5.3]=5.3.28+dfsg2-1
 )
+
+# Runs a command as root (through sudo when not root).
+as_root() { if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi; }
 
 triplet_of() { case $1 in i686) echo i686-w64-mingw32 ;; x86_64) echo x86_64-w64-mingw32 ;; esac; }
 
@@ -61,7 +68,11 @@ run_logged() {
 }
 
 # Everything installed and built?
-bootstrap_done() { [ -z "$(missing_packages)" ] && all_dependencies_built; }
+bootstrap_done() {
+  # The 32-bit loader must not stay in the 64-bit Wine's folder (see bootstrap).
+  [ -z "$(missing_packages)" ] && [ -z "$(missing_packages "${i686_packages[@]}")" ] &&
+    [ ! -e /usr/lib/wine/wine ] && all_dependencies_built
+}
 
 # Installs the i686 build's deliverables, stripped, into a fresh dist/ (nothing else lands
 # there); the build folder keeps the copies with debug symbols.
