@@ -4,6 +4,7 @@
 #include <cstring>
 #include <new>
 
+#include "devices/msc/com_scsi_device.h"
 #include "devices/msc/nt_scsi_device.h"
 #include "devices/msc/scsi_command.h"
 #include "devices/msc/volume_io_api.h"
@@ -24,11 +25,17 @@ constexpr uint32_t kTextBlockLength = 96;
 Result ScsiDevice::Create(Entry entry, VolumeIoApi* api, std::unique_ptr<ScsiDevice>* out) {
   out->reset();
   if (api == nullptr) api = VolumeIoApi::System();
-  // The COM back end's class identifier is all zeros in this system, so the full entry never
-  // takes it; both entries end on the NT back end.
-  (void)entry;
   std::unique_ptr<ScsiDevice> device;
   if (api->GetVersion().platform_id == VER_PLATFORM_WIN32_NT) {
+    // The COM back end only when a server is configured (never in this system).
+    const CLSID& server_class = ComScsiServerClass();
+    if (entry == Entry::kFull && server_class != CLSID{}) {
+      std::unique_ptr<ScsiDevice> com(new (std::nothrow) ComScsiDevice(server_class));
+      if (com && rc::Succeeded(com->Initialize())) {
+        *out = std::move(com);
+        return rc::kOk;
+      }
+    }
     device.reset(new (std::nothrow) NtScsiDevice(api));
   } else {
     device.reset(new (std::nothrow) Win9xScsiDevice(api));

@@ -48,8 +48,8 @@ class ScsiDevice {
   // Open, Execute, Close; Execute's result (an open failure is returned as it is).
   Result Run(char drive, ScsiCommand* command);
   // Success when the unit serial page holds a non-empty text.
-  Result CheckUnitSerial(char drive);
-  Result SetTime(char drive, uint32_t first, uint32_t second);
+  virtual Result CheckUnitSerial(char drive);
+  virtual Result SetTime(char drive, uint32_t first, uint32_t second);
   Result Request119(char drive, uint16_t value, uint8_t index);
   // Index b << 14 | a.
   Result Request117(char drive, uint32_t value, uint16_t a, uint16_t b);
