@@ -32,9 +32,11 @@ static_assert(sizeof(DosRegisters) == 28, "vwin32 register block");
 
 std::atomic<size_t> abandoned_requests{0};
 
+}  // namespace
+
 // One request in flight: ASPI writes its block and buffer and signals its event until it
 // completes, so the three live together and die together.
-struct AspiRequest {
+struct Win9xScsiDevice::AspiRequest {
   aspi::ExecuteRequest block = {};
   std::unique_ptr<uint8_t[]> buffer;
   HANDLE event = nullptr;
@@ -45,6 +47,8 @@ struct AspiRequest {
   // ASPI changes the status byte from its own thread.
   uint8_t status() const { return *static_cast<volatile const uint8_t*>(&block.status); }
 };
+
+namespace {
 
 HANDLE AdapterHandle(uint8_t host_adapter) {
   return reinterpret_cast<HANDLE>(static_cast<uintptr_t>(host_adapter));
@@ -182,9 +186,12 @@ Result Win9xScsiDevice::Execute(HANDLE handle, ScsiCommand* command) {
   std::memcpy(block.cdb, command->cdb(), command->cdb_length());
   if (!command->data_in()) std::memcpy(request->buffer.get(), command->data(), length);
 
-  if (aspi_->Send(&block) == aspi::kStatusPending) {
-    WaitForSingleObject(request->event, settings_.request_wait_ms);
+  // Only a request that ASPI took as pending is in flight; any other answer is final.
+  if (aspi_->Send(&block) != aspi::kStatusPending) {
+    return request->status() == aspi::kStatusCompleted ? Finish(request.get(), command)
+                                                        : rc::kFail;
   }
+  WaitForSingleObject(request->event, settings_.request_wait_ms);
   if (request->status() == aspi::kStatusPending) {
     // Timed out: abort it and wait for ASPI to let go. Until it does, ASPI may still write
     // the block and the buffer and signal the event, so an unconfirmed abort keeps all three.
@@ -203,12 +210,15 @@ Result Win9xScsiDevice::Execute(HANDLE handle, ScsiCommand* command) {
     }
   }
   if (request->status() != aspi::kStatusCompleted) return rc::kFail;
+  return Finish(request.get(), command);
+}
 
+Result Win9xScsiDevice::Finish(const AspiRequest* request, ScsiCommand* command) {
   std::memset(command->sense(), 0, ScsiCommand::kSenseLength);
-  std::memcpy(command->sense(), block.sense, aspi::kSenseCapacity);
+  std::memcpy(command->sense(), request->block.sense, aspi::kSenseCapacity);
   const Result status = command->EvaluateSense();
   if (rc::Succeeded(status) && command->data_in()) {
-    std::memcpy(command->data(), request->buffer.get(), length);
+    std::memcpy(command->data(), request->buffer.get(), command->data_length());
   }
   return status;
 }

@@ -62,11 +62,14 @@ class Win9xScsiDevice : public ScsiDevice {
   static size_t AbandonedRequests();
 
  private:
+  struct AspiRequest;
   struct Unit {
     uint8_t host_adapter;
     uint8_t lun;
   };
 
+  // Sense and data of a completed request back into the command.
+  Result Finish(const AspiRequest* request, ScsiCommand* command);
   // EAX, EBX, ECX, EDX in; carry clear gives success, else the error in EAX.
   Result DosIoctl(uint32_t eax, uint32_t ebx, uint32_t ecx, uint32_t edx);
   Result LockCall(char drive, uint8_t minor_code);

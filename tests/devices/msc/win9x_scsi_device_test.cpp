@@ -31,6 +31,9 @@ class FakeWin9x : public VolumeIoApi {
   // Requests stay pending for ever; whether ASPI then honours an abort.
   bool pending_forever = false;
   bool honour_abort = true;
+  // Requests are refused at once, as for a host adapter that is not there; the refused block
+  // keeps its status byte of 0.
+  bool refuse_requests = false;
   // Lock categories the vwin32 device refuses.
   std::vector<uint32_t> refused_lock_categories;
 
@@ -82,6 +85,7 @@ class FakeWin9x : public VolumeIoApi {
     EXPECT_EQ(execute->flags & aspi::kFlagEventNotify, aspi::kFlagEventNotify);
     EXPECT_NE(execute->post_processing, nullptr);
     cdbs.emplace_back(execute->cdb, execute->cdb + execute->cdb_length);
+    if (refuse_requests) return 0x81;  // invalid host adapter; the block is not taken
     if (pending_forever) {
       pending = execute;
       return aspi::kStatusPending;
@@ -360,6 +364,14 @@ TEST_F(Win9xScsiDeviceTest, RequestWhoseAbortIsNotConfirmedKeepsItsBufferAndEven
   win9x.Carry(late);
   EXPECT_EQ(late->status, aspi::kStatusCompleted);
   EXPECT_TRUE(SetEvent(late->post_processing));
+}
+
+TEST_F(Win9xScsiDeviceTest, RequestRefusedAtOnceFailsWithoutWaitingOrAborting) {
+  device = MakeDevice(60000);
+  ASSERT_EQ(device->CheckUnitSerial('E'), rc::kOk);
+  win9x.refuse_requests = true;
+  EXPECT_EQ(device->CheckUnitSerial('E'), rc::kFail);
+  EXPECT_EQ(win9x.aborts, 0);
 }
 
 TEST_F(Win9xScsiDeviceTest, LockTriesBothCategoriesAndReportsARefusal) {
