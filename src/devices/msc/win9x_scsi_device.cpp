@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cctype>
 #include <cstring>
 #include <memory>
 #include <new>
@@ -81,7 +82,7 @@ std::vector<std::string> SubkeyNames(HKEY key) {
   return names;
 }
 
-// The first character of the instance's "CurrentDriveLetterAssignment", or 0.
+// The drive letter in the instance's "CurrentDriveLetterAssignment", or 0.
 char InstanceDriveLetter(HKEY root, const std::string& instance) {
   HKEY key = nullptr;
   if (RegOpenKeyExA(root, instance.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) return 0;
@@ -91,7 +92,10 @@ char InstanceDriveLetter(HKEY root, const std::string& instance) {
   const LONG read = RegQueryValueExA(key, "CurrentDriveLetterAssignment", nullptr, &type,
                                      reinterpret_cast<BYTE*>(value), &length);
   RegCloseKey(key);
-  return read == ERROR_SUCCESS && type == REG_SZ ? value[0] : 0;
+  if (read != ERROR_SUCCESS || type != REG_SZ) return 0;
+  // Anything but a drive letter gives the entry none.
+  const char letter = static_cast<char>(std::toupper(static_cast<unsigned char>(value[0])));
+  return letter >= 'A' && letter <= 'Z' ? letter : 0;
 }
 
 }  // namespace

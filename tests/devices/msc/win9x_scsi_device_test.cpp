@@ -282,6 +282,22 @@ TEST_F(Win9xScsiDeviceTest, WalkFindsThePlayerAndItsLettersFromTheRegistry) {
   EXPECT_EQ(record.drive_entries[1].drive_name, "Card");
 }
 
+TEST_F(Win9xScsiDeviceTest, InstanceWhoseLetterValueIsNoLetterGivesItsEntryNone) {
+  RegistryRoot odd("odd");
+  odd.AddInstance(kPlayerKey, std::string("&") + kSerialText + "&0", 'e');
+  odd.AddInstance(kPlayerKey, std::string("&") + kSerialText + "&1", '?');
+  Win9xSettings settings;
+  settings.aspi = &aspi;
+  settings.registry_root = odd.key();
+  Win9xScsiDevice walker(&win9x, settings);
+  ASSERT_EQ(walker.Initialize(), rc::kOk);
+  std::vector<MscDriveRecord> records;
+  ASSERT_EQ(walker.EnumerateDrives(&records), rc::kOk);
+  ASSERT_EQ(records.size(), 1u);
+  ASSERT_EQ(records[0].drive_entries.size(), 1u);
+  EXPECT_EQ(records[0].drive_entries[0].drive_letter, 'E');
+}
+
 TEST_F(Win9xScsiDeviceTest, AdapterWithoutThePlayersSignatureIsSkipped) {
   win9x.sim.io.drives['G'];  // a removable drive that is no player
   win9x.adapters = {{'G'}, {'E', 'F'}};
