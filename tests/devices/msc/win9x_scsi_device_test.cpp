@@ -34,8 +34,9 @@ class FakeWin9x : public VolumeIoApi {
   // Requests are refused at once, as for a host adapter that is not there; the refused block
   // keeps its status byte of 0.
   bool refuse_requests = false;
-  // Lock categories the vwin32 device refuses.
+  // Lock categories the vwin32 device refuses; a drive it refuses to lock in any.
   std::vector<uint32_t> refused_lock_categories;
+  char unlockable_drive = 0;
 
   std::vector<std::vector<uint8_t>> cdbs;  // every command block ASPI received
   std::vector<std::string> dos_calls;      // "lock E: 48", "unlock E: 48", "reset E:"
@@ -164,8 +165,9 @@ class FakeWin9x : public VolumeIoApi {
     const uint32_t category = ecx >> 8;
     const bool lock = (ecx & 0xFF) == 0x4A;
     dos_calls.push_back(FormatString("%s %c: %02X", lock ? "lock" : "unlock", letter, category));
+    const bool unlockable = lock && letter == unlockable_drive;
     for (uint32_t refused : refused_lock_categories) {
-      if (refused == category) {
+      if (refused == category || unlockable) {
         flags |= 1;
         eax = ERROR_ACCESS_DENIED;
         return TRUE;
@@ -424,6 +426,20 @@ TEST_F(Win9xScsiDeviceTest, FirmwareStopsWhenADriveCannotBeLocked) {
   MemoryStream stream(image);
   EXPECT_EQ(device->UpgradeFirmware('E', entries, 0, &stream, nullptr),
             rc::kVolumeLockRejected);
+  EXPECT_EQ(win9x.sim.player->firmware_blocks, 0u);
+}
+
+TEST_F(Win9xScsiDeviceTest, DrivesLockedBeforeARefusedLockAreUnlockedAgain) {
+  const std::vector<MscDriveEntry> entries = win9x.sim.Record().drive_entries;
+  win9x.refused_lock_categories = {0x08};
+  win9x.unlockable_drive = 'F';
+  std::string image(100, static_cast<char>(1));
+  MemoryStream stream(image);
+  EXPECT_EQ(device->UpgradeFirmware('E', entries, 0, &stream, nullptr),
+            rc::kVolumeLockRejected);
+  EXPECT_EQ(win9x.dos_calls, Lines({"reset E:", "reset F:", "lock E: 48", "lock F: 48",
+                                    "lock F: 08", "unlock E: 48"}));
+  EXPECT_TRUE(win9x.locks.empty());
   EXPECT_EQ(win9x.sim.player->firmware_blocks, 0u);
 }
 
