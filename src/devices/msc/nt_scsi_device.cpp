@@ -16,7 +16,6 @@
 #include "devices/progress_sink.h"
 #include "support/format_string.h"
 #include "support/stream.h"
-#include "support/stream_io.h"
 
 namespace {
 
@@ -26,13 +25,6 @@ static_assert(sizeof(SCSI_PASS_THROUGH) == (sizeof(void*) == 8 ? 56 : 44),
               "SCSI_PASS_THROUGH layout");
 
 std::string VolumePath(char drive) { return FormatString("\\\\.\\%c:", drive); }
-
-// Fills the command's data area from the image, zero-padded; the bytes read, or the stream's
-// failure.
-Result FillFirmwareBlock(SeekableStream* image, ScsiCommand* command, uint32_t* filled) {
-  std::memset(command->data(), 0, command->data_length());
-  return ReadUpTo(image, command->data(), command->data_length(), filled);
-}
 
 }  // namespace
 
@@ -132,25 +124,6 @@ Result NtScsiDevice::LockSiblings(char drive, const std::vector<MscDriveEntry>& 
   return rc::kOk;
 }
 
-Result NtScsiDevice::SendImage(HANDLE handle, uint32_t flags, SeekableStream* image,
-                               uint32_t size, ProgressSink* progress) {
-  const uint8_t buffer_id = (flags & 0x08) ? 1 : (flags & 0x20) ? 2 : 0;
-  auto command = MakeFirmwareBlock(buffer_id);
-  if (!command) return rc::kOutOfMemory;
-  uint32_t sent = 0;
-  for (uint32_t block = 0;; ++block) {
-    uint32_t filled = 0;
-    Result status = FillFirmwareBlock(image, command.get(), &filled);
-    if (rc::Failed(status)) return status;
-    if (filled == 0) return rc::kOk;
-    SetFirmwareBlockNumber(command.get(), block);
-    status = Execute(handle, command.get());
-    if (rc::Failed(status)) return status;
-    sent += filled;
-    if (progress) progress->Report(sent, size);
-  }
-}
-
 Result NtScsiDevice::UpgradeFirmware(char drive, const std::vector<MscDriveEntry>& entries,
                                      uint32_t flags, SeekableStream* image,
                                      ProgressSink* progress) {
@@ -166,7 +139,7 @@ Result NtScsiDevice::UpgradeFirmware(char drive, const std::vector<MscDriveEntry
   std::vector<HANDLE> siblings;
   // Every drive of the player is locked before the first block goes out.
   if (rc::Succeeded(status)) status = LockSiblings(drive, entries, &siblings);
-  if (rc::Succeeded(status)) status = SendImage(handle, flags, image, size, progress);
+  if (rc::Succeeded(status)) status = SendFirmwareImage(handle, flags, image, size, progress);
   for (HANDLE sibling : siblings) Close(sibling);
   Close(handle);
   return rc::Failed(status) ? status : rc::kOk;

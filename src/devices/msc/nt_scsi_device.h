@@ -33,8 +33,6 @@ class NtScsiDevice : public ScsiDevice {
   // Opens and locks every entry other than `drive`; on failure closes what it opened.
   Result LockSiblings(char drive, const std::vector<MscDriveEntry>& entries,
                       std::vector<HANDLE>* handles);
-  Result SendImage(HANDLE handle, uint32_t flags, SeekableStream* image, uint32_t size,
-                   ProgressSink* progress);
 
   VolumeIoApi* api_;
 };

@@ -4,11 +4,16 @@
 #include <cstring>
 #include <new>
 
+#include "devices/msc/com_scsi_device.h"
 #include "devices/msc/nt_scsi_device.h"
 #include "devices/msc/scsi_command.h"
 #include "devices/msc/volume_io_api.h"
+#include "devices/msc/win9x_scsi_device.h"
+#include "devices/progress_sink.h"
 #include "media/property_holder.h"
 #include "support/byte_order.h"
+#include "support/stream.h"
+#include "support/stream_io.h"
 #include "support/text_convert.h"
 
 namespace {
@@ -20,11 +25,21 @@ constexpr uint32_t kTextBlockLength = 96;
 Result ScsiDevice::Create(Entry entry, VolumeIoApi* api, std::unique_ptr<ScsiDevice>* out) {
   out->reset();
   if (api == nullptr) api = VolumeIoApi::System();
-  // The COM back end's class identifier is all zeros in this system, so the full entry never
-  // takes it; both entries end on the NT back end.
-  (void)entry;
-  if (api->GetVersion().platform_id != VER_PLATFORM_WIN32_NT) return rc::kNotImplemented;
-  std::unique_ptr<ScsiDevice> device(new (std::nothrow) NtScsiDevice(api));
+  std::unique_ptr<ScsiDevice> device;
+  if (api->GetVersion().platform_id == VER_PLATFORM_WIN32_NT) {
+    // The COM back end only when a server is configured (never in this system).
+    const CLSID& server_class = ComScsiServerClass();
+    if (entry == Entry::kFull && server_class != CLSID{}) {
+      std::unique_ptr<ScsiDevice> com(new (std::nothrow) ComScsiDevice(server_class));
+      if (com && rc::Succeeded(com->Initialize())) {
+        *out = std::move(com);
+        return rc::kOk;
+      }
+    }
+    device.reset(new (std::nothrow) NtScsiDevice(api));
+  } else {
+    device.reset(new (std::nothrow) Win9xScsiDevice(api));
+  }
   if (!device) return rc::kOutOfMemory;
   const Result status = device->Initialize();
   if (rc::Failed(status)) return status;
@@ -103,6 +118,27 @@ Result ScsiDevice::Request146(char drive, uint32_t value, uint32_t index) {
 }
 
 Result ScsiDevice::Request134(char drive) { return RunRequest(drive, 134, 0, 0, 0, nullptr); }
+
+Result ScsiDevice::SendFirmwareImage(HANDLE handle, uint32_t flags, SeekableStream* image,
+                                     uint32_t size, ProgressSink* progress) {
+  const uint8_t buffer_id = (flags & 0x08) ? 1 : (flags & 0x20) ? 2 : 0;
+  auto command = MakeFirmwareBlock(buffer_id);
+  if (!command) return rc::kOutOfMemory;
+  uint32_t sent = 0;
+  for (uint32_t block = 0;; ++block) {
+    // A partly filled block goes out padded with zeros.
+    std::memset(command->data(), 0, command->data_length());
+    uint32_t filled = 0;
+    Result status = ReadUpTo(image, command->data(), command->data_length(), &filled);
+    if (rc::Failed(status)) return status;
+    if (filled == 0) return rc::kOk;
+    SetFirmwareBlockNumber(command.get(), block);
+    status = Execute(handle, command.get());
+    if (rc::Failed(status)) return status;
+    sent += filled;
+    if (progress) progress->Report(sent, size);
+  }
+}
 
 template <uint8_t Length, typename Decode>
 Result ScsiDevice::RunQuery(char drive, uint32_t request, Decode decode) {

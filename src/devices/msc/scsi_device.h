@@ -26,7 +26,7 @@ class ScsiDevice {
   enum class Entry { kFull, kShort };
 
   // The back end of the running Windows, initialised. `api`: null for the system's functions;
-  // it must outlive the device. E_NOTIMPL outside the NT family (no Windows 9x back end).
+  // it must outlive the device.
   static Result Create(Entry entry, VolumeIoApi* api, std::unique_ptr<ScsiDevice>* out);
 
   virtual ~ScsiDevice() = default;
@@ -48,8 +48,8 @@ class ScsiDevice {
   // Open, Execute, Close; Execute's result (an open failure is returned as it is).
   Result Run(char drive, ScsiCommand* command);
   // Success when the unit serial page holds a non-empty text.
-  Result CheckUnitSerial(char drive);
-  Result SetTime(char drive, uint32_t first, uint32_t second);
+  virtual Result CheckUnitSerial(char drive);
+  virtual Result SetTime(char drive, uint32_t first, uint32_t second);
   Result Request119(char drive, uint16_t value, uint8_t index);
   // Index b << 14 | a.
   Result Request117(char drive, uint32_t value, uint16_t a, uint16_t b);
@@ -67,6 +67,12 @@ class ScsiDevice {
   Result GetSensors(char drive, PropertyHolder& sensors);
   // Request 140's value divided by 60.
   Result Request140Value(char drive, uint32_t* value);
+
+ protected:
+  // WRITE BUFFER blocks of 8192 bytes, the last one zero-padded, through Execute; buffer id 1
+  // for flags bit 3, else 2 for bit 5, else 0; progress gets (bytes sent, size).
+  Result SendFirmwareImage(HANDLE handle, uint32_t flags, SeekableStream* image, uint32_t size,
+                           ProgressSink* progress);
 
  private:
   // A vendor request with a reply of `reply_length` bytes, copied to `reply`.
