@@ -68,3 +68,11 @@ void PersonKeyTransform::Transform(const char* text, KeyEmitter* emitter) {
   if (!text || !*text) return;
   emitter->EmitFolded(FoldedKeyText(text).c_str());
 }
+
+void PathKeyTransform::Transform(const char* text, KeyEmitter* emitter) {
+  std::string key = ToLowerCopy(text ? text : "");
+  for (char& c : key) {
+    if (c == '\\') c = '/';
+  }
+  emitter->EmitRaw(key.c_str());
+}

@@ -16,6 +16,13 @@ class ArtistKeyTransform : public KeyTransform {
   void Transform(const char* text, KeyEmitter* emitter) override;
 };
 
+// Paths key as raw bytes in lower case with forward slashes, so that "E:\Music\A.mp3" and
+// "e:/music/a.MP3" meet.
+class PathKeyTransform : public KeyTransform {
+ public:
+  void Transform(const char* text, KeyEmitter* emitter) override;
+};
+
 // An empty value emits nothing, so the record stands under no key of the column's indexes.
 class PersonKeyTransform : public KeyTransform {
  public:

@@ -52,6 +52,16 @@ TEST(SourceKeyTransformTest, PersonEmitsNothingForAnEmptyValue) {
   EXPECT_EQ(emitter.folded[0], FoldedKeyText("The Composer"));
 }
 
+TEST(SourceKeyTransformTest, PathKeysAreLowerCaseWithForwardSlashes) {
+  CollectingEmitter emitter;
+  PathKeyTransform().Transform("E:\\Music\\Best Of\\03 - Song.MP3", &emitter);
+  PathKeyTransform().Transform("e:/music/best of/03 - song.mp3", &emitter);
+  PathKeyTransform().Transform("", &emitter);
+  EXPECT_TRUE(emitter.folded.empty());
+  EXPECT_EQ(emitter.raw, (std::vector<std::string>{"e:/music/best of/03 - song.mp3",
+                                                   "e:/music/best of/03 - song.mp3", ""}));
+}
+
 TEST(PlaylistMembersTest, WrittenFormIsAHeaderAndPairs) {
   std::vector<PlaylistMember> members = {{0x120, 7}, {0x130, 0x01020304}, {0x2000, 0}};
   std::string value = EncodePlaylistMembers(members);
