@@ -8,6 +8,7 @@
 #include "devices/local_time.h"
 #include "devices/msc/fat32_format.h"
 #include "devices/msc/msc_fid_list.h"
+#include "devices/msc/msc_file_writer.h"
 #include "devices/msc/msc_results.h"
 #include "devices/msc/player_eject.h"
 #include "devices/tags_differ.h"
@@ -109,7 +110,18 @@ Result MscChannel::SendFileByRequest136(uint32_t, PropertySet&, Stream*, Progres
 Result MscChannel::ReceiveFile(uint32_t, PropertySet&, Stream*, ProgressSink*) {
   return rc::kNotImplemented;
 }
-Result MscChannel::CreateNewFile(uint32_t, OutputStream**) { return rc::kNotImplemented; }
+
+Result MscChannel::CreateNewFile(uint32_t storage, OutputStream** stream) {
+  const MscDriveEntry* entry = Entry(storage);
+  if (entry == nullptr) return rc::kBadIndex;
+  std::unique_ptr<MscFileWriter> writer(
+      new (std::nothrow) MscFileWriter(DriveRoot(entry->drive_letter), file_source_));
+  if (!writer) return rc::kOutOfMemory;
+  Result result = writer->Open();
+  if (rc::Failed(result)) return UnlessGone(result);
+  *stream = writer.release();
+  return rc::kOk;
+}
 
 Result MscChannel::EnumFids(RefPtr<FidList>* list) {
   RefPtr<FidList> fresh(new (std::nothrow) MscFidList);

@@ -38,6 +38,10 @@ class MscFileSource {
   // Calls `rewrite` with the "path" of every record; when it answers true the changed path
   // is stored in the record.
   virtual Result RewritePaths(const std::function<bool(std::string* path)>& rewrite) = 0;
+  // A new file has landed at "name" (its full path on the drive, UTF-8): its tags are read,
+  // its record made or found, and `file`'s metadata stored in that record alone; "fid",
+  // "fid_generation" and "length" come back in `file`.
+  virtual Result RecordNewFile(PropertyHolder& file) = 0;
 };
 
 // Makes a closed file source over `first_root`, with its database at `database_path` (empty:
@@ -54,6 +58,7 @@ class EmptyFileSource : public MscFileSource {
   Result Open() override { return rc::kOk; }
   Result Refresh(MscScanListener*) override { return rc::kOk; }
   Result RewritePaths(const std::function<bool(std::string*)>&) override { return rc::kOk; }
+  Result RecordNewFile(PropertyHolder&) override { return rc::kOk; }
   const std::vector<std::string>& roots() const { return roots_; }
 
   static Result Create(uint32_t flags, const std::string& database_path,

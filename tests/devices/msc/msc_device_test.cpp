@@ -40,6 +40,7 @@ class ScriptedFileSource : public MscFileSource {
     for (std::string& path : script_->paths) rewrite(&path);
     return rc::kOk;
   }
+  Result RecordNewFile(PropertyHolder&) override { return rc::kOk; }
 
  private:
   FileSourceScript* script_;

@@ -6,11 +6,15 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <iterator>
+#include <memory>
+#include <string>
 
 #include "devices/channel.h"
 #include "devices/msc/fat32_format.h"
 #include "devices/msc/msc_device.h"
 #include "devices/msc/msc_drive_source.h"
+#include "devices/output_stream.h"
 #include "media/property_holder.h"
 #include "sim/msc/sim_msc_player.h"
 #include "support/file_helpers.h"
@@ -51,8 +55,9 @@ class MscDriveTest : public ::testing::Test {
     player_->accepted.insert(134);
   }
 
+  // The devices stay alive with the fixture: a channel uses its device's file source.
   std::unique_ptr<Channel> OpenChannel() {
-    std::vector<RefPtr<MscDevice>> devices;
+    std::vector<RefPtr<MscDevice>>& devices = devices_;
     EXPECT_EQ(EnumerateMscDevices(environment_, &devices), rc::kOk);
     EXPECT_EQ(devices.size(), 1u);
     Channel* channel = nullptr;
@@ -61,6 +66,7 @@ class MscDriveTest : public ::testing::Test {
   }
 
   SimVolumeIo io_;
+  std::vector<RefPtr<MscDevice>> devices_;
   std::shared_ptr<SimMscPlayer> player_ = std::make_shared<SimMscPlayer>();
   CountingFormatter formatter_;
   MscEnvironment environment_ = [this] {
@@ -100,6 +106,38 @@ TEST_F(MscDriveTest, ResetRemovesThePlayersStateFiles) {
   EXPECT_EQ(channel->ListStateFiles(), rc::kNotImplemented);
   EXPECT_TRUE(FileExists("M:\\.PLAYING"));  // the player said no: its files stay
   UnlinkFile("M:\\.PLAYING");
+}
+
+TEST_F(MscDriveTest, UploadLandsUnderTheTrackTemplate) {
+  auto channel = OpenChannel();
+  ASSERT_NE(channel, nullptr);
+  OutputStream* raw = nullptr;
+  EXPECT_EQ(channel->CreateNewFile(5, &raw), rc::kBadIndex);
+  ASSERT_EQ(channel->CreateNewFile(0, &raw), rc::kOk);
+  std::unique_ptr<OutputStream> upload(raw);
+  const std::string bytes = "ID3 and then some audio";
+  ASSERT_EQ(upload->Write(reinterpret_cast<const uint8_t*>(bytes.data()),
+                          static_cast<uint32_t>(bytes.size())),
+            rc::kOk);
+  PropertyHolder file;
+  file.SetString("name", "Song.mp3");  // the bare name the WMDM upload hands over
+  file.SetString("type", "tune");
+  file.SetString("codec", "mp3");
+  file.SetString("source", "Best Of");
+  file.SetInt("tracknr", 3);
+  file.SetString("title", "Song");
+  ASSERT_EQ(upload->Finish(file), rc::kOk);
+  const std::string landed = "M:\\Music\\Best Of\\03 - Song.mp3";
+  EXPECT_EQ(file.GetString("name"), landed);
+  EXPECT_EQ(file.GetString("directory"), "M:\\Music\\Best Of");
+  std::ifstream in(landed, std::ios::binary);
+  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), bytes);
+  in.close();
+  WIN32_FIND_DATAA found;
+  HANDLE find = FindFirstFileA("M:\\TKM*", &found);
+  EXPECT_EQ(find, INVALID_HANDLE_VALUE) << "a temporary file was left: " << found.cFileName;
+  if (find != INVALID_HANDLE_VALUE) FindClose(find);
+  EXPECT_EQ(DeleteTree("M:\\Music"), rc::kOk);
 }
 
 TEST_F(MscDriveTest, WmdmFormatWithoutProgressSucceeds) {
