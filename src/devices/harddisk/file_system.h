@@ -41,13 +41,13 @@ enum FsOpenFlags : uint32_t {
   kFsReplace = 8,
 };
 
-class FsHandle {
+class FsNodeHandle {
  public:
-  virtual ~FsHandle() = default;
+  virtual ~FsNodeHandle() = default;
   virtual Result Stat(FsStat* stat) = 0;
 };
 
-class FsFile : public FsHandle {
+class FsFileHandle : public FsNodeHandle {
  public:
   // Result 1 with the bytes so far at the end of the file.
   virtual Result Read(void* buffer, uint32_t length, uint32_t* done) = 0;
@@ -59,7 +59,7 @@ class FsFile : public FsHandle {
   virtual Result SetSize(uint64_t size) = 0;
 };
 
-class FsDir : public FsHandle {
+class FsDirHandle : public FsNodeHandle {
  public:
   // The next name; a failure after the last.
   virtual Result ReadNext(std::string* name) = 0;
@@ -72,11 +72,11 @@ class FileSystem {
   virtual Result Close() = 0;
   virtual Result GetSpace(FsSpace* space) = 0;
   virtual Result Rename(const std::string& new_path, const std::string& old_path) = 0;
-  virtual Result Open(const std::string& path, std::unique_ptr<FsHandle>* handle) = 0;
+  virtual Result Open(const std::string& path, std::unique_ptr<FsNodeHandle>* handle) = 0;
   virtual Result OpenFile(const std::string& path, uint32_t flags,
-                          std::unique_ptr<FsFile>* file) = 0;
+                          std::unique_ptr<FsFileHandle>* file) = 0;
   virtual Result OpenDir(const std::string& path, uint32_t flags,
-                         std::unique_ptr<FsDir>* dir) = 0;
+                         std::unique_ptr<FsDirHandle>* dir) = 0;
   virtual Result Remove(const std::string& path) = 0;
   virtual Result Control(uint32_t value) = 0;
 };

@@ -8,7 +8,7 @@ namespace {
 // A file handle as a seekable stream.
 class FileSystemStream : public SeekableStream {
  public:
-  explicit FileSystemStream(std::unique_ptr<FsFile> file) : file_(std::move(file)) {}
+  explicit FileSystemStream(std::unique_ptr<FsFileHandle> file) : file_(std::move(file)) {}
 
   Result Read(void* buffer, uint32_t length, uint32_t* count) override {
     *count = 0;
@@ -39,7 +39,7 @@ class FileSystemStream : public SeekableStream {
   Result SetSize(uint32_t size) override { return file_->SetSize(size); }
 
  private:
-  std::unique_ptr<FsFile> file_;
+  std::unique_ptr<FsFileHandle> file_;
 };
 
 constexpr uint32_t kKnownStreamFlags =
@@ -55,7 +55,7 @@ Result OpenFileSystemStream(FileSystem* fs, const std::string& path, uint32_t fl
   if (flags & kFsStreamWrite) open_flags |= kFsWrite;
   if (flags & kFsStreamCreate) open_flags |= kFsRead | kFsWrite | kFsCreate;
   if (flags & kFsStreamReplace) open_flags |= kFsReplace;
-  std::unique_ptr<FsFile> file;
+  std::unique_ptr<FsFileHandle> file;
   Result result = fs->OpenFile(path, open_flags, &file);
   if (rc::Failed(result)) return result;
   stream->reset(new (std::nothrow) FileSystemStream(std::move(file)));

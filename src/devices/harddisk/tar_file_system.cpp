@@ -28,7 +28,7 @@ void StatOf(const TarEntry& entry, FsStat* stat) {
   stat->mtime = static_cast<uint32_t>(entry.mtime);
 }
 
-class TarFile : public FsFile {
+class TarFile : public FsFileHandle {
  public:
   explicit TarFile(const TarEntry* entry) : entry_(entry) {}
   Result Stat(FsStat* stat) override {
@@ -74,7 +74,7 @@ class TarFile : public FsFile {
   uint64_t position_ = 0;
 };
 
-class TarDir : public FsDir {
+class TarDir : public FsDirHandle {
  public:
   TarDir(const TarIndex* index, const TarEntry* entry) : index_(index), entry_(entry) {}
   Result Stat(FsStat* stat) override {
@@ -108,7 +108,7 @@ class TarFs : public FileSystem {
   Result Remove(const std::string&) override { return rc::kNotImplemented; }
   Result Control(uint32_t) override { return rc::kOk; }
 
-  Result Open(const std::string& path, std::unique_ptr<FsHandle>* handle) override {
+  Result Open(const std::string& path, std::unique_ptr<FsNodeHandle>* handle) override {
     const TarEntry* entry = index_->Find(path);
     if (!entry) return rc::kNotFound;
     if (entry->type == '5')
@@ -118,7 +118,7 @@ class TarFs : public FileSystem {
     return *handle ? rc::kOk : rc::kOutOfMemory;
   }
   Result OpenFile(const std::string& path, uint32_t flags,
-                  std::unique_ptr<FsFile>* file) override {
+                  std::unique_ptr<FsFileHandle>* file) override {
     const TarEntry* entry;
     Result result = Lookup(path, flags, &entry);
     if (rc::Failed(result)) return result;
@@ -126,7 +126,7 @@ class TarFs : public FileSystem {
     file->reset(new (std::nothrow) TarFile(entry));
     return *file ? rc::kOk : rc::kOutOfMemory;
   }
-  Result OpenDir(const std::string& path, uint32_t flags, std::unique_ptr<FsDir>* dir) override {
+  Result OpenDir(const std::string& path, uint32_t flags, std::unique_ptr<FsDirHandle>* dir) override {
     const TarEntry* entry;
     Result result = Lookup(path, flags, &entry);
     if (rc::Failed(result)) return result;

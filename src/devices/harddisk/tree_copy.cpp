@@ -27,7 +27,7 @@ Result TreeCopy::Copy(FileSystem* source, const std::string& source_root,
 }
 
 Result TreeCopy::CopyDirectory(const std::string& relative) {
-  std::unique_ptr<FsDir> from, to;
+  std::unique_ptr<FsDirHandle> from, to;
   Result result = source_->OpenDir(Join(source_root_, relative), kFsRead, &from);
   if (rc::Failed(result)) return result;
   result = destination_->OpenDir(Join(destination_root_, relative), kFsCreate, &to);
@@ -43,7 +43,7 @@ Result TreeCopy::CopyDirectory(const std::string& relative) {
 
 Result TreeCopy::CopyEntry(const std::string& relative) {
   stepper_.Step();
-  std::unique_ptr<FsHandle> handle;
+  std::unique_ptr<FsNodeHandle> handle;
   Result result = source_->Open(Join(source_root_, relative), &handle);
   if (rc::Failed(result)) return result;
   FsStat stat;

@@ -26,10 +26,10 @@ class MemoryFileSystem : public FileSystem {
     return files.erase(Key(path)) ? rc::kOk : rc::kNotFound;
   }
   Result Control(uint32_t) override { return rc::kOk; }
-  Result Open(const std::string&, std::unique_ptr<FsHandle>*) override {
+  Result Open(const std::string&, std::unique_ptr<FsNodeHandle>*) override {
     return rc::kNotImplemented;
   }
-  Result OpenDir(const std::string& path, uint32_t flags, std::unique_ptr<FsDir>*) override {
+  Result OpenDir(const std::string& path, uint32_t flags, std::unique_ptr<FsDirHandle>*) override {
     const std::string key = Key(path);
     if (files.count(key)) return rc::kWrongNodeKind;
     if (!dirs.count(key)) {
@@ -39,7 +39,7 @@ class MemoryFileSystem : public FileSystem {
     return rc::kOk;  // the tree copy only needs the directory to exist
   }
   Result OpenFile(const std::string& path, uint32_t flags,
-                  std::unique_ptr<FsFile>* file) override {
+                  std::unique_ptr<FsFileHandle>* file) override {
     const std::string key = Key(path);
     if (dirs.count(key)) return rc::kWrongNodeKind;
     if (!files.count(key) && !(flags & kFsCreate)) return rc::kNotFound;
@@ -49,7 +49,7 @@ class MemoryFileSystem : public FileSystem {
   }
 
  private:
-  class File : public FsFile {
+  class File : public FsFileHandle {
    public:
     explicit File(std::string* bytes) : bytes_(bytes) {}
     Result Stat(FsStat* stat) override {

@@ -40,7 +40,7 @@ std::unique_ptr<FileSystem> Mount(const std::string& image) {
 }
 
 std::string ReadAll(FileSystem* fs, const std::string& path, Result* last = nullptr) {
-  std::unique_ptr<FsFile> file;
+  std::unique_ptr<FsFileHandle> file;
   EXPECT_EQ(fs->OpenFile(path, kFsRead, &file), rc::kOk) << path;
   if (!file) return "";
   std::string out;
@@ -58,7 +58,7 @@ std::string ReadAll(FileSystem* fs, const std::string& path, Result* last = null
 }
 
 std::vector<std::string> Names(FileSystem* fs, const std::string& path) {
-  std::unique_ptr<FsDir> dir;
+  std::unique_ptr<FsDirHandle> dir;
   EXPECT_EQ(fs->OpenDir(path, kFsRead, &dir), rc::kOk) << path;
   std::vector<std::string> names;
   std::string name;
@@ -81,7 +81,7 @@ TEST(TarFileSystemTest, ReadsWhatGnuTarListsAndWrote) {
     std::string path = row.path;
     if (path.compare(0, 2, "./") == 0) path.erase(0, 2);
     if (!path.empty() && path.back() == '/') path.pop_back();
-    std::unique_ptr<FsHandle> handle;
+    std::unique_ptr<FsNodeHandle> handle;
     ASSERT_EQ(fs->Open(path, &handle), rc::kOk) << row.path;
     FsStat stat;
     ASSERT_EQ(handle->Stat(&stat), rc::kOk);
@@ -100,8 +100,8 @@ TEST(TarFileSystemTest, ReadsWhatGnuTarListsAndWrote) {
 
 TEST(TarFileSystemTest, KindsAndFlagsAreChecked) {
   auto fs = Mount(kGnuImage);
-  std::unique_ptr<FsFile> file;
-  std::unique_ptr<FsDir> dir;
+  std::unique_ptr<FsFileHandle> file;
+  std::unique_ptr<FsDirHandle> dir;
   EXPECT_EQ(fs->OpenFile("music", kFsRead, &file), rc::kWrongNodeKind);
   EXPECT_EQ(fs->OpenDir("readme.txt", kFsRead, &dir), rc::kWrongNodeKind);
   EXPECT_EQ(fs->OpenFile("readme.txt", kFsRead | kFsWrite, &file), rc::kNotImplemented);
@@ -119,7 +119,7 @@ TEST(TarFileSystemTest, KindsAndFlagsAreChecked) {
 TEST(TarFileSystemTest, SeekStaysInsideTheFile) {
   const std::string image = Member("f", std::string(100, 'x'));
   auto fs = Mount(image);
-  std::unique_ptr<FsFile> file;
+  std::unique_ptr<FsFileHandle> file;
   ASSERT_EQ(fs->OpenFile("f", kFsRead, &file), rc::kOk);
   struct Case {
     int64_t from, offset;
@@ -147,7 +147,7 @@ TEST(TarFileSystemTest, LayoutEdgeCases) {
   EXPECT_EQ(ReadAll(fs.get(), "dir/early"), "e");
   EXPECT_EQ(Names(fs.get(), "dir"), std::vector<std::string>{"late"});
   EXPECT_EQ(ReadAll(fs.get(), "/music/a.mp3"), "abc");
-  std::unique_ptr<FsHandle> root;
+  std::unique_ptr<FsNodeHandle> root;
   ASSERT_EQ(fs->Open("/", &root), rc::kOk);
   FsStat stat;
   ASSERT_EQ(root->Stat(&stat), rc::kOk);
@@ -171,7 +171,7 @@ TEST(TarFileSystemTest, DamagedImagesEndTheWalkSafely) {
   for (const Case& c : cases) {
     auto fs = Mount(c.image);
     ASSERT_TRUE(fs) << c.name;
-    std::unique_ptr<FsHandle> handle;
+    std::unique_ptr<FsNodeHandle> handle;
     EXPECT_EQ(fs->Open(c.present, &handle), rc::kOk) << c.name;
     EXPECT_EQ(fs->Open(c.absent, &handle), rc::kNotFound) << c.name;
   }
