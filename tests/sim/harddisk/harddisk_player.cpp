@@ -268,7 +268,7 @@ void SimHardDiskPlayer::FinishDataOut() {
     QueueStatus(1);
     return;
   }
-  if (fail_next_write_status) {
+  if (fail_next_write_status || fail_all_writes) {
     fail_next_write_status = false;
     QueueStatus(1);
     return;

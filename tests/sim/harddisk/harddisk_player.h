@@ -44,6 +44,7 @@ class SimHardDiskPlayer {
   bool bad_next_status_signature = false;
   bool short_next_read = false;         // next READ(10) / READ CAPACITY sends one sector less
   bool status_instead_of_next_data = false;  // next data-in phase is a lone status wrapper
+  bool fail_all_writes = false;               // every WRITE(10) answers status 1
 
   // What the player saw.
   std::vector<SimHdPacket> log;

@@ -137,6 +137,27 @@ TEST_F(DeviceFileSystemTest, LayoutOfASmallerDiskIsRepairedAndOthersAreRefused) 
   ASSERT_EQ(music->Close(), rc::kOk);
   music.reset();
 
+  // A failed resize is an I/O failure, not a layout mismatch (after which a caller would
+  // re-partition and format).
+  {
+    auto grown = player;
+    disk.reset();
+    usb.reset();
+    Attach(kMusicDisk(64));
+    for (uint64_t block = 0; block < grown->block_count(); ++block) {
+      uint8_t bytes[512];
+      grown->ReadImage(block, bytes);
+      if (std::any_of(bytes, bytes + 512, [](uint8_t b) { return b != 0; }))
+        player->WriteImage(block, bytes);
+    }
+    player->fail_all_writes = true;
+    const Result result =
+        DeviceFileSystem::CheckPartitionLayout(disk.get(), LayoutMode::kFormatSystem);
+    EXPECT_TRUE(rc::Failed(result));
+    EXPECT_NE(result, rc::kPartitionLayoutMismatch);
+    player->fail_all_writes = false;
+  }
+
   // An entry moved: refused, nothing formatted.
   std::vector<uint8_t> sector = player->ImageBytes(0, 512);
   sector[446 + 16 + 8] ^= 0x10;  // entry 1's start
