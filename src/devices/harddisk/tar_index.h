@@ -1,0 +1,37 @@
+// The entries of a tar image, numbered from 1 in archive order (entry 1 the root directory),
+// found by normalised path.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "support/result_codes.h"
+
+struct TarEntry {
+  const uint8_t* data = nullptr;
+  uint64_t available = 0;  // bytes of data inside the image (the size may claim more)
+  std::string path, parent, leaf;
+  uint32_t mode = 0, uid = 0, gid = 0;
+  uint64_t size = 0, mtime = 0;
+  char type = '0';
+  const char* link_name = nullptr;
+  uint32_t device_major = 0, device_minor = 0;
+  const char* prefix = nullptr;
+  std::vector<uint32_t> children;
+};
+
+class TarIndex {
+ public:
+  static constexpr uint32_t kBlock = 512;
+
+  Result Parse(const uint8_t* image, uint64_t length);
+  // Backslashes become '/', one leading '/' is dropped. Null when unknown.
+  const TarEntry* Find(const std::string& path) const;
+  const TarEntry* Entry(uint32_t number) const;
+
+ private:
+  std::vector<TarEntry> entries_;  // entry n at n - 1
+  std::map<std::string, uint32_t> by_path_;
+};

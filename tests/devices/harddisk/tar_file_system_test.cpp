@@ -1,0 +1,236 @@
+#include "devices/harddisk/tar_file_system.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "devices/harddisk/tree_copy.h"
+#include "memory_file_system.h"
+#include "support/memory_stream.h"
+#include "tar_archives.inc"
+
+namespace {
+
+// A ustar header with the GNU magic; the checksum is left out (it is not checked).
+std::string Header(const std::string& name, uint64_t size, char type = '0') {
+  std::string h(512, '\0');
+  name.copy(&h[0], std::min<size_t>(name.size(), 100));
+  std::snprintf(&h[100], 8, "%07o", 0644);
+  std::snprintf(&h[124], 12, "%011llo", static_cast<unsigned long long>(size));
+  std::snprintf(&h[136], 12, "%011o", 1600000000u);
+  h[156] = type;
+  std::memcpy(&h[257], "ustar  ", 8);
+  return h;
+}
+
+std::string Member(const std::string& name, const std::string& data, char type = '0') {
+  std::string m = Header(name, data.size(), type) + data;
+  m.resize((m.size() + 511) / 512 * 512, '\0');
+  return m;
+}
+
+std::unique_ptr<FileSystem> Mount(const std::string& image) {
+  std::unique_ptr<FileSystem> fs;
+  EXPECT_EQ(TarFileSystem::Create(reinterpret_cast<const uint8_t*>(image.data()), image.size(),
+                                  &fs),
+            rc::kOk);
+  return fs;
+}
+
+std::string ReadAll(FileSystem* fs, const std::string& path, Result* last = nullptr) {
+  std::unique_ptr<FsFileHandle> file;
+  EXPECT_EQ(fs->OpenFile(path, kFsRead, &file), rc::kOk) << path;
+  if (!file) return "";
+  std::string out;
+  for (;;) {
+    char buffer[100];
+    uint32_t done = 0;
+    Result r = file->Read(buffer, sizeof buffer, &done);
+    out.append(buffer, done);
+    if (r != rc::kOk) {
+      if (last) *last = r;
+      break;
+    }
+  }
+  return out;
+}
+
+std::vector<std::string> Names(FileSystem* fs, const std::string& path) {
+  std::unique_ptr<FsDirHandle> dir;
+  EXPECT_EQ(fs->OpenDir(path, kFsRead, &dir), rc::kOk) << path;
+  std::vector<std::string> names;
+  std::string name;
+  while (dir && rc::Succeeded(dir->ReadNext(&name))) names.push_back(name);
+  return names;
+}
+
+const std::string kGnuImage(reinterpret_cast<const char*>(kGnuTarImage), kGnuTarImageSize);
+
+TEST(TarFileSystemTest, ReadsWhatGnuTarListsAndWrote) {
+  MemoryStream stream(kGnuImage);
+  EXPECT_TRUE(TarFileSystem::IsTarStream(&stream));
+  uint32_t position = 1;
+  ASSERT_EQ(stream.GetPosition(&position), rc::kOk);
+  EXPECT_EQ(position, 0u);
+
+  auto fs = Mount(kGnuImage);
+  for (const TarListing& row : kGnuTarListing) {
+    // tar lists "./music/" where the archive's own path is music.
+    std::string path = row.path;
+    if (path.compare(0, 2, "./") == 0) path.erase(0, 2);
+    if (!path.empty() && path.back() == '/') path.pop_back();
+    std::unique_ptr<FsNodeHandle> handle;
+    ASSERT_EQ(fs->Open(path, &handle), rc::kOk) << row.path;
+    FsStat stat;
+    ASSERT_EQ(handle->Stat(&stat), rc::kOk);
+    EXPECT_EQ(stat.kind, row.kind == 'd' ? kFsDirectory : kFsFile) << row.path;
+    EXPECT_EQ(stat.size, row.size) << row.path;
+    EXPECT_EQ(stat.mtime, 1600000000u) << row.path;
+  }
+  EXPECT_EQ(ReadAll(fs.get(), "readme.txt"), "firmware\n");
+  const std::string mp3 = ReadAll(fs.get(), "/music/a.mp3");
+  ASSERT_EQ(mp3.size(), 1300u);
+  EXPECT_EQ(static_cast<uint8_t>(mp3[1299]), (1299 * 31 + 7) & 0xFF);
+  EXPECT_EQ(ReadAll(fs.get(), "music\\a.mp3"), mp3);
+  EXPECT_EQ(Names(fs.get(), "/"), (std::vector<std::string>{"empty", "music", "readme.txt", "zero"}));
+  EXPECT_EQ(Names(fs.get(), "music"), (std::vector<std::string>{"a.mp3", "deep"}));
+}
+
+TEST(TarFileSystemTest, KindsAndFlagsAreChecked) {
+  auto fs = Mount(kGnuImage);
+  std::unique_ptr<FsFileHandle> file;
+  std::unique_ptr<FsDirHandle> dir;
+  EXPECT_EQ(fs->OpenFile("music", kFsRead, &file), rc::kWrongNodeKind);
+  EXPECT_EQ(fs->OpenDir("readme.txt", kFsRead, &dir), rc::kWrongNodeKind);
+  EXPECT_EQ(fs->OpenFile("readme.txt", kFsRead | kFsWrite, &file), rc::kNotImplemented);
+  EXPECT_EQ(fs->OpenFile("readme.txt", kFsRead | kFsReplace, &file), rc::kNotImplemented);
+  EXPECT_EQ(fs->OpenFile("readme.txt", 0, &file), rc::kNotImplemented);
+  EXPECT_EQ(fs->OpenFile("missing", kFsRead, &file), rc::kNotFound);
+  EXPECT_EQ(fs->Remove("readme.txt"), rc::kNotImplemented);
+  FsSpace space;
+  EXPECT_EQ(fs->GetSpace(&space), rc::kNotImplemented);
+  std::unique_ptr<SeekableStream> stream;
+  EXPECT_EQ(OpenFileSystemStream(fs.get(), "readme.txt", 0, &stream), rc::kBadOpenFlags);
+  EXPECT_EQ(OpenFileSystemStream(fs.get(), "readme.txt", 16, &stream), rc::kBadOpenFlags);
+}
+
+TEST(TarFileSystemTest, SeekStaysInsideTheFile) {
+  const std::string image = Member("f", std::string(100, 'x'));
+  auto fs = Mount(image);
+  std::unique_ptr<FsFileHandle> file;
+  ASSERT_EQ(fs->OpenFile("f", kFsRead, &file), rc::kOk);
+  struct Case {
+    int64_t from, offset;
+    int whence;
+    uint64_t expected;
+  } cases[] = {{0, 500, 0, 100}, {10, -20, 1, 0}, {10, 30, 1, 40}, {10, -5, 0, 0},
+               {10, 7, 2, 100},  {50, 1000, 1, 100}};
+  for (const Case& c : cases) {
+    ASSERT_EQ(file->Seek(c.from, 0), rc::kOk);
+    ASSERT_EQ(file->Seek(c.offset, c.whence), rc::kOk);
+    uint64_t at = 0;
+    ASSERT_EQ(file->Tell(&at), rc::kOk);
+    EXPECT_EQ(at, c.expected) << c.from << " " << c.offset << " " << c.whence;
+  }
+  EXPECT_EQ(file->Seek(0, 3), rc::kBadIndex);
+}
+
+TEST(TarFileSystemTest, LayoutEdgeCases) {
+  // "./" gives the root its fields, zero blocks between members are passed over, a member
+  // listed before its directory is found by path but not listed.
+  const std::string image = Member("./", "", '5') + std::string(1024, '\0') +
+                            Member("dir/early", "e") + Member("dir/", "", '5') +
+                            Member("dir/late", "l") + Member("./music/a.mp3", "abc");
+  auto fs = Mount(image);
+  EXPECT_EQ(ReadAll(fs.get(), "dir/early"), "e");
+  EXPECT_EQ(Names(fs.get(), "dir"), std::vector<std::string>{"late"});
+  EXPECT_EQ(ReadAll(fs.get(), "/music/a.mp3"), "abc");
+  std::unique_ptr<FsNodeHandle> root;
+  ASSERT_EQ(fs->Open("/", &root), rc::kOk);
+  FsStat stat;
+  ASSERT_EQ(root->Stat(&stat), rc::kOk);
+  EXPECT_EQ(stat.mtime, 1600000000u);
+}
+
+TEST(TarFileSystemTest, DamagedImagesEndTheWalkSafely) {
+  struct Case {
+    const char* name;
+    std::string image;
+    const char* present;
+    const char* absent;
+  } cases[] = {
+      // A header cut short at the end is not read.
+      {"partial header", Member("a", "1") + Header("b", 1).substr(0, 300), "a", "b"},
+      // A size whose block count overflows 32 (or 64) bits does not move the walk back.
+      {"huge size", Header("big", 077777777777ull) + Member("after", "x"), "big", "after"},
+      // A size past the end: the entry is kept, its reads stop at the image's end.
+      {"size past end", Header("long", 5000) + std::string(512, 'q'), "long", "other"},
+  };
+  for (const Case& c : cases) {
+    auto fs = Mount(c.image);
+    ASSERT_TRUE(fs) << c.name;
+    std::unique_ptr<FsNodeHandle> handle;
+    EXPECT_EQ(fs->Open(c.present, &handle), rc::kOk) << c.name;
+    EXPECT_EQ(fs->Open(c.absent, &handle), rc::kNotFound) << c.name;
+  }
+  auto fs = Mount(Header("long", 5000) + std::string(512, 'q'));
+  Result last = rc::kOk;
+  EXPECT_EQ(ReadAll(fs.get(), "long", &last), std::string(512, 'q'));
+  EXPECT_TRUE(rc::Failed(last));
+}
+
+class StepSink : public ProgressSink {
+ public:
+  Result Report(uint32_t done, uint32_t) override {
+    reports.push_back(done);
+    return rc::kOk;
+  }
+  std::vector<uint32_t> reports;
+};
+
+TEST(TreeCopyTest, CopiesTheGnuTarTreeWithOneStepPerEntry) {
+  auto tar = Mount(kGnuImage);
+  MemoryFileSystem destination;
+  StepSink sink;
+  ASSERT_EQ(TreeCopy::Copy(tar.get(), "/", &destination, "/system", &sink), rc::kOk);
+  EXPECT_EQ(destination.files.size(), 4u);
+  EXPECT_EQ(destination.files["system/readme.txt"], "firmware\n");
+  EXPECT_EQ(destination.files["system/music/a.mp3"], ReadAll(tar.get(), "music/a.mp3"));
+  EXPECT_EQ(destination.files["system/zero"], "");
+  EXPECT_TRUE(destination.dirs.count("system/empty"));
+  EXPECT_TRUE(destination.dirs.count("system/music/deep"));
+  ASSERT_EQ(sink.reports.size(), 7u);  // every listed entry but the root
+  EXPECT_EQ(sink.reports[0], 500000u);
+}
+
+TEST(TreeCopyTest, StopsAtLinksAndAtNamesLeavingTheTree) {
+  struct Case {
+    const char* name;
+    std::string image;
+    Result expected;
+  } cases[] = {
+      {"symbolic link", Member("a", "1") + Member("link", "", '2') + Member("z", "2"),
+       rc::kNotImplemented},
+      {"dot dot", Member("a", "1") + Member("..", "", '5') + Member("../evil", "x"),
+       rc::kUnsafeName},
+      {"backslash", Member("..\\evil", "x"), rc::kUnsafeName},
+  };
+  for (const Case& c : cases) {
+    auto tar = Mount(c.image);
+    MemoryFileSystem destination;
+    EXPECT_EQ(TreeCopy::Copy(tar.get(), "/", &destination, "/system", nullptr), c.expected)
+        << c.name;
+    for (const auto& file : destination.files)
+      EXPECT_EQ(file.first.compare(0, 7, "system/"), 0) << c.name << " " << file.first;
+  }
+}
+
+TEST(TreeCopyTest, JoinsPaths) {
+  EXPECT_EQ(TreeCopy::Join("/system", "/"), "/system");
+  EXPECT_EQ(TreeCopy::Join("/system/", "/a/b"), "/system/a/b");
+  EXPECT_EQ(TreeCopy::Join("/", "a/"), "/a");
+}
+
+}  // namespace
