@@ -6,7 +6,7 @@
 #include <windows.h>
 
 #include "devices/msc/file_source_observer.h"
-#include "devices/msc/source_paths.h"
+#include "devices/msc/source_path_compare.h"
 #include "support/file_stream.h"
 #include "support/path_helpers.h"
 #include "support/text_convert.h"

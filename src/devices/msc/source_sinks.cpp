@@ -4,7 +4,7 @@
 
 #include <algorithm>
 
-#include "devices/msc/source_paths.h"
+#include "devices/msc/source_path_compare.h"
 #include "support/path_helpers.h"
 
 void PropertySetTagSink::SetInt(const char* key, uint32_t value) {

@@ -1,4 +1,4 @@
-#include "devices/msc/source_paths.h"
+#include "devices/msc/source_path_compare.h"
 
 #include <algorithm>
 
