@@ -13,6 +13,7 @@ namespace {
 constexpr uint32_t kOpenMode = BerkeleyDb::kRead | BerkeleyDb::kWrite | BerkeleyDb::kCreate;
 constexpr Result kAccessDenied = static_cast<Result>(0x8004100D);
 constexpr Result kNoSuchFile = static_cast<Result>(0x80041002);
+constexpr Result kNotADatabase = static_cast<Result>(0x80041016);  // EINVAL from the library
 
 struct ColumnSpec {
   const char* name;
@@ -175,8 +176,9 @@ Result FileSource::OpenDatabase(uint8_t* created) {
       status = OpenAt(database_path_);
     }
   }
-  if (!temporary && status == rc::kBadData) {
-    // The file's schema or index list is damaged: build it anew like an outdated one.
+  if (!temporary && (status == rc::kBadData || status == kNotADatabase)) {
+    // Not a B-tree, or its schema or index list is damaged: build it anew like an outdated
+    // one, or the player could never be opened again.
     status = RecreateDatabase();
   }
   if (rc::Failed(status)) return status;
