@@ -193,7 +193,7 @@ Result FileSource::OpenDatabase(uint8_t* created) {
   if (!db_.SchemaEmpty()) {
     RetitleRootRecord();
     BindTransforms();
-    db_.AddObserver(observer_.get());
+    RegisterObserver();
     return rc::kOk;
   }
   status = BuildSchema();
@@ -209,16 +209,27 @@ void FileSource::BindTransforms() {
   for (const char* column : kPersonColumns) db_.SetColumnTransform(column, &person_transform_);
 }
 
+void FileSource::RegisterObserver() {
+  for (RecordObserver* observer : db_.Observers()) {
+    if (observer == observer_.get()) return;  // opened before
+  }
+  db_.AddObserver(observer_.get());
+}
+
 Result FileSource::BuildSchema() {
   for (const ColumnSpec& column : kColumns) db_.AddColumn(column.name, column.type);
   BindTransforms();
-  db_.AddObserver(observer_.get());
+  RegisterObserver();
   for (const std::vector<std::string>& index : Indexes()) {
     const Result status = db_.AddIndex(index);
     if (rc::Failed(status)) return status;
   }
   db_.SetVersion(kSchemaVersion);
-  return rc::kOk;
+  // The stamp is written last: reading it back proves the schema reached the file.
+  uint32_t version = 0;
+  const Result status = db_.GetVersion(&version);
+  if (rc::Failed(status)) return status;
+  return version == kSchemaVersion ? rc::kOk : rc::kBadData;
 }
 
 Result FileSource::WriteRootRecord() {

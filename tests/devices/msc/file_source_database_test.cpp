@@ -7,6 +7,8 @@
 #include "devices/msc/file_source.h"
 #include "devices/msc/file_source_test_support.h"
 #include "support/file_helpers.h"
+#include "support/file_stream.h"
+#include "support/stream_io.h"
 #include "support/text_convert.h"
 #include "testlib/temp_dir.h"
 #include "testlib/trace_capture.h"
@@ -211,6 +213,40 @@ TEST(FileSourceDatabaseTest, RewritePathsStoresChangedPathsOnly) {
             rc::kOk);
   EXPECT_EQ(fixture.Find(0x120)->GetString("path"), "G:\\a.mp3");
   EXPECT_EQ(fixture.Find(0x130)->GetString("path"), "F:\\b.mp3");
+}
+
+TEST(FileSourceDatabaseTest, FileOpenerOpensTracksBelowTheRootsOnly) {
+  FileSourceFixture fixture;
+  ASSERT_NE(fixture.Open(), nullptr);
+  TempDir pc;
+  const std::string track = fixture.Dir().WriteFile("a.mp3", "MUSIC");
+  const std::string outside = pc.WriteFile("secret.txt", "PC FILE");
+  ASSERT_EQ(fixture.AddRecord(0x120, {{"type", "tune"}, {"path", Latin1ToUtf8(track)}}), rc::kOk);
+  ASSERT_EQ(fixture.AddRecord(0x130, {{"type", "tune"}, {"path", Latin1ToUtf8(outside)}}),
+            rc::kOk);
+  ASSERT_EQ(fixture.AddRecord(0x140, {{"type", "tune"}, {"path", fixture.Dir().File("gone")}}),
+            rc::kOk);
+
+  std::unique_ptr<FileStream> stream;
+  ASSERT_EQ(fixture.Source()->FileOpener().OpenFile(0x120, &stream), rc::kOk);
+  char bytes[8] = {};
+  uint32_t got = 0;
+  ASSERT_EQ(ReadUpTo(stream.get(), bytes, sizeof bytes, &got), rc::kOk);
+  EXPECT_EQ(std::string(bytes, got), "MUSIC");
+  stream.reset();
+  EXPECT_EQ(fixture.Source()->FileOpener().OpenFile(0x130, &stream),
+            static_cast<Result>(0x80070005));
+  EXPECT_LT(fixture.Source()->FileOpener().OpenFile(0x140, &stream), 0);
+  EXPECT_EQ(fixture.Source()->FileOpener().OpenFile(0x150, &stream), rc::kNotFound);
+  EXPECT_EQ(fixture.Source()->FileOpener().Unsupported(), rc::kNotImplemented);
+  EXPECT_FALSE(stream);
+}
+
+TEST(FileSourceDatabaseTest, OpeningTwiceWritesBackOnce) {
+  FileSourceFixture fixture;
+  ASSERT_NE(fixture.Open(), nullptr);
+  ASSERT_EQ(fixture.Source()->OpenDatabase(nullptr), rc::kOk);
+  EXPECT_EQ(fixture.Source()->Db().Observers().size(), 1u);
 }
 
 class CountingListener : public SourceChangeListener {
