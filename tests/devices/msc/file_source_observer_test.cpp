@@ -155,6 +155,18 @@ TEST_F(FileSourceObserverTest, PlaylistUpdateWritesItsFileFromCurrentMembers) {
   EXPECT_EQ(playlist->GetInt("length"), SizeOf(file));
 }
 
+TEST_F(FileSourceObserverTest, NewPlaylistFileNeverReplacesAnotherFile) {
+  const std::string other = fixture_.Dir().WriteFile("Mix.m3u", "someone else's list\n");
+  ASSERT_EQ(AddPlaylist(0x140, "Mix", {}), rc::kOk);
+  EXPECT_EQ(TempDir::ReadFile(other), "someone else's list\n");
+  EXPECT_EQ(Utf8ToLatin1(fixture_.Find(0x140)->GetString("path")),
+            fixture_.Dir().File("Mix_01.m3u"));
+  EXPECT_TRUE(FileExists(fixture_.Dir().File("Mix_01.m3u")));
+  // Its own file, once named, is rewritten in place.
+  ASSERT_EQ(fixture_.Source()->SetPlaylistMembers(0x140, {}), rc::kOk);
+  EXPECT_FALSE(FileExists(fixture_.Dir().File("Mix_02.m3u")));
+}
+
 TEST_F(FileSourceObserverTest, PlaylistsOutsideTheRootsAndTheRootRecordAreNotWritten) {
   TempDir pc;
   EXPECT_EQ(AddPlaylist(0x140, "PC", {}, pc.File("pc.m3u")), kAccessDenied);
