@@ -3,6 +3,7 @@
 #include <map>
 #include <new>
 
+#include "devices/msc/file_source.h"
 #include "devices/msc/msc_channel.h"
 #include "devices/msc/scsi_device.h"
 #include "media/property_set.h"
@@ -81,7 +82,7 @@ Result MscDevice::CreateFileSource() {
   const uint32_t flags = identity.empty() ? MscFileSource::kFlagsWithoutHostDatabase
                                           : MscFileSource::kFlagsWithHostDatabase;
   const MscFileSourceFactory& factory =
-      environment_.file_sources ? environment_.file_sources : EmptyFileSource::Create;
+      environment_.file_sources ? environment_.file_sources : FileSource::Create;
   std::unique_ptr<MscFileSource> source;
   Result status = factory(flags, database, DriveRoot(record_.drive_entries[0].drive_letter),
                           &source);

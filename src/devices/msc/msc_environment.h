@@ -13,5 +13,5 @@ struct MscEnvironment {
   VolumeIoApi* volume_io = nullptr;
   EjectApi* eject = nullptr;
   FormatterLibrary* formatter = nullptr;
-  MscFileSourceFactory file_sources;  // empty: EmptyFileSource
+  MscFileSourceFactory file_sources;  // empty: FileSource
 };

@@ -1,0 +1,93 @@
+#include "devices/msc/file_source.h"
+
+#include <algorithm>
+#include <new>
+
+#include "devices/msc/file_source_observer.h"
+#include "support/file_stream.h"
+#include "support/path_helpers.h"
+#include "support/text_convert.h"
+
+Result SourceRecordDatabase::CreateQuery(RefPtr<RecordQuery>* out) {
+  return db_ ? db_->CreateQuery(out) : rc::kNotImplemented;
+}
+
+Result SourceRecordDatabase::OpenRecordSet(RefPtr<RecordSet>* out) {
+  return db_ ? db_->OpenRecordSet(out) : rc::kNotImplemented;
+}
+
+Result SourceRecordDatabase::FindRow(RefPtr<RecordSet>* out, uint32_t fid) {
+  if (fid < kRootFid || fid % kFidStep != 0) return rc::kNotFound;
+  RefPtr<RecordQuery> query;
+  Result status = CreateQuery(&query);
+  if (rc::Succeeded(status) && !query) status = rc::kOutOfMemory;
+  if (rc::Succeeded(status)) status = query->AddIntCondition("fid", kOpEqual, fid);
+  RefPtr<RecordSet> found;
+  if (rc::Succeeded(status)) status = query->Execute(&found);
+  if (rc::Failed(status)) return status;
+  if (!found || found->IsEOF()) return rc::kNotFound;
+  *out = found;
+  return rc::kOk;
+}
+
+Result FidFileOpener::OpenFile(uint32_t fid, std::unique_ptr<FileStream>* stream) {
+  RefPtr<RecordSet> record;
+  const Result status = database_->FindRow(&record, fid);
+  if (rc::Failed(status)) return status;
+  const std::string path = Utf8ToLatin1(record->GetString("path"));
+  return OpenFileStream(path.c_str(), OpenRead, stream);
+}
+
+DirectorySource::DirectorySource(uint32_t flags, const std::string& name, SimpleDB* db)
+    : flags_(flags), name_(name), database_(db), opener_(&database_) {}
+
+DirectorySource::~DirectorySource() = default;
+
+bool DirectorySource::PlaylistOptions() const {
+  return (flags_ & (kFolderRecords | kReadPlaylists | kRootTracksInRoot)) != 0;
+}
+
+std::string DirectorySource::NewPlaylistPath() const {
+  return JoinPath(RootPath(), SanitizeFileName("0123456789")) + ".m3u";
+}
+
+void DirectorySource::AddChangeListener(SourceChangeListener* listener) {
+  listeners_.push_back(listener);
+}
+
+void DirectorySource::RemoveChangeListener(SourceChangeListener* listener) {
+  listeners_.erase(std::remove(listeners_.begin(), listeners_.end(), listener),
+                   listeners_.end());
+}
+
+FileSource::FileSource(uint32_t flags, const std::string& database_path,
+                       const std::string& first_root)
+    : DirectorySource(flags, first_root, &db_), database_path_(database_path) {
+  AddRootFolder(first_root);
+  observer_.reset(new FileSourceObserver(this));
+}
+
+Result FileSource::Create(uint32_t flags, const std::string& database_path,
+                          const std::string& first_root, std::unique_ptr<MscFileSource>* out) {
+  out->reset(new (std::nothrow) FileSource(flags, database_path, first_root));
+  return *out ? rc::kOk : rc::kOutOfMemory;
+}
+
+void FileSource::Lock() {
+  source_lock_.Enter();
+  write_back_ = 0;
+}
+
+void FileSource::Unlock() {
+  write_back_ = 1;
+  source_lock_.Leave();
+}
+
+Result FileSource::SyncDatabase() { return db_.Sync(); }
+
+void FileSource::SetSyncOnChange(bool sync) { db_.SetSyncOnChange(sync); }
+
+Result FileSource::AddRoot(const std::string& root) {
+  AddRootFolder(root);
+  return rc::kOk;
+}
