@@ -3,7 +3,10 @@
 #include <algorithm>
 #include <new>
 
+#include <windows.h>
+
 #include "devices/msc/file_source_observer.h"
+#include "devices/msc/source_path_compare.h"
 #include "support/file_stream.h"
 #include "support/path_helpers.h"
 #include "support/text_convert.h"
@@ -51,6 +54,12 @@ std::string DirectorySource::NewPlaylistPath() const {
   return JoinPath(RootPath(), SanitizeFileName("0123456789")) + ".m3u";
 }
 
+bool DirectorySource::LiesInsideRoots(const std::string& path) const {
+  return PathBelowAny(path, roots_);
+}
+
+bool DirectorySource::IsRoot(const std::string& path) const { return PathIsAny(path, roots_); }
+
 void DirectorySource::AddChangeListener(SourceChangeListener* listener) {
   listeners_.push_back(listener);
 }
@@ -75,12 +84,22 @@ Result FileSource::Create(uint32_t flags, const std::string& database_path,
 
 void FileSource::Lock() {
   source_lock_.Enter();
+  if (lock_depth_++ == 0) lock_owner_ = GetCurrentThreadId();
   write_back_ = 0;
 }
 
 void FileSource::Unlock() {
-  write_back_ = 1;
+  if (--lock_depth_ == 0) {
+    lock_owner_ = 0;
+    write_back_ = 1;
+  }
   source_lock_.Leave();
+}
+
+bool FileSource::WriteBack() const {
+  // The flag speaks only for the thread that holds the lock: another thread's change is
+  // written back even while a scan holds the lock.
+  return write_back_ != 0 || lock_owner_ != GetCurrentThreadId();
 }
 
 Result FileSource::SyncDatabase() { return db_.Sync(); }

@@ -112,6 +112,11 @@ class DirectorySource {
   const std::vector<std::string>& Roots() const { return roots_; }
   std::string RootPath() const { return roots_.empty() ? std::string() : roots_[0]; }
   uint32_t Flags() const { return flags_; }
+  // True when the path lies below one of the roots (a root itself does not); '/' and '\\'
+  // and the case of letters do not matter. Paths outside must never be indexed or touched.
+  bool LiesInsideRoots(const std::string& path) const;
+  // True when the path is one of the roots, in the same sense.
+  bool IsRoot(const std::string& path) const;
   const std::vector<SourceChangeListener*>& ChangeListeners() const { return listeners_; }
   SourceRecordDatabase& RecordDb() { return database_; }
   FidFileOpener& FileOpener() { return opener_; }
@@ -173,7 +178,8 @@ class FileSource : public DirectorySource, public MscFileSource {
 
   SimpleDB& Db() { return db_; }
   const std::string& DatabasePath() const { return database_path_; }
-  bool WriteBack() const { return write_back_ != 0; }
+  // True unless the calling thread holds the source lock.
+  bool WriteBack() const;
 
   // MscFileSource
   Result AddRoot(const std::string& root) override;
@@ -211,6 +217,9 @@ class FileSource : public DirectorySource, public MscFileSource {
 
  private:
   Result OpenAt(const std::string& path);
+  Result RecreateDatabase();
+  // True when the open database has this source's 40 columns and 33 indexes.
+  bool SchemaMatches() const;
   Result BuildSchema();
   void BindTransforms();
   Result WriteRootRecord();
@@ -223,6 +232,8 @@ class FileSource : public DirectorySource, public MscFileSource {
   std::string database_path_;
   RegisteredLock source_lock_{"FileSource"};
   uint8_t write_back_ = 1;
+  uint32_t lock_depth_ = 0;  // nested Lock calls of the owning thread
+  uint32_t lock_owner_ = 0;  // thread id while locked
   uint32_t member_limit_ = 0;
   uint32_t title_limit_ = 0;
   SimpleDB db_;

@@ -1,5 +1,12 @@
 #include "devices/msc/source_sinks.h"
 
+#include <sys/stat.h>
+
+#include <algorithm>
+
+#include "devices/msc/source_path_compare.h"
+#include "support/path_helpers.h"
+
 void PropertySetTagSink::SetInt(const char* key, uint32_t value) {
   properties_->SetInt(key, static_cast<int32_t>(value));
 }
@@ -18,4 +25,14 @@ Result PlaylistImportSink::OnTitle(const std::string& title) {
   return rc::kOk;
 }
 
-Result PlaylistImportSink::AddEntry(const std::string&) { return rc::kOk; }
+Result PlaylistImportSink::AddEntry(const std::string& path) {
+  std::string slashed = path;
+  std::replace(slashed.begin(), slashed.end(), '/', '\\');
+  std::string resolved;
+  if (rc::Failed(NormalizePath(slashed, &resolved))) return rc::kOk;
+  struct _stat64 status;
+  if (_stat64(resolved.c_str(), &status) != 0) return rc::kOk;
+  if (PathIsAny(resolved, open_folders_) || PathIsAny(resolved, roots_)) return rc::kOk;
+  if (!PathBelowAny(resolved, roots_)) return rc::kOk;
+  return walk_(resolved);
+}
