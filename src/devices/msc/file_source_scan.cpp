@@ -44,19 +44,6 @@ bool LiesUnder(const std::string& path, const std::string& folder) {
   return full.compare(0, prefix.size(), prefix) == 0;
 }
 
-Result ReadMembers(RecordSet& record, std::vector<PlaylistMember>* members) {
-  uint32_t length = 0;
-  const uint8_t* bytes = record.GetBlob("playlist", &length);
-  *members = DecodePlaylistMembers(
-      std::string(reinterpret_cast<const char*>(bytes), bytes ? length : 0));
-  return rc::kOk;
-}
-
-Result StoreMembers(RecordSet& record, const std::vector<PlaylistMember>& members) {
-  const std::string value = EncodePlaylistMembers(members);
-  return record.SetBlob("playlist", value.data(), static_cast<uint32_t>(value.size()));
-}
-
 }  // namespace
 
 // --- one file ----------------------------------------------------------------------------
@@ -280,11 +267,9 @@ Result FileSource::UpdateRootMembers(const std::vector<PlaylistMember>& members)
     if (rc::Succeeded(result)) result = root->SetString("title", kRootTitle);
     if (rc::Failed(result)) return result;
   } else {
-    std::vector<PlaylistMember> stored;
-    ReadMembers(*root, &stored);
-    if (stored == members) return rc::kOk;
+    if (RecordMembers(*root) == members) return rc::kOk;
   }
-  result = StoreMembers(*root, members);
+  result = SetRecordMembers(*root, members);
   if (rc::Failed(result)) return result;
   Lock();
   result = root->Update();

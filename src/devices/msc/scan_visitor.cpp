@@ -181,15 +181,10 @@ Result ScanVisitor::WriteFolderRecord(const std::string& given_path, const std::
   if (folders_.size() <= 1) return rc::kOk;  // roots keep their list in the root record
   const char* type =
       (status.is_folder && (flags & DirectorySource::kFolderType)) ? "dir" : "playlist";
-  uint32_t length = 0;
-  const uint8_t* stored = record->GetBlob("playlist", &length);
-  const std::string stored_value(reinterpret_cast<const char*>(stored), stored ? length : 0);
-  if (!is_new && DecodePlaylistMembers(stored_value) == folder.members &&
-      record->GetString("type") == type) {
+  if (!is_new && RecordMembers(*record) == folder.members && record->GetString("type") == type) {
     return rc::kOk;
   }
-  const std::string members = EncodePlaylistMembers(folder.members);
-  Result result = record->SetBlob("playlist", members.data(), static_cast<uint32_t>(members.size()));
+  Result result = SetRecordMembers(*record, folder.members);
   if (rc::Succeeded(result)) result = record->SetString("title", AnsiToUtf8String(name));
   if (rc::Succeeded(result)) result = record->SetString("type", type);
   if (rc::Succeeded(result)) result = record->SetString("state", "");
