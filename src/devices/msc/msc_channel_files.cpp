@@ -70,18 +70,22 @@ bool IsRootOf(const FileSource& source, const std::string& path) {
   return PathIsAny(path, source.Roots()) || (path.size() <= 3 && path.size() >= 2 && path[1] == ':');
 }
 
-// Deletes the file and every folder it leaves empty, up to (not including) the roots.
+// Removes `folder` and its parents while they are empty, up to (not including) the roots.
+void RemoveEmptyFolders(const FileSource& source, std::string folder) {
+  while (!folder.empty() && !IsRootOf(source, folder) &&
+         rc::Succeeded(RemoveEmptyDirectory(folder))) {
+    folder = DirectoryPart(folder);
+  }
+}
+
+// Deletes the file and every folder it leaves empty.
 Result RemoveTrackFile(const FileSource& source, const std::string& path) {
   FileStatus status;
   if (!ReadFileStatus(path, &status)) return rc::FromErrno(errno);
   if (status.is_folder) return rc::kOk;  // a folder is never removed here
-  Result result = UnlinkFile(path);
-  if (rc::Failed(result)) return result;
-  for (std::string folder = DirectoryPart(path);
-       !folder.empty() && !IsRootOf(source, folder) && rc::Succeeded(RemoveEmptyDirectory(folder));
-       folder = DirectoryPart(folder)) {
-  }
-  return rc::kOk;
+  const Result result = UnlinkFile(path);
+  if (rc::Succeeded(result)) RemoveEmptyFolders(source, DirectoryPart(path));
+  return result;
 }
 
 // Deletes a track's or playlist's file and record. The root record, folders and anything
@@ -132,6 +136,16 @@ Result SiblingTemporaryFile(const std::string& path, std::string* temporary) {
 }
 
 Result ReadFids(Stream* source, MscFidList* fids) { return fids->ReadFrom(source); }
+
+// A time no file has, so that the next scan reads the file again.
+Result ForgetModificationTime(FileSource& source, RecordSet& record) {
+  Result result = record.SetInt("mtime", -1);
+  if (rc::Failed(result)) return result;
+  source.Lock();
+  result = record.Update();
+  source.Unlock();
+  return result;
+}
 
 }  // namespace
 
@@ -290,8 +304,10 @@ Result MscChannel::SendFile(uint32_t storage, PropertySet& file, Stream* source,
   }
   if (rc::Succeeded(result)) result = ReportSentFile(*library, file, path, fid);
   if (rc::Failed(result)) {
+    // Nothing of a failed send stays: not its record, its file or the folders made for it.
     if (fid != 0) DeleteByFid(*library, fid);
-    if (FileExists(path)) RemoveTrackFile(*library, path);
+    if (FileExists(path)) UnlinkFile(path);
+    RemoveEmptyFolders(*library, DirectoryPart(path));
   }
   return UnlessGone(result);
 }
@@ -347,6 +363,9 @@ Result MscChannel::SendFileByRequest136(uint32_t storage, PropertySet& file, Str
     if (rc::Succeeded(result)) result = ReplaceFileWith(temporary, path);
     if (rc::Failed(result)) UnlinkFile(temporary);
   }
+  // The new content may carry the old modification time (the same second): the record must
+  // not take it for the file it already knows.
+  if (rc::Succeeded(result)) result = ForgetModificationTime(*library, *record);
   uint32_t scanned = 0;
   uint32_t generation = 0;
   if (rc::Succeeded(result)) result = library->ScanFile(path, &scanned, &generation, nullptr);
