@@ -19,6 +19,7 @@
 #include "media/property_holder.h"
 #include "media/property_set.h"
 #include "media/tag_reader_factory.h"
+#include "support/file_helpers.h"
 #include "support/text_convert.h"
 
 namespace {
@@ -360,8 +361,12 @@ Result FileSource::RecordNewFile(PropertyHolder& file) {
   uint32_t fid = 0;
   uint32_t generation = 0;
   Result result = ScanFile(path, &fid, &generation, nullptr);
-  if (rc::Failed(result)) return result;
-  if (fid == 0) return rc::kNotFound;  // the file could not be examined or recorded
+  if (rc::Succeeded(result) && fid == 0) result = rc::kNotFound;  // not examined or recorded
+  if (rc::Failed(result)) {
+    // A file the library cannot hold (its tags unreadable) would lie on the drive unseen.
+    UnlinkFile(path);
+    return result;
+  }
   file.SetInt("fid", static_cast<int32_t>(fid));
   file.SetInt("fid_generation", static_cast<int32_t>(generation));
   return UpdateTrackRecord(*this, *file.GetSet());

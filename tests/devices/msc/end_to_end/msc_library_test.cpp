@@ -299,6 +299,10 @@ TEST_F(MscLibraryTest, UploadsThatFailLeaveNothingBehind) {
   WriteBytes("M:\\Music\\Taken\\01 - Song.mp3", "somebody's file");
   EXPECT_LT(Upload(AudioFixture("mp3").Bytes(), taken), 0);
   EXPECT_EQ(ReadBytes("M:\\Music\\Taken\\01 - Song.mp3"), "somebody's file");
+  // Bytes no tag reader takes for an MP3: the upload fails and its file does not stay.
+  PropertyHolder unreadable = Tune("Noise", "Artist", "Noise", 1);
+  EXPECT_EQ(Upload("ID3 and then no audio at all", unreadable), static_cast<Result>(0xC0040012));
+  EXPECT_FALSE(FileExists("M:\\Music\\Noise\\01 - Noise.mp3"));
   EXPECT_EQ(TemporaryFilesIn("M:"), Lines{});
   UnlinkFile("M:\\Music\\Taken\\01 - Song.mp3");
   EXPECT_EQ(Contents().paths.size(), before);
