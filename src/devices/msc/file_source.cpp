@@ -11,6 +11,12 @@
 #include "support/path_helpers.h"
 #include "support/text_convert.h"
 
+namespace {
+
+constexpr Result kAccessDenied = static_cast<Result>(0x80070005);
+
+}  // namespace
+
 Result SourceRecordDatabase::CreateQuery(RefPtr<RecordQuery>* out) {
   return db_ ? db_->CreateQuery(out) : rc::kNotImplemented;
 }
@@ -35,14 +41,16 @@ Result SourceRecordDatabase::FindRow(RefPtr<RecordSet>* out, uint32_t fid) {
 
 Result FidFileOpener::OpenFile(uint32_t fid, std::unique_ptr<FileStream>* stream) {
   RefPtr<RecordSet> record;
-  const Result status = database_->FindRow(&record, fid);
+  const Result status = source_->RecordDb().FindRow(&record, fid);
   if (rc::Failed(status)) return status;
   const std::string path = Utf8ToLatin1(record->GetString("path"));
+  // The database lies on the player: a record naming a file of the PC is not followed.
+  if (!source_->LiesInsideRoots(path)) return kAccessDenied;
   return OpenFileStream(path.c_str(), OpenRead, stream);
 }
 
 DirectorySource::DirectorySource(uint32_t flags, const std::string& name, SimpleDB* db)
-    : flags_(flags), name_(name), database_(db), opener_(&database_) {}
+    : flags_(flags), name_(name), database_(db), opener_(this) {}
 
 DirectorySource::~DirectorySource() = default;
 

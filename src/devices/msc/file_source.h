@@ -57,18 +57,20 @@ class SourceRecordDatabase : public RecordDatabase {
   SimpleDB* db_;
 };
 
+class DirectorySource;
+
 // Opens a track's file by its fid.
 class FidFileOpener {
  public:
-  explicit FidFileOpener(RecordDatabase* database) : database_(database) {}
+  explicit FidFileOpener(DirectorySource* source) : source_(source) {}
   virtual ~FidFileOpener() = default;
   // The file of the record with this fid, opened for reading; rc::kNotFound when no record
-  // holds it.
+  // holds it, E_ACCESSDENIED when its path lies outside the source's roots.
   virtual Result OpenFile(uint32_t fid, std::unique_ptr<FileStream>* stream);
   virtual Result Unsupported() { return rc::kNotImplemented; }
 
  private:
-  RecordDatabase* database_;
+  DirectorySource* source_;
 };
 
 class DirectorySource {
@@ -222,6 +224,8 @@ class FileSource : public DirectorySource, public MscFileSource {
   bool SchemaMatches() const;
   Result BuildSchema();
   void BindTransforms();
+  // Once per source, however often the database is opened.
+  void RegisterObserver();
   Result WriteRootRecord();
   Result RetitleRootRecord();
   // The unique title of a new playlist.

@@ -13,6 +13,7 @@ namespace {
 constexpr uint32_t kOpenMode = BerkeleyDb::kRead | BerkeleyDb::kWrite | BerkeleyDb::kCreate;
 constexpr Result kAccessDenied = static_cast<Result>(0x8004100D);
 constexpr Result kNoSuchFile = static_cast<Result>(0x80041002);
+constexpr Result kNotADatabase = static_cast<Result>(0x80041016);  // EINVAL from the library
 
 struct ColumnSpec {
   const char* name;
@@ -175,8 +176,9 @@ Result FileSource::OpenDatabase(uint8_t* created) {
       status = OpenAt(database_path_);
     }
   }
-  if (!temporary && status == rc::kBadData) {
-    // The file's schema or index list is damaged: build it anew like an outdated one.
+  if (!temporary && (status == rc::kBadData || status == kNotADatabase)) {
+    // Not a B-tree, or its schema or index list is damaged: build it anew like an outdated
+    // one, or the player could never be opened again.
     status = RecreateDatabase();
   }
   if (rc::Failed(status)) return status;
@@ -191,7 +193,7 @@ Result FileSource::OpenDatabase(uint8_t* created) {
   if (!db_.SchemaEmpty()) {
     RetitleRootRecord();
     BindTransforms();
-    db_.AddObserver(observer_.get());
+    RegisterObserver();
     return rc::kOk;
   }
   status = BuildSchema();
@@ -207,16 +209,27 @@ void FileSource::BindTransforms() {
   for (const char* column : kPersonColumns) db_.SetColumnTransform(column, &person_transform_);
 }
 
+void FileSource::RegisterObserver() {
+  for (RecordObserver* observer : db_.Observers()) {
+    if (observer == observer_.get()) return;  // opened before
+  }
+  db_.AddObserver(observer_.get());
+}
+
 Result FileSource::BuildSchema() {
   for (const ColumnSpec& column : kColumns) db_.AddColumn(column.name, column.type);
   BindTransforms();
-  db_.AddObserver(observer_.get());
+  RegisterObserver();
   for (const std::vector<std::string>& index : Indexes()) {
     const Result status = db_.AddIndex(index);
     if (rc::Failed(status)) return status;
   }
   db_.SetVersion(kSchemaVersion);
-  return rc::kOk;
+  // The stamp is written last: reading it back proves the schema reached the file.
+  uint32_t version = 0;
+  const Result status = db_.GetVersion(&version);
+  if (rc::Failed(status)) return status;
+  return version == kSchemaVersion ? rc::kOk : rc::kBadData;
 }
 
 Result FileSource::WriteRootRecord() {

@@ -7,6 +7,7 @@
 
 #include "devices/msc/file_source.h"
 #include "devices/msc/playlist_members.h"
+#include "devices/msc/track_path.h"
 #include "media/playlist_factory.h"
 #include "media/tag_writer_factory.h"
 #include "support/collation.h"
@@ -132,7 +133,9 @@ Result FileSourceObserver::WritePlaylist(RecordSet* record) {
   if (path.empty()) {
     std::string name = SanitizeFileName(Utf8ToAnsiString(record->GetString("title")));
     if (name.empty()) name = "Playlist";
-    path = JoinPath(source_->RootPath(), name) + ".m3u";
+    // A file of that name that is not this playlist's is never overwritten.
+    const Result named = MakeUniqueName(JoinPath(source_->RootPath(), name), ".m3u", &path);
+    if (rc::Failed(named)) return named;
     record->SetString("path", Latin1ToUtf8(path));
   }
   if (!source_->LiesInsideRoots(path)) return kOutsideRoots;
