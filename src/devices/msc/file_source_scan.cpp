@@ -369,5 +369,17 @@ Result FileSource::RecordNewFile(PropertyHolder& file) {
   }
   file.SetInt("fid", static_cast<int32_t>(fid));
   file.SetInt("fid_generation", static_cast<int32_t>(generation));
-  return UpdateTrackRecord(*this, *file.GetSet());
+  result = UpdateTrackRecord(*this, *file.GetSet());
+  if (rc::Failed(result)) {
+    // The tags could not be written: the upload failed, and neither its record nor its file
+    // may stay behind to be uploaded a second time.
+    RefPtr<RecordSet> record;
+    if (rc::Succeeded(RecordDb().FindRow(&record, fid))) {
+      Lock();
+      record->Delete(0);
+      Unlock();
+    }
+    UnlinkFileForce(path);
+  }
+  return result;
 }

@@ -10,9 +10,12 @@
 
 #include "devices/msc/file_source.h"
 #include "devices/msc/scan_listener.h"
+#include "media/property_holder.h"
+#include "media/property_set.h"
 #include "media/record_set.h"
 #include "msc_audio_fixtures.h"
 #include "support/file_helpers.h"
+#include "testlib/asf_builder.h"
 #include "testlib/temp_dir.h"
 
 namespace {
@@ -309,6 +312,42 @@ TEST_F(FileSourceScanTest, NewFidFillsGapsAndCachesOnlyAfterTheLastRecord) {
     EXPECT_EQ(first, c.first) << std::hex << c.first;
     EXPECT_EQ(second, c.second) << std::hex << c.first;
   }
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(FileSourceScanTest, ANewFileIsRecordedWithTheMetadataItCameWith) {
+  auto source = Open();
+  ASSERT_EQ(source->Refresh(nullptr, 0), rc::kOk);
+  const std::string path = dir_.WriteFile("root\\new.mp3", AudioFixture("mp3").Bytes());
+  PropertyHolder file;
+  file.SetString("name", path);
+  file.SetString("title", "Given Title");
+  file.SetString("type", "tune");
+  ASSERT_EQ(source->RecordNewFile(file), rc::kOk);
+  const uint32_t fid = static_cast<uint32_t>(file.GetSet()->GetInt("fid"));
+  EXPECT_EQ(fid, 0x160u);
+  EXPECT_EQ(Field(*source, fid, "title"), "Given Title");
+  EXPECT_EQ(Field(*source, fid, "path"), path);
+  EXPECT_EQ(file.GetString("fid_generation"), Field(*source, fid, "fid_generation"));
+  // The tags went into the file: its length is the rewritten file's.
+  WIN32_FILE_ATTRIBUTE_DATA data;
+  ASSERT_TRUE(GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data));
+  EXPECT_EQ(file.GetString("length"), std::to_string(data.nFileSizeLow));
+
+  // A file whose tags cannot be written (WMA needs the platform's metadata editor, which is
+  // not here): the upload fails and leaves neither file nor record.
+  const std::string locked = dir_.WriteFile(
+      "root\\locked.wma",
+      asftest::Header({asftest::ContentDescription("One", "A")}) + asftest::Data("audio"));
+  PropertyHolder failing;
+  failing.SetString("name", locked);
+  failing.SetString("title", "Never Written");
+  EXPECT_LT(source->RecordNewFile(failing), 0);
+  EXPECT_FALSE(FileExists(locked));
+  for (const auto& record : Records(*source)) EXPECT_NE(record.second, locked);
 }
 
 }  // namespace
