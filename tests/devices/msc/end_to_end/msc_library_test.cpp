@@ -261,7 +261,14 @@ TEST_F(MscLibraryTest, ListsTheTracksAndPlaylistsOfTheDrive) {
     std::vector<IMDSPDevice*> devices;
     ASSERT_EQ(host.ListDevices(&devices), S_OK);
     ASSERT_EQ(devices.size(), 1u);
-    EXPECT_EQ(TrackNames(devices[0]).size(), 4u);
+    const std::vector<std::wstring> names = TrackNames(devices[0]);
+    ASSERT_EQ(names.size(), 4u);
+    // A WMDM delete removes exactly one of the four files.
+    EXPECT_EQ(Delete(devices[0], names[0]), S_OK);
+    int left = 0;
+    for (const char* track : {kEarlyLight, kLowTide, kNightFerry, kMemo}) left += FileExists(track);
+    EXPECT_EQ(left, 3);
+    EXPECT_EQ(TrackNames(devices[0]).size(), 3u);
   }
   SetDeviceSourceForTesting(previous);
 }
@@ -456,6 +463,25 @@ TEST_F(MscLibraryTest, RescanFollowsChangesMadeBehindItsBack) {
   EXPECT_FALSE(stored(kMemo));
   EXPECT_FALSE(stored("M:\\Music\\Broken.flac"));
   EXPECT_FALSE(stored(outside_));
+}
+
+TEST_F(MscLibraryTest, RewrittenMetadataGoesIntoTheFileAndTheRecord) {
+  Channel& channel = OpenChannel();
+  ContentsRecorder contents = Contents();
+  RefPtr<PropertySet> file = contents.files.at(kNightFerry);
+  file->SetString("title", "Renamed Ferry");
+  file->SetString("artist", "Marin & Co");
+  ASSERT_EQ(channel.RewriteFileInfo(0, *file), rc::kOk);
+  EXPECT_EQ(RunHostOracle("tags", kNightFerry),
+            (Lines{"album=Crossings", "artist=Marin & Co", "title=Renamed Ferry",
+                   "tracknumber=7"}));
+  EXPECT_EQ(file->GetString("length"), std::to_string(ReadBytes(kNightFerry).size()));
+  contents = Contents();
+  EXPECT_EQ(contents.Get(kNightFerry, "title"), "Renamed Ferry");
+  EXPECT_EQ(contents.Fid(kNightFerry), 0x120u);
+
+  file->SetInt("fid", 0x990);  // no such record: nothing happens
+  EXPECT_EQ(channel.RewriteFileInfo(0, *file), rc::kOk);
 }
 
 TEST_F(MscLibraryTest, ReceiveFileReadsOnlyThePlayersFiles) {
