@@ -101,7 +101,8 @@ Result FileSource::ScanFile(const std::string& given_path, uint32_t* fid,
   for (int32_t column = 0;; ++column) {
     const std::string name = tags->GetColumnName(column);
     if (name.empty()) break;
-    record->SetString(name, tags->GetString(column));  // keys the schema lacks are dropped
+    // A file's tags never choose its fid; keys the schema lacks are dropped.
+    if (name != "fid") record->SetString(name, tags->GetString(column));
   }
   record->SetString("path", StoredPathForm(path));
   record->SetInt("mtime", status.mtime);

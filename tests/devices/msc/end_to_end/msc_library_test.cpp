@@ -403,6 +403,29 @@ TEST_F(MscLibraryTest, DeleteRemovesTheTrackAndTheFoldersItEmpties) {
   EXPECT_TRUE(FileExists("M:\\Music"));
   file.SetInt("fid", static_cast<int32_t>(contents.Fid(kMemo)));
   EXPECT_EQ(channel.DeleteFile(2, file), rc::kBadIndex);
+
+  // Records that name a folder, a root or a file of the PC are never the channel's to delete.
+  FileSource* library = devices_[0]->file_source()->Library();
+  ASSERT_NE(library, nullptr);
+  const struct {
+    int32_t fid;
+    std::string path;
+  } foreign[] = {{0x500, "M:\\Music\\Harbour"}, {0x510, "M:\\"}, {0x520, outside_}};
+  for (const auto& c : foreign) {
+    RefPtr<RecordSet> record;
+    ASSERT_EQ(library->Database()->OpenRecordSet(&record), rc::kOk);
+    record->AddNew();
+    record->SetInt("fid", c.fid);
+    record->SetString("type", "playlist");
+    record->SetString("path", c.path);
+    library->Lock();
+    ASSERT_EQ(record->Update(), rc::kOk);
+    library->Unlock();
+    file.SetInt("fid", c.fid);
+    EXPECT_EQ(channel.DeleteFile(0, file), rc::kRecordNotDeletable) << c.path;
+    EXPECT_TRUE(FileExists(c.path)) << c.path;
+  }
+  EXPECT_TRUE(FileExists(kEarlyLight));
 }
 
 TEST_F(MscLibraryTest, PlaylistsAreWrittenRenamedAndRefilled) {
