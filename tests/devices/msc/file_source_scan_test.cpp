@@ -32,6 +32,14 @@ class RecordingListener : public ScanListener {
     tracks.push_back(record.GetString("path"));
     return rc::kOk;
   }
+  Result OnProgress(const std::string&, uint32_t done, uint32_t total) override {
+    progress.emplace_back(done, total);
+    return rc::kOk;
+  }
+  Result OnByteProgress(const std::string&, uint64_t done, uint64_t total) override {
+    byte_progress.emplace_back(done, total);
+    return rc::kOk;
+  }
   Result OnFileError(const std::string& path, Result error) override {
     file_errors[path] = error;
     return file_error_answer;
@@ -39,6 +47,8 @@ class RecordingListener : public ScanListener {
   std::vector<std::string> tracks;
   std::map<std::string, Result> file_errors;
   Result file_error_answer = rc::kOk;
+  std::vector<std::pair<uint32_t, uint32_t>> progress;
+  std::vector<std::pair<uint64_t, uint64_t>> byte_progress;
 };
 
 void SetModified(const std::string& path, int64_t seconds_back) {
@@ -348,6 +358,27 @@ TEST_F(FileSourceScanTest, ANewFileIsRecordedWithTheMetadataItCameWith) {
   EXPECT_LT(source->RecordNewFile(failing), 0);
   EXPECT_FALSE(FileExists(locked));
   for (const auto& record : Records(*source)) EXPECT_NE(record.second, locked);
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(FileSourceScanTest, ProgressCountsFilesOrBytesOfTheExpectedTotal) {
+  auto source = Open();
+  RecordingListener counted;
+  ASSERT_EQ(source->Synchronise(&counted, "", false), rc::kOk);
+  const std::vector<std::pair<uint32_t, uint32_t>> files = {{1, 4}, {2, 4}, {3, 4}, {4, 5}};
+  EXPECT_EQ(counted.progress, files);  // the total is raised past the count at the last file
+
+  // With an expected byte total, progress comes in bytes.
+  const uint64_t total = AudioFixture("flac").size + AudioFixture("mp3").size +
+                         AudioFixture("ogg").size + AudioFixture("wav").size;
+  RecordingListener bytes;
+  ASSERT_EQ(source->Refresh(&bytes, total), rc::kOk);
+  EXPECT_TRUE(bytes.progress.empty());
+  ASSERT_FALSE(bytes.byte_progress.empty());
+  EXPECT_EQ(bytes.byte_progress.front(), std::make_pair(uint64_t{AudioFixture("flac").size}, total));
 }
 
 }  // namespace

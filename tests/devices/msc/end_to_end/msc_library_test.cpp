@@ -273,6 +273,28 @@ TEST_F(MscLibraryTest, ListsTheTracksAndPlaylistsOfTheDrive) {
   SetDeviceSourceForTesting(previous);
 }
 
+// Refuses the nth file it is handed.
+class RefusingRecorder : public ContentsRecorder {
+ public:
+  explicit RefusingRecorder(size_t refuse_at) : refuse_at_(refuse_at) {}
+  bool File(uint32_t storage, PropertyHolder& file, uint32_t* handle) override {
+    ContentsRecorder::File(storage, file, handle);
+    return paths.size() != refuse_at_;
+  }
+
+ private:
+  size_t refuse_at_;
+};
+
+TEST_F(MscLibraryTest, AVisitorThatRefusesEndsTheListing) {
+  Channel& channel = OpenChannel();
+  for (size_t refuse_at : {1u, 5u}) {  // a track, the playlist
+    RefusingRecorder contents(refuse_at);
+    EXPECT_EQ(channel.EnumContents(&contents), rc::kEnumerationStopped);
+    EXPECT_EQ(contents.paths.size(), refuse_at);
+  }
+}
+
 TEST_F(MscLibraryTest, UploadLandsUnderTheTemplateWithTheTagsItWasSent) {
   OpenChannel();
   Contents();
@@ -333,6 +355,11 @@ TEST_F(MscLibraryTest, SendFileCopiesScansAndMarksAutosync) {
   EXPECT_EQ(contents.Fid(landed), static_cast<uint32_t>(file.GetSet()->GetInt("fid")));
   EXPECT_EQ(contents.Get(landed, "flags"), ";autosync;");
   EXPECT_EQ(contents.Get(landed, "fid_generation"), file.GetString("fid_generation"));
+  // New content without the flag clears the mark.
+  file.SetString("flags", "");
+  MemoryStream again(AudioFixture("flac").Bytes());
+  ASSERT_EQ(channel.SendFileByRequest136(0, *file.GetSet(), &again, nullptr), rc::kOk);
+  EXPECT_EQ(Contents().Get(landed, "flags"), "");
 
   // A copy that fails part-way (the drive is full) leaves no file, record or folder.
   PropertyHolder full = Tune("Big", "Artist", "Too Big", 1);
