@@ -5,6 +5,7 @@
 // the drive's files (tags, playlist files, pictures; file_source_observer.h).
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <set>
@@ -237,7 +238,7 @@ class FileSource : public DirectorySource, public MscFileSource {
   RegisteredLock source_lock_{"FileSource"};
   uint8_t write_back_ = 1;
   uint32_t lock_depth_ = 0;  // nested Lock calls of the owning thread
-  uint32_t lock_owner_ = 0;  // thread id while locked
+  std::atomic<uint32_t> lock_owner_{0};  // thread id while locked; read by every thread
   uint32_t member_limit_ = 0;
   uint32_t title_limit_ = 0;
   SimpleDB db_;

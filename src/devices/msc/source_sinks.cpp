@@ -30,9 +30,10 @@ Result PlaylistImportSink::AddEntry(const std::string& path) {
   std::replace(slashed.begin(), slashed.end(), '/', '\\');
   std::string resolved;
   if (rc::Failed(NormalizePath(slashed, &resolved))) return rc::kOk;
-  struct _stat64 status;
-  if (_stat64(resolved.c_str(), &status) != 0) return rc::kOk;
+  // Decided on the text alone, so that a file of the PC or of the network is never touched.
   if (PathIsAny(resolved, open_folders_) || PathIsAny(resolved, roots_)) return rc::kOk;
   if (!PathBelowAny(resolved, roots_)) return rc::kOk;
+  struct _stat64 status;
+  if (_stat64(resolved.c_str(), &status) != 0) return rc::kOk;
   return walk_(resolved);
 }

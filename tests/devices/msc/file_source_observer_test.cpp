@@ -2,6 +2,7 @@
 
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -111,6 +112,29 @@ TEST_F(FileSourceObserverTest, TuneUpdateInsideTheLockLeavesTheFileAlone) {
   ASSERT_EQ(Retitle(0x120, "New Title", true), rc::kOk);
   EXPECT_EQ(TempDir::ReadFile(path), bytes);
   EXPECT_EQ(fixture_.Find(0x120)->GetString("title"), "New Title");
+}
+
+TEST_F(FileSourceObserverTest, AnotherThreadsUpdateIsWrittenWhileTheLockIsHeld) {
+  const std::string path = Track("a.mp3");
+  AddTune(0x120, path, "Old");
+  fixture_.Source()->Lock();
+  fixture_.Source()->Lock();  // nested: the inner Unlock does not turn the write-back on
+  fixture_.Source()->Unlock();
+  EXPECT_FALSE(fixture_.Source()->WriteBack());
+  Result result = rc::kFail;
+  std::thread other([&] {
+    EXPECT_TRUE(fixture_.Source()->WriteBack());
+    RefPtr<RecordSet> record = fixture_.Find(0x120);
+    record->SetString("title", "From Another Thread");
+    result = record->Update();
+  });
+  // The lock is re-entrant for its owner only; the other thread's record update takes the
+  // database's lock, not the source's.
+  other.join();
+  fixture_.Source()->Unlock();
+  EXPECT_EQ(result, rc::kOk);
+  EXPECT_EQ(TitleOf(path), "From Another Thread");
+  EXPECT_TRUE(fixture_.Source()->WriteBack());
 }
 
 TEST_F(FileSourceObserverTest, FailedTagWriteVetoesTheUpdate) {
