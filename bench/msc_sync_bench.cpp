@@ -22,7 +22,7 @@
 
 namespace {
 
-const char* const kWords[] = {"Harbour", "Night", "Ferry", "Low", "Tide", "Early",
+const char* const kWords[] = {"Harbour", "Night", "Ferry", "Low", "Tide",   "Early",
                               "Light",   "Quiet", "Hours", "Été", "Straße", "River"};
 
 constexpr uint32_t kTracksPerAlbum = 100;

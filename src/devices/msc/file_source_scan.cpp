@@ -31,7 +31,8 @@ constexpr uint32_t kLastFid = 0xFFFFFFF0u;
 // The synchronisation walks roots with these flags.
 constexpr uint32_t kPassWalkFlags = kWalkAnnounceFolder | kWalkSkipHidden;
 
-Result AnswerOrSelf(ScanListener* listener, Result (ScanListener::*call)(const std::string&, Result),
+Result AnswerOrSelf(ScanListener* listener,
+                    Result (ScanListener::*call)(const std::string&, Result),
                     const std::string& path, Result error) {
   return listener ? (listener->*call)(path, error) : error;
 }
@@ -49,13 +50,15 @@ bool LiesUnder(const std::string& path, const std::string& folder) {
 
 // --- one file ----------------------------------------------------------------------------
 
-Result FileSource::ScanFile(const std::string& given_path, uint32_t* fid,
-                            uint32_t* fid_generation, ScanListener* listener) {
+Result FileSource::ScanFile(const std::string& given_path, uint32_t* fid, uint32_t* fid_generation,
+                            ScanListener* listener) {
   *fid = 0;
   *fid_generation = 0;
   std::string path;
   Result result = CanonicalPath(given_path, &path);
-  if (rc::Failed(result)) return AnswerOrSelf(listener, &ScanListener::OnFileError, given_path, result);
+  if (rc::Failed(result)) {
+    return AnswerOrSelf(listener, &ScanListener::OnFileError, given_path, result);
+  }
 
   RefPtr<RecordSet> record;
   result = FindRecordByPath(Database(), path, &record);
@@ -94,7 +97,9 @@ Result FileSource::ScanFile(const std::string& given_path, uint32_t* fid,
     if (rc::Succeeded(result) && !record) result = rc::kOutOfMemory;
     if (rc::Succeeded(result)) result = record->AddNew();
     if (rc::Succeeded(result)) result = record->SetInt("fid", static_cast<int32_t>(new_fid));
-    if (rc::Failed(result)) return AnswerOrSelf(listener, &ScanListener::OnDatabaseError, path, result);
+    if (rc::Failed(result)) {
+      return AnswerOrSelf(listener, &ScanListener::OnDatabaseError, path, result);
+    }
     *fid = new_fid;
   }
 
@@ -245,7 +250,8 @@ Result FileSource::Synchronise(ScanListener* listener, const std::string& sub_pa
   }
   Result result = UpdateRootMembers(visitor.root_members());
   if (rc::Failed(result)) {
-    const Result answer = AnswerOrSelf(listener, &ScanListener::OnDatabaseError, RootPath(), result);
+    const Result answer =
+        AnswerOrSelf(listener, &ScanListener::OnDatabaseError, RootPath(), result);
     if (rc::Failed(answer)) return answer;
   }
   // A root that could not be read says nothing about its files: keep every record.
@@ -294,7 +300,9 @@ Result FileSource::DeleteUnmetRecords(ScanListener* listener, const std::string&
     }
     result = records->MoveNext();
   }
-  if (rc::Failed(result)) return AnswerOrSelf(listener, &ScanListener::OnDatabaseError, RootPath(), result);
+  if (rc::Failed(result)) {
+    return AnswerOrSelf(listener, &ScanListener::OnDatabaseError, RootPath(), result);
+  }
 
   SetSyncOnChange(false);
   uint32_t index = 0;
@@ -307,7 +315,8 @@ Result FileSource::DeleteUnmetRecords(ScanListener* listener, const std::string&
     }
     if (rc::Failed(result)) break;
     if (listener && !skip_counting) {
-      result = listener->OnProgress(RecordPath(*record), index, static_cast<uint32_t>(doomed.size()));
+      result =
+          listener->OnProgress(RecordPath(*record), index, static_cast<uint32_t>(doomed.size()));
       if (rc::Failed(result)) break;
     }
     Lock();

@@ -67,7 +67,8 @@ Result CopyIntoNewFile(Stream* source, const std::string& path, bool flush,
 }
 
 bool IsRootOf(const FileSource& source, const std::string& path) {
-  return PathIsAny(path, source.Roots()) || (path.size() <= 3 && path.size() >= 2 && path[1] == ':');
+  return PathIsAny(path, source.Roots()) ||
+         (path.size() <= 3 && path.size() >= 2 && path[1] == ':');
 }
 
 // Removes `folder` and its parents while they are empty, up to (not including) the roots.
@@ -333,7 +334,8 @@ Result MscChannel::SendFileByRequest136(uint32_t storage, PropertySet& file, Str
     const std::string old_title = record->GetString("title");
     const std::string title = file.GetString("title");
     if (title != old_title) {
-      std::string renamed = JoinPath(DirectoryPart(path), SanitizeFileName(Utf8ToAnsiString(title)));
+      std::string renamed =
+          JoinPath(DirectoryPart(path), SanitizeFileName(Utf8ToAnsiString(title)));
       const std::string extension = FileExtension(path);
       if (!extension.empty()) renamed += "." + extension;
       if (renamed != path) {

@@ -5,9 +5,10 @@
 #include "media/property_set.h"
 
 const PropertyNames& MscMetadataKeys() {
-  static const PropertyNames keys = {
-      "title", "artist", "source", "genre",  "codec", "type", "length", "duration", "samplerate",
-      "year",  "tracknr", "offset", "bitrate", "rid", "drm",  "ctime",  "fid",      "fid_generation"};
+  static const PropertyNames keys = {"title",   "artist", "source",        "genre",      "codec",
+                                     "type",    "length", "duration",      "samplerate", "year",
+                                     "tracknr", "offset", "bitrate",       "rid",        "drm",
+                                     "ctime",   "fid",    "fid_generation"};
   return keys;
 }
 

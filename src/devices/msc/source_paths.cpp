@@ -26,7 +26,9 @@ Result FindRecordByPath(RecordDatabase* database, const std::string& path,
   RefPtr<RecordQuery> query;
   Result status = database->CreateQuery(&query);
   if (rc::Succeeded(status) && !query) status = rc::kOutOfMemory;
-  if (rc::Succeeded(status)) status = query->AddTextCondition("path", kOpEqual, StoredPathForm(path));
+  if (rc::Succeeded(status)) {
+    status = query->AddTextCondition("path", kOpEqual, StoredPathForm(path));
+  }
   RefPtr<RecordSet> found;
   if (rc::Succeeded(status)) status = query->Execute(&found);
   if (rc::Failed(status)) return status;

@@ -52,8 +52,8 @@ class RecordingListener : public ScanListener {
 };
 
 void SetModified(const std::string& path, int64_t seconds_back) {
-  HANDLE file = CreateFileA(path.c_str(), FILE_WRITE_ATTRIBUTES, 0, nullptr, OPEN_EXISTING, 0,
-                            nullptr);
+  HANDLE file =
+      CreateFileA(path.c_str(), FILE_WRITE_ATTRIBUTES, 0, nullptr, OPEN_EXISTING, 0, nullptr);
   ASSERT_NE(file, INVALID_HANDLE_VALUE) << path;
   FILETIME now;
   GetSystemTimeAsFileTime(&now);
@@ -160,8 +160,8 @@ TEST_F(FileSourceScanTest, RescanKeepsUnchangedRecordsRereadsChangedOnesAndDrops
   WIN32_FILE_ATTRIBUTE_DATA before;
   GetFileAttributesExA(flac.c_str(), GetFileExInfoStandard, &before);
   dir_.WriteFile("root\\album a\\Disc 1\\01.flac", AudioFixture("flac").Bytes() + "tail");
-  HANDLE handle = CreateFileA(flac.c_str(), FILE_WRITE_ATTRIBUTES, 0, nullptr, OPEN_EXISTING, 0,
-                              nullptr);
+  HANDLE handle =
+      CreateFileA(flac.c_str(), FILE_WRITE_ATTRIBUTES, 0, nullptr, OPEN_EXISTING, 0, nullptr);
   SetFileTime(handle, nullptr, nullptr, &before.ftLastWriteTime);
   CloseHandle(handle);
   // A new modification time: the file is read again under its old fid.
@@ -218,7 +218,8 @@ TEST_F(FileSourceScanTest, PlaylistFileBecomesAPlaylistOfTheTracksInsideTheRoots
   ASSERT_EQ(members.size(), 2u);
   EXPECT_EQ(records.at(members[0].fid), Root("album a\\x.MP3"));
   EXPECT_EQ(records.at(members[1].fid), Root("Album B\\02 Song.ogg"));
-  EXPECT_EQ(std::to_string(members[0].generation), Field(*source, members[0].fid, "fid_generation"));
+  EXPECT_EQ(std::to_string(members[0].generation),
+            Field(*source, members[0].fid, "fid_generation"));
   // A second pass finds the playlist unchanged under the same fid.
   ASSERT_EQ(source->Refresh(nullptr, 0), rc::kOk);
   EXPECT_EQ(Records(*source), records);
@@ -378,7 +379,8 @@ TEST_F(FileSourceScanTest, ProgressCountsFilesOrBytesOfTheExpectedTotal) {
   ASSERT_EQ(source->Refresh(&bytes, total), rc::kOk);
   EXPECT_TRUE(bytes.progress.empty());
   ASSERT_FALSE(bytes.byte_progress.empty());
-  EXPECT_EQ(bytes.byte_progress.front(), std::make_pair(uint64_t{AudioFixture("flac").size}, total));
+  EXPECT_EQ(bytes.byte_progress.front(),
+            std::make_pair(uint64_t{AudioFixture("flac").size}, total));
 }
 
 }  // namespace
