@@ -29,9 +29,9 @@
 #include "sim/msc/sim_msc_player.h"
 #include "support/file_helpers.h"
 #include "support/memory_stream.h"
+#include "testlib/com_apartment.h"
 #include "testlib/fault_injecting_stream.h"
 #include "testlib/temp_dir.h"
-#include "wmdm/enumerator_device_source.h"
 #include "wmdm/provider/wmdm_host.h"
 #include "wmdm/provider/wmdm_steps.h"
 
@@ -251,13 +251,14 @@ TEST_F(MscLibraryTest, ListsTheTracksAndPlaylistsOfTheDrive) {
   EXPECT_EQ(contents.playlists[kMix], (Lines{kEarlyLight, kNightFerry}));
   EXPECT_EQ(contents.Fid(kNightFerry), 0x120u);
 
-  // WMDM sees the same tracks.
+  // WMDM, loading the registered DLL through COM, sees the same tracks.
+  CloseDevice();
   MscDriveSource drives(environment_);
-  EnumeratorDeviceSource system(nullptr, &drives);
-  DeviceSource* previous = SetDeviceSourceForTesting(&system);
-  {
+  TorvexTestSeams seams;
+  seams.mass_storage = &drives;
+  InApartment(COINIT_MULTITHREADED, [&] {
     WmdmHost host;
-    ASSERT_EQ(host.Load(), S_OK);
+    ASSERT_EQ(host.LoadRegistered(seams), S_OK);
     std::vector<IMDSPDevice*> devices;
     ASSERT_EQ(host.ListDevices(&devices), S_OK);
     ASSERT_EQ(devices.size(), 1u);
@@ -269,8 +270,7 @@ TEST_F(MscLibraryTest, ListsTheTracksAndPlaylistsOfTheDrive) {
     for (const char* track : {kEarlyLight, kLowTide, kNightFerry, kMemo}) left += FileExists(track);
     EXPECT_EQ(left, 3);
     EXPECT_EQ(TrackNames(devices[0]).size(), 3u);
-  }
-  SetDeviceSourceForTesting(previous);
+  });
 }
 
 // Refuses the nth file it is handed.
