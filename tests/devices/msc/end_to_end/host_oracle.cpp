@@ -19,8 +19,8 @@ std::string WindowsFormOfUnixPath(std::string path) {
 
 std::string UnixPathOf(const std::string& windows_path) {
   typedef char*(CDECL * UnixName)(LPCWSTR);
-  auto unix_name = reinterpret_cast<UnixName>(
-      GetProcAddress(GetModuleHandleA("kernel32.dll"), "wine_get_unix_file_name"));
+  auto unix_name = reinterpret_cast<UnixName>(reinterpret_cast<void*>(
+      GetProcAddress(GetModuleHandleA("kernel32.dll"), "wine_get_unix_file_name")));
   if (!unix_name) return std::string();
   wchar_t wide[MAX_PATH];
   MultiByteToWideChar(CP_ACP, 0, windows_path.c_str(), -1, wide, MAX_PATH);

@@ -62,7 +62,9 @@ class MscDriveTest : public ::testing::Test {
     EXPECT_EQ(EnumerateMscDevices(environment_, &devices), rc::kOk);
     EXPECT_EQ(devices.size(), 1u);
     Channel* channel = nullptr;
-    if (!devices.empty()) EXPECT_EQ(devices[0]->OpenChannel(&channel), rc::kOk);
+    if (!devices.empty()) {
+      EXPECT_EQ(devices[0]->OpenChannel(&channel), rc::kOk);
+    }
     return std::unique_ptr<Channel>(channel);
   }
 

@@ -159,7 +159,9 @@ class MscLibraryTest : public ::testing::Test {
     EXPECT_EQ(EnumerateMscDevices(environment_, &devices_), rc::kOk);
     EXPECT_EQ(devices_.size(), 1u);
     Channel* channel = nullptr;
-    if (!devices_.empty()) EXPECT_EQ(devices_[0]->OpenChannel(&channel), rc::kOk);
+    if (!devices_.empty()) {
+      EXPECT_EQ(devices_[0]->OpenChannel(&channel), rc::kOk);
+    }
     channel_.reset(channel);
     return *channel_;
   }
@@ -270,7 +272,16 @@ TEST_F(MscLibraryTest, ListsTheTracksAndPlaylistsOfTheDrive) {
     for (const char* track : {kEarlyLight, kLowTide, kNightFerry, kMemo}) left += FileExists(track);
     EXPECT_EQ(left, 3);
     EXPECT_EQ(TrackNames(devices[0]).size(), 3u);
+    // A WMDM upload without metadata: the provider reads the tags from the file itself.
+    EXPECT_EQ(::Upload(devices[0], L"Song.mp3", AudioFixture("mp3").Bytes()), S_OK);
+    EXPECT_EQ(TrackNames(devices[0]).size(), 4u);
   });
+  const std::string landed = "M:\\Music\\Harbour\\01 - Early Light.mp3";
+  ASSERT_TRUE(FileExists(landed));
+  EXPECT_EQ(RunHostOracle("tags", landed),
+            (Lines{"album=Harbour", "artist=The Quiet Hours", "title=Early Light",
+                   "tracknumber=1"}));
+  EXPECT_EQ(TemporaryFilesIn("M:"), Lines{});
 }
 
 // Refuses the nth file it is handed.
