@@ -384,3 +384,28 @@ TEST_F(FileSourceScanTest, ProgressCountsFilesOrBytesOfTheExpectedTotal) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(FileSourceScanTest, PicturesAreFoundBesideTheTrackOrForItsFolder) {
+  dir_.WriteFile("root\\album a\\x.jpg", "own picture");
+  dir_.WriteFile("root\\Album B\\AlbumArt_small.jpg", "small");
+  dir_.WriteFile("root\\Album B\\AlbumArt_large.jpg", "the larger one");
+  auto source = Open(kTestFlags | DirectorySource::kPictures);
+  ASSERT_EQ(source->Refresh(nullptr, 0), rc::kOk);
+  const struct {
+    uint32_t fid;
+    const char* options;
+    std::string picture;
+  } cases[] = {
+      {0x130, "8192", Root("album a\\x.jpg")},                 // its own file
+      {0x140, "12288", Root("Album B\\AlbumArt_large.jpg")},  // the folder's largest
+      {0x120, "", ""},                                         // none for Disc 1
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(Field(*source, c.fid, "options"), c.options) << std::hex << c.fid;
+    EXPECT_EQ(Field(*source, c.fid, "image_path"), c.picture) << std::hex << c.fid;
+  }
+}
+
+}  // namespace
