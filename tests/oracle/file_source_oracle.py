@@ -170,6 +170,9 @@ def write_back_reaches_the_files():
               "%s: date is %r" % (kind, audio.get("date")))
         if kind != "mp3":
             raw = mutagen.File(path)
+            # Number columns the file never had (0 in the database) are no tags of it.
+            for key in ("BPM", "DURATION", "LENGTH", "OFFSET"):
+                check(key not in raw, "%s: %s=%r written" % (kind, key, raw.get(key)))
             for key, want in REPLAY_GAIN.items():
                 check(raw.get(key) == [want], "%s: %s is %r after the write-back" % (
                     kind, key, raw.get(key)))

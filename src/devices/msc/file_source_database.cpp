@@ -154,7 +154,9 @@ Result FileSource::OpenAt(const std::string& path) {
 // Deletes the database file and makes a new, empty one in its place.
 Result FileSource::RecreateDatabase() {
   db_.Close();
-  UnlinkFile(database_path_);
+  // A file that stays would be opened again as it was, outdated or damaged.
+  const Result removed = UnlinkFile(database_path_);
+  if (rc::Failed(removed) && removed != kNoSuchFile) return removed;
   return OpenAt(database_path_);
 }
 

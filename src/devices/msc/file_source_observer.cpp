@@ -113,6 +113,8 @@ Result FileSourceObserver::PlacePicture(RecordSet* record) {
   const std::string track = PathOf(record, "path");
   const std::string picture = PathOf(record, "image_path");
   if (picture.empty() || SameFolder(track, picture)) return rc::kOk;
+  // Pictures are taken from the drive only, never copied onto it from the PC.
+  if (!source_->LiesInsideRoots(picture)) return kOutsideRoots;
   const std::string placed = JoinPath(DirectoryPart(track), BaseName(picture));
   // A file of that name in the track's folder is left as it is, and so is the record.
   if (FileExists(placed)) return rc::kOk;

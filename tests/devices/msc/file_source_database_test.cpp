@@ -1,3 +1,5 @@
+#include <windows.h>
+
 #include <cstdlib>
 #include <string>
 #include <vector>
@@ -125,6 +127,23 @@ TEST(FileSourceDatabaseTest, OutdatedOrDamagedDatabasesAreRebuilt) {
     EXPECT_FALSE(fixture.Find(0x120));
     EXPECT_TRUE(fixture.Find(kRootFid));
   }
+}
+
+TEST(FileSourceDatabaseTest, OutdatedDatabaseThatCannotBeDeletedIsNotUsed) {
+  FileSourceFixture fixture;
+  ASSERT_NE(fixture.Open(), nullptr);
+  fixture.Source()->Db().SetVersion(36);
+  fixture.Close();
+  // Held open by another program that lets others read and write it but not delete it.
+  const std::string path = fixture.Dir().File(".source.db");
+  HANDLE held = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                            nullptr, OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(held, INVALID_HANDLE_VALUE);
+  {
+    FileSource source(MscFileSource::kFlagsWithHostDatabase, "", fixture.Root());
+    EXPECT_LT(source.OpenDatabase(nullptr), 0);
+  }
+  CloseHandle(held);
 }
 
 TEST(FileSourceDatabaseTest, TemporaryDatabaseIsBuiltAnewAtEveryOpen) {

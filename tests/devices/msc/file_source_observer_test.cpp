@@ -314,6 +314,14 @@ TEST_F(PictureTest, ExistingFileOfThatNameIsKept) {
   EXPECT_EQ(Utf8ToLatin1(record->GetString("image_path")), picture);
 }
 
+TEST_F(PictureTest, PictureOfThePcIsNotCopied) {
+  TempDir pc;
+  const std::string picture = pc.WriteFile("cover.jpg", "JPEG");
+  RefPtr<RecordSet> record = WriteTune(picture);
+  EXPECT_FALSE(FileExists(fixture_.Dir().File("Album\\cover.jpg")));
+  EXPECT_EQ(Utf8ToLatin1(record->GetString("image_path")), picture);
+}
+
 TEST_F(PictureTest, MissingPictureClearsTheRecordsPicture) {
   RefPtr<RecordSet> record = WriteTune(fixture_.Dir().File("gone.jpg"));
   EXPECT_FALSE(FileExists(fixture_.Dir().File("Album\\gone.jpg")));
