@@ -8,11 +8,12 @@ The result is written to a temporary name and renamed, so a reader polling for i
 half of it: one line a value ("key=value" for tags).
 """
 import os
-import subprocess
 import sys
 
 import mutagen
 import mutagen.id3
+
+from oracle_common import db_dump
 
 
 def tags(path):
@@ -40,34 +41,13 @@ def m3u(path):
             if line.strip() and not line.startswith("#")]
 
 
-def unescape(line):
-    """A value line of `db5.3_dump -p`: printable bytes as they are, others as \\hh."""
-    out = bytearray()
-    i = 1 if line.startswith(" ") else 0
-    while i < len(line):
-        if line[i] == "\\":
-            if line[i + 1] == "\\":
-                out.append(0x5C)
-                i += 2
-            else:
-                out.append(int(line[i + 1:i + 3], 16))
-                i += 3
-        else:
-            out.append(ord(line[i]))
-            i += 1
-    return bytes(out)
-
-
 def dump(path):
-    out = subprocess.run(["db5.3_dump", "-p", path], check=True, capture_output=True,
-                         stdin=subprocess.DEVNULL, text=True).stdout
-    lines = out.split("HEADER=END\n", 1)[1].splitlines()
+    """Every text of three bytes or more inside the stored values."""
     values = []
-    for index, line in enumerate(line for line in lines if line != "DATA=END"):
-        if index % 2 == 1:  # keys and values alternate
-            for text in unescape(line).split(b"\0"):
-                if len(text) >= 3:
-                    values.append(text.decode("utf-8", errors="replace"))
+    for value in db_dump(path).values():
+        for text in value.split(b"\0"):
+            if len(text) >= 3:
+                values.append(text.decode("utf-8", errors="replace"))
     return values
 
 

@@ -17,6 +17,7 @@
 #include "devices/output_stream.h"
 #include "media/property_holder.h"
 #include "msc_audio_fixtures.h"
+#include "m_drive_player.h"
 #include "sim/msc/sim_msc_player.h"
 #include "support/file_helpers.h"
 #include "wmdm/enumerator_device_source.h"
@@ -49,10 +50,7 @@ class MscDriveTest : public ::testing::Test {
   void SetUp() override {
     ASSERT_EQ(GetDriveTypeA("M:\\"), static_cast<UINT>(DRIVE_REMOVABLE))
         << "the test prefix has no removable drive M: (scripts/lib/wine_env.sh maps it)";
-    io_.with_system_drives = true;
-    io_.drives['M'].player = player_;
-    io_.drives['M'].unit_serial = "M-UNIT-0001";
-    io_.drives['M'].drive_name = "Internal";
+    PutPlayerOnDriveM(&io_, player_);
     player_->accepted.insert(134);
   }
 

@@ -26,6 +26,7 @@
 #include "media/property_holder.h"
 #include "media/property_set.h"
 #include "msc_audio_fixtures.h"
+#include "m_drive_player.h"
 #include "sim/msc/sim_msc_player.h"
 #include "support/file_helpers.h"
 #include "support/memory_stream.h"
@@ -131,10 +132,7 @@ class MscLibraryTest : public ::testing::Test {
   void SetUp() override {
     ASSERT_EQ(GetDriveTypeA("M:\\"), static_cast<UINT>(DRIVE_REMOVABLE))
         << "the test prefix has no removable drive M: (scripts/lib/wine_env.sh maps it)";
-    io_.with_system_drives = true;
-    io_.drives['M'].player = player_;
-    io_.drives['M'].unit_serial = "M-UNIT-0001";
-    io_.drives['M'].drive_name = "Internal";
+    PutPlayerOnDriveM(&io_, player_);
     ClearDrive();
     WriteBytes(kEarlyLight, AudioFixture("mp3").Bytes());
     WriteBytes(kLowTide, AudioFixture("flac").Bytes());
