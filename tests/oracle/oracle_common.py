@@ -45,3 +45,29 @@ def c_bytes(data):
     for i in range(0, len(data), 32):
         lines.append('      "' + "".join("\\x%02x" % b for b in data[i:i + 32]) + '"')
     return "\n".join(lines) if lines else '""'
+
+
+def unescape_dump_line(line):
+    """A key or value line of `db5.3_dump -p`: printable bytes as they are, others as \\hh."""
+    out, i = bytearray(), 0
+    while i < len(line):
+        if line[i] == "\\":
+            if line[i + 1] == "\\":
+                out.append(0x5C)
+                i += 2
+            else:
+                out.append(int(line[i + 1:i + 3], 16))
+                i += 3
+        else:
+            out += line[i].encode("latin-1")
+            i += 1
+    return bytes(out)
+
+
+def db_dump(path):
+    """The key/value pairs of a Berkeley DB file as `db5.3_dump -p` prints them."""
+    text = subprocess.run(["db5.3_dump", "-p", path], check=True, capture_output=True,
+                          text=True, encoding="latin-1").stdout.splitlines()
+    body = text[text.index("HEADER=END") + 1:text.index("DATA=END")]
+    items = [unescape_dump_line(line[1:]) for line in body]
+    return dict(zip(items[0::2], items[1::2]))

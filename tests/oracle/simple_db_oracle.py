@@ -15,7 +15,7 @@ import subprocess
 import sys
 import unicodedata
 
-from oracle_common import windows_path
+from oracle_common import db_dump as dump, windows_path
 
 WINE, TOOL, WORK = sys.argv[1:4]
 failures = []
@@ -95,30 +95,6 @@ def run_tool(name, commands):
                    stderr=subprocess.DEVNULL, timeout=600)
     with open(result_file, encoding="utf-8") as f:
         return [line.split("\t") for line in f.read().splitlines()]
-
-
-def unescape(line):
-    out, i = bytearray(), 0
-    while i < len(line):
-        if line[i] == "\\":
-            if line[i + 1] == "\\":
-                out.append(0x5C)
-                i += 2
-            else:
-                out.append(int(line[i + 1:i + 3], 16))
-                i += 3
-        else:
-            out += line[i].encode("latin-1")
-            i += 1
-    return bytes(out)
-
-
-def dump(path):
-    text = subprocess.run(["db5.3_dump", "-p", path], check=True, capture_output=True,
-                          text=True, encoding="latin-1").stdout.splitlines()
-    body = text[text.index("HEADER=END") + 1:text.index("DATA=END")]
-    items = [unescape(line[1:]) for line in body]
-    return dict(zip(items[0::2], items[1::2]))
 
 
 def escape(data):

@@ -6,7 +6,7 @@
 #include <string>
 
 #include "devices/harddisk/file_system.h"
-#include "devices/harddisk/stream_copy.h"
+#include "devices/stream_copy.h"
 
 class TreeCopy {
  public:

@@ -201,8 +201,21 @@ class FileSource : public DirectorySource, public MscFileSource {
   Result Refresh(ScanListener* listener, uint64_t expected_bytes);
   Result CountFiles(ScanListener* listener);
   void ConnectNetworkRoots();
+  // Synchronises, handing the properties of each track scanned (once) to the listener.
   Result Refresh(MscScanListener* listener) override;
+  // Scans the new file at "name", then stores `file`'s metadata in that file's record alone.
   Result RecordNewFile(PropertyHolder& file) override;
+  FileSource* Library() override { return this; }
+  friend class ScanVisitor;  // a pass reads and raises the source's counters
+
+ private:
+  // The root record's member list becomes `members` (the root record is made when missing).
+  Result UpdateRootMembers(const std::vector<PlaylistMember>& members);
+  // Deletes the records (under `sub_path`, when given) whose fids the pass did not meet.
+  Result DeleteUnmetRecords(ScanListener* listener, const std::string& sub_path,
+                            const std::set<uint32_t>& met, bool skip_counting);
+
+ public:
   // End of scanning and synchronisation
 
  private:

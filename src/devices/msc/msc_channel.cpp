@@ -96,21 +96,6 @@ Result MscChannel::EnumFiles(uint32_t storage, HolderVisitor* visitor) {
   return file_source_->Refresh(&tracks);
 }
 
-// Playlists, uploads and file changes are kept by the file source, which this build does not
-// have yet.
-Result MscChannel::EnumContents(ContentsVisitor*) { return rc::kNotImplemented; }
-Result MscChannel::DeleteFile(uint32_t, PropertyHolder&) { return rc::kNotImplemented; }
-Result MscChannel::RewriteFileInfo(uint32_t, PropertySet&) { return rc::kNotImplemented; }
-Result MscChannel::SendFile(uint32_t, PropertySet&, Stream*, ProgressSink*) {
-  return rc::kNotImplemented;
-}
-Result MscChannel::SendFileByRequest136(uint32_t, PropertySet&, Stream*, ProgressSink*) {
-  return rc::kNotImplemented;
-}
-Result MscChannel::ReceiveFile(uint32_t, PropertySet&, Stream*, ProgressSink*) {
-  return rc::kNotImplemented;
-}
-
 Result MscChannel::CreateNewFile(uint32_t storage, OutputStream** stream) {
   const MscDriveEntry* entry = Entry(storage);
   if (entry == nullptr) return rc::kBadIndex;

@@ -12,6 +12,7 @@
 
 #include "support/result_codes.h"
 
+class FileSource;
 class PropertyHolder;
 
 // Told of each track the file source knows after a refresh of the drives.
@@ -42,6 +43,9 @@ class MscFileSource {
   // its record made or found, and `file`'s metadata stored in that record alone; "fid",
   // "fid_generation" and "length" come back in `file`.
   virtual Result RecordNewFile(PropertyHolder& file) = 0;
+  // The music library behind this source, through which the channel lists, sends, replaces
+  // and deletes tracks and playlists; null when the source keeps none.
+  virtual FileSource* Library() { return nullptr; }
 };
 
 // Makes a closed file source over `first_root`, with its database at `database_path` (empty:

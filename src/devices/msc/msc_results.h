@@ -8,5 +8,8 @@ namespace rc {
 constexpr Result kEnumerationStopped = static_cast<Result>(0xC0004006);
 constexpr Result kDriveAccessDenied = static_cast<Result>(0xC004902E);
 constexpr Result kVolumeLockRejected = static_cast<Result>(0xC004902F);
+// The root record, a folder, a root or a path outside the player's drives: not the channel's
+// to delete or replace (HRESULT_FROM_WIN32(ERROR_ACCESS_DENIED)).
+constexpr Result kRecordNotDeletable = static_cast<Result>(0x80070005);
 
 }  // namespace rc

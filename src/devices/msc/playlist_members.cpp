@@ -44,3 +44,15 @@ std::vector<PlaylistMember> DecodePlaylistMembers(const std::string& value) {
   }
   return members;
 }
+
+std::vector<PlaylistMember> RecordMembers(RecordSet& record) {
+  uint32_t length = 0;
+  const uint8_t* bytes = record.GetBlob("playlist", &length);
+  return DecodePlaylistMembers(
+      std::string(reinterpret_cast<const char*>(bytes), bytes ? length : 0));
+}
+
+Result SetRecordMembers(RecordSet& record, const std::vector<PlaylistMember>& members) {
+  const std::string value = EncodePlaylistMembers(members);
+  return record.SetBlob("playlist", value.data(), static_cast<uint32_t>(value.size()));
+}

@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "media/record_set.h"
+
 struct PlaylistMember {
   uint32_t fid = 0;
   uint32_t generation = 0;
@@ -21,3 +23,7 @@ std::string EncodePlaylistMembers(const std::vector<PlaylistMember>& members);
 // A value whose length is not a multiple of 4 gives no members; one that starts with a fid
 // (low four bits of its first byte clear) is the older form, read with generations 0.
 std::vector<PlaylistMember> DecodePlaylistMembers(const std::string& value);
+
+// The member list in the "playlist" column of the record the set stands on.
+std::vector<PlaylistMember> RecordMembers(RecordSet& record);
+Result SetRecordMembers(RecordSet& record, const std::vector<PlaylistMember>& members);

@@ -1,4 +1,4 @@
-#include "devices/harddisk/stream_copy.h"
+#include "devices/stream_copy.h"
 
 #include <gtest/gtest.h>
 

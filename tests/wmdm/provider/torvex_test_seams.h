@@ -6,11 +6,13 @@
 #include <cstdint>
 
 class Clock;
+class MassStorageSource;
 class UsbInterfaceSource;
 
 struct TorvexTestSeams {
   UsbInterfaceSource* usb = nullptr;  // where the DLL's enumerator finds USB players
   Clock* clock = nullptr;             // the clock its waits run on; null: the system's
+  MassStorageSource* mass_storage = nullptr;  // where it finds mass-storage players; null: none
 };
 
 // Exported by name from the test build only.

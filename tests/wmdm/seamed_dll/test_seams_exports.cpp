@@ -12,7 +12,9 @@ std::unique_ptr<EnumeratorDeviceSource> g_seamed_source;
 
 extern "C" __declspec(dllexport) void TorvexUseTestSeams(const TorvexTestSeams* seams) {
   std::unique_ptr<EnumeratorDeviceSource> next;
-  if (seams) next.reset(new EnumeratorDeviceSource(seams->usb, nullptr, nullptr, seams->clock));
+  if (seams) {
+    next.reset(new EnumeratorDeviceSource(seams->usb, seams->mass_storage, nullptr, seams->clock));
+  }
   SetDeviceSourceForTesting(next.get());
   g_seamed_source = std::move(next);
 }

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "devices/msc/msc_drive_source.h"
+#include "m_drive_player.h"
 #include "sim/msc/sim_msc_player.h"
 #include "wmdm/enumerator_device_source.h"
 #include "wmdm/provider/wmdm_host.h"
@@ -17,10 +18,7 @@ class MscListingTest : public ::testing::Test {
   void SetUp() override {
     ASSERT_EQ(GetDriveTypeA(kRoot), static_cast<UINT>(DRIVE_REMOVABLE))
         << "the test prefix has no removable drive M: (scripts/lib/wine_env.sh maps it)";
-    io_.with_system_drives = true;
-    io_.drives['M'].player = player_;
-    io_.drives['M'].unit_serial = "M-UNIT-0001";
-    io_.drives['M'].drive_name = "Internal";
+    PutPlayerOnDriveM(&io_, player_);
     player_->vendor = "Qel";
     player_->product = "Qel MS 20";
     previous_ = SetDeviceSourceForTesting(&system_);

@@ -1,0 +1,216 @@
+// The mass-storage file source over 5,000 tagged MP3 files in 50 album folders: a cold
+// synchronisation (a new database: every file read and recorded) and a warm one (nothing
+// changed: every file only looked up), in files per second, against a reference measured in
+// the same run: a plain walk of the same tree that opens and reads every file once. Then
+// NewFid over a table of 5,000 records with one gap early, in the middle and none at all
+// (then the next fid is cached), against one walk over every record of the same table.
+//   msc_sync_bench [--files N]
+#include <windows.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <string>
+
+#include "bench_common.h"
+#include "devices/msc/file_source.h"
+#include "devices/msc/scan_listener.h"
+#include "support/file_helpers.h"
+#include "testlib/id3_builder.h"
+#include "testlib/mpeg_frames.h"
+
+namespace {
+
+const char* const kWords[] = {"Harbour", "Night", "Ferry", "Low", "Tide",   "Early",
+                              "Light",   "Quiet", "Hours", "Été", "Straße", "River"};
+
+constexpr uint32_t kTracksPerAlbum = 100;
+
+std::string Folder(const char* name) {
+  const char* temp = std::getenv("TEMP");
+  return std::string(temp ? temp : ".") + "\\" + name;
+}
+
+std::string TrackBytes(Random& random, uint32_t album, uint32_t track) {
+  using id3test::Frame23;
+  using id3test::Text;
+  const std::string title = std::string(random.Pick(kWords)) + " " + random.Pick(kWords);
+  const std::string frames = Frame23("TIT2", Text(0, title)) +
+                             Frame23("TPE1", Text(0, random.Pick(kWords))) +
+                             Frame23("TALB", Text(0, "Album " + std::to_string(album))) +
+                             Frame23("TRCK", Text(0, std::to_string(track)));
+  return id3test::Tag(3, frames) + mpegtest::Frames(mpegtest::kMpeg1L3, 8);
+}
+
+void MakeTree(const std::string& root, uint32_t files) {
+  DeleteTree(root);
+  Random random(0x5CA7u);
+  for (uint32_t i = 0; i < files; ++i) {
+    const uint32_t album = i / kTracksPerAlbum;
+    const std::string folder = root + "\\Album " + std::to_string(album);
+    if (i % kTracksPerAlbum == 0) MakeDirectories(folder);
+    const std::string path = folder + "\\" + std::to_string(i % kTracksPerAlbum) + " Track.mp3";
+    const std::string bytes = TrackBytes(random, album, i % kTracksPerAlbum + 1);
+    FILE* file = std::fopen(path.c_str(), "wb");
+    if (!file) std::exit(1);
+    std::fwrite(bytes.data(), 1, bytes.size(), file);
+    std::fclose(file);
+  }
+}
+
+// The reference: every file found, examined and read once.
+uint32_t PlainWalk(const std::string& folder) {
+  uint32_t files = 0;
+  WIN32_FIND_DATAA found;
+  HANDLE search = FindFirstFileA((folder + "\\*").c_str(), &found);
+  if (search == INVALID_HANDLE_VALUE) return 0;
+  static char buffer[1 << 16];
+  do {
+    const std::string name = found.cFileName;
+    if (name == "." || name == "..") continue;
+    const std::string path = folder + "\\" + name;
+    if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+      files += PlainWalk(path);
+      continue;
+    }
+    GetFileAttributesA(path.c_str());
+    FILE* file = std::fopen(path.c_str(), "rb");
+    if (!file) continue;
+    while (std::fread(buffer, 1, sizeof buffer, file) == sizeof buffer) {
+    }
+    std::fclose(file);
+    ++files;
+  } while (FindNextFileA(search, &found));
+  FindClose(search);
+  return files;
+}
+
+class CountingListener : public ScanListener {
+ public:
+  Result OnTrack(RecordSet&) override {
+    ++tracks;
+    return rc::kOk;
+  }
+  uint32_t tracks = 0;
+};
+
+double Synchronise(FileSource& source, uint32_t* tracks) {
+  CountingListener listener;
+  const BenchClock::time_point start = BenchClock::now();
+  if (rc::Failed(source.Refresh(&listener, 0))) {
+    std::fprintf(stderr, "synchronisation failed\n");
+    std::exit(1);
+  }
+  *tracks = listener.tracks;
+  return MsSince(start);
+}
+
+void SyncBench(uint32_t files) {
+  const std::string root = Folder("msc_sync_bench");
+  MakeTree(root, files);
+  PlainWalk(root);  // the same file-system cache for every measurement
+  const BenchClock::time_point start = BenchClock::now();
+  const uint32_t walked = PlainWalk(root);
+  const double reference_ms = MsSince(start);
+  const double reference_rate = walked / (reference_ms / 1000);
+  std::printf("synchronisation of %u files in %u folders\n", files, files / kTracksPerAlbum);
+  std::printf("  reference, a plain walk reading every file: %8.0f files/s\n", reference_rate);
+
+  const struct {
+    const char* name;
+    uint32_t flags;
+  } kinds[] = {{"database file ", MscFileSource::kFlagsWithHostDatabase},
+               {"temporary tree", MscFileSource::kFlagsWithoutHostDatabase}};
+  for (const auto& kind : kinds) {
+    const std::string database = Folder("msc_sync_bench.db");
+    UnlinkFile(database);
+    uint32_t cold_tracks = 0, warm_tracks = 0;
+    double cold_ms = 0, warm_ms = 0;
+    {
+      FileSource source(kind.flags, database, root);
+      if (rc::Failed(source.OpenDatabase(nullptr))) std::exit(1);
+      cold_ms = Synchronise(source, &cold_tracks);
+      warm_ms = Synchronise(source, &warm_tracks);
+    }
+    if (cold_tracks != files || warm_tracks != files) {
+      std::fprintf(stderr, "scanned %u and %u of %u files\n", cold_tracks, warm_tracks, files);
+      std::exit(1);
+    }
+    const double cold_rate = files / (cold_ms / 1000);
+    const double warm_rate = files / (warm_ms / 1000);
+    std::printf("  %s cold: %8.0f files/s  (%.3f of the reference)\n", kind.name, cold_rate,
+                cold_rate / reference_rate);
+    std::printf("  %s warm: %8.0f files/s  (%.3f of the reference)\n", kind.name, warm_rate,
+                warm_rate / reference_rate);
+    UnlinkFile(database);
+  }
+  DeleteTree(root);
+}
+
+// A temporary database of `records` tracks with fids from 0x120 on, leaving out the fid at
+// position `gap` (none when it is `records`).
+std::unique_ptr<FileSource> TableWithGap(const std::string& root, uint32_t records, uint32_t gap) {
+  std::unique_ptr<FileSource> source(
+      new FileSource(MscFileSource::kFlagsWithoutHostDatabase, "", root));
+  if (rc::Failed(source->OpenDatabase(nullptr))) std::exit(1);
+  source->SetSyncOnChange(false);
+  RefPtr<RecordSet> set;
+  source->Database()->OpenRecordSet(&set);
+  source->Lock();
+  for (uint32_t i = 0; i <= records; ++i) {
+    if (i == gap) continue;
+    set->AddNew();
+    set->SetInt("fid", static_cast<int32_t>(kFirstFreeFid + kFidStep * i));
+    set->SetString("type", "tune");
+    set->SetString("path", root + "\\" + std::to_string(i) + ".mp3");
+    if (rc::Failed(set->Update())) std::exit(1);
+  }
+  source->Unlock();
+  return source;
+}
+
+void NewFidBench(uint32_t records) {
+  const std::string root = Folder("msc_fid_bench");
+  MakeDirectories(root);
+  std::printf("NewFid over %u records\n", records);
+  const struct {
+    const char* name;
+    uint32_t gap;
+  } cases[] = {{"gap at record 10  ", 10},
+               {"gap in the middle ", records / 2},
+               {"no gap (cached)   ", records + 1}};
+  for (const auto& c : cases) {
+    std::unique_ptr<FileSource> source = TableWithGap(root, records, c.gap);
+    BenchClock::time_point start = BenchClock::now();
+    RefPtr<RecordSet> all;
+    source->Database()->OpenRecordSet(&all);
+    uint32_t walked = 0;
+    for (all->MoveFirst(); !all->IsEOF(); all->MoveNext()) walked += all->GetInt("fid") != 0;
+    const double walk_ms = MsSince(start);
+    const int calls = 50;
+    start = BenchClock::now();
+    for (int i = 0; i < calls; ++i) {
+      uint32_t fid = 0;
+      if (rc::Failed(source->NewFid(&fid))) std::exit(1);
+    }
+    const double call_ms = MsSince(start) / calls;
+    std::printf("  %s %9.3f ms a call  (%.3f of one walk over %u records, %.1f ms)\n", c.name,
+                call_ms, call_ms / walk_ms, walked, walk_ms);
+  }
+  DeleteTree(root);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  uint32_t files = 5000;
+  for (int i = 1; i + 1 < argc; ++i) {
+    if (std::strcmp(argv[i], "--files") == 0) files = static_cast<uint32_t>(std::atoi(argv[++i]));
+  }
+  if (files < kTracksPerAlbum) files = kTracksPerAlbum;
+  SyncBench(files);
+  std::printf("\n");
+  NewFidBench(files);
+  return 0;
+}

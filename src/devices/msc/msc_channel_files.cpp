@@ -1,0 +1,400 @@
+// The mass-storage channel's tracks and playlists: listing, sending, replacing, reading back,
+// deleting, and the record update. The file source's database is the only record of what is
+// on the drive.
+//
+// Lock rule, per operation: changes the channel makes to records alone (the autosync mark,
+// a playlist's rename, deletes) run inside the file source's lock, so the source does not
+// write them back into the drive's files; the record update (RewriteFileInfo, the upload
+// commit) and a playlist's members run outside it, so the source writes the tags or the
+// playlist file first and a failed write leaves the record as it was.
+#include <windows.h>
+
+#include <cerrno>
+#include <map>
+#include <new>
+#include <set>
+
+#include "devices/msc/file_source.h"
+#include "devices/msc/msc_channel.h"
+#include "devices/msc/msc_fid_list.h"
+#include "devices/msc/msc_results.h"
+#include "devices/msc/msc_track_records.h"
+#include "devices/msc/scan_listener.h"
+#include "devices/msc/source_path_compare.h"
+#include "devices/msc/source_paths.h"
+#include "devices/msc/track_path.h"
+#include "devices/stream_copy.h"
+#include "devices/visitors.h"
+#include "media/property_holder.h"
+#include "media/property_set.h"
+#include "support/file_helpers.h"
+#include "support/file_stream.h"
+#include "support/path_helpers.h"
+#include "support/text_convert.h"
+
+namespace {
+
+AdaptiveCopySettings CopySettings(bool flush) {
+  AdaptiveCopySettings settings;
+  settings.ceiling = 0x200000;
+  settings.chunk = 0x40000;
+  settings.lower_bound_ms = 1000;
+  settings.upper_bound_ms = 1500;
+  settings.flush_after_write = flush;
+  return settings;
+}
+
+// Writes the whole source into a new file at `path`, which must not exist yet.
+Result CopyIntoNewFile(Stream* source, const std::string& path, bool flush,
+                       ProgressSink* progress) {
+  SeekableStream* reader = dynamic_cast<SeekableStream*>(source);
+  if (reader == nullptr) return rc::kInvalidArg;  // its size must be known
+  uint32_t size = 0;
+  Result result = reader->GetSize(&size);
+  if (rc::Failed(result)) return result;
+  std::unique_ptr<FileStream> file;
+  result = OpenFileStream(path.c_str(), OpenWrite | OpenCreate | OpenExclusive, &file);
+  if (rc::Failed(result)) return result;
+  result = file->SetSize(size);
+  if (rc::Succeeded(result)) result = file->Seek(0);
+  if (rc::Succeeded(result)) {
+    AdaptiveCopySettings settings = CopySettings(flush);
+    result = AdaptiveStreamCopy::Copy(&settings, reader, file.get(), progress);
+    if (result == rc::kEndOfData) result = rc::kOk;
+  }
+  const Result closed = file->Close();
+  return rc::Succeeded(result) ? closed : result;
+}
+
+bool IsRootOf(const FileSource& source, const std::string& path) {
+  return PathIsAny(path, source.Roots()) ||
+         (path.size() <= 3 && path.size() >= 2 && path[1] == ':');
+}
+
+// Removes `folder` and its parents while they are empty, up to (not including) the roots.
+void RemoveEmptyFolders(const FileSource& source, std::string folder) {
+  while (!folder.empty() && !IsRootOf(source, folder) &&
+         rc::Succeeded(RemoveEmptyDirectory(folder))) {
+    folder = DirectoryPart(folder);
+  }
+}
+
+// Deletes the file and every folder it leaves empty.
+Result RemoveTrackFile(const FileSource& source, const std::string& path) {
+  FileStatus status;
+  if (!ReadFileStatus(path, &status)) return rc::FromErrno(errno);
+  if (status.is_folder) return rc::kOk;  // a folder is never removed here
+  const Result result = UnlinkFile(path);
+  if (rc::Succeeded(result)) RemoveEmptyFolders(source, DirectoryPart(path));
+  return result;
+}
+
+// Deletes a track's or playlist's file and record. The root record, folders and anything
+// outside the source's roots are refused: a stored path must never reach files the player
+// does not hold.
+Result DeleteByFid(FileSource& source, uint32_t fid) {
+  if (fid == kRootFid) return rc::kRecordNotDeletable;
+  RefPtr<RecordSet> record;
+  Result result = source.RecordDb().FindRow(&record, fid);
+  if (result == rc::kNotFound) return rc::kOk;
+  if (rc::Failed(result)) return result;
+  const std::string path = RecordPath(*record);
+  FileStatus status;
+  if (IsRootOf(source, path) || !PathBelowAny(path, source.Roots()) ||
+      (ReadFileStatus(path, &status) && status.is_folder)) {
+    return rc::kRecordNotDeletable;
+  }
+  result = RemoveTrackFile(source, path);
+  if (rc::Failed(result)) return result;
+  source.Lock();
+  result = record->Delete(0);
+  source.Unlock();
+  return result;
+}
+
+// Step 5 of a send: what the caller learns of the file that landed.
+Result ReportSentFile(FileSource& source, PropertySet& file, const std::string& path,
+                      uint32_t fid) {
+  file.SetString("name", Latin1ToUtf8(path));
+  file.SetInt("fid", static_cast<int32_t>(fid));
+  FileStatus status;
+  if (ReadFileStatus(path, &status)) file.SetInt("length", static_cast<int32_t>(status.size));
+  return SetAutosyncMark(source, fid, FlagsHoldAutosync(file.GetString("flags")));
+}
+
+// A temporary file beside `path`, in the same folder, so that a rename can replace it.
+Result SiblingTemporaryFile(const std::string& path, std::string* temporary) {
+  char name[MAX_PATH + 1] = {};
+  std::string folder = DirectoryPart(path);
+  if (folder.size() == 2 && folder[1] == ':') folder += '\\';
+  if (GetTempFileNameA(folder.c_str(), "TKM", 0, name) == 0) {
+    return rc::FromWin32(GetLastError());
+  }
+  *temporary = name;
+  // GetTempFileNameA made the file; the copy wants to create it itself.
+  UnlinkFile(*temporary);
+  return rc::kOk;
+}
+
+Result ReadFids(Stream* source, MscFidList* fids) { return fids->ReadFrom(source); }
+
+// A time no file has, so that the next scan reads the file again.
+Result ForgetModificationTime(FileSource& source, RecordSet& record) {
+  Result result = record.SetInt("mtime", -1);
+  if (rc::Failed(result)) return result;
+  source.Lock();
+  result = record.Update();
+  source.Unlock();
+  return result;
+}
+
+}  // namespace
+
+// --- listing -----------------------------------------------------------------------------
+
+namespace {
+
+class StorageCallback : public HolderVisitor {
+ public:
+  explicit StorageCallback(ContentsVisitor* visitor) : visitor_(visitor) {}
+  bool Visit(PropertyHolder& storage) override { return visitor_->Storage(storage); }
+
+ private:
+  ContentsVisitor* visitor_;
+};
+
+// Reports tracks and playlists to the caller's visitor, each fid once, and remembers the
+// caller's handle of each.
+class ContentsReporter : public ScanListener {
+ public:
+  ContentsReporter(ContentsVisitor* visitor, const std::map<std::string, uint32_t>& storages)
+      : visitor_(visitor), storages_(storages) {}
+
+  Result OnTrack(RecordSet& record) override { return Report(record); }
+  Result OnDatabaseError(const std::string&, Result error) override { return error; }
+
+  Result Report(RecordSet& record) {
+    const uint32_t fid = static_cast<uint32_t>(record.GetInt("fid"));
+    if (handles_.count(fid)) return rc::kOk;
+    PropertyHolder properties;
+    bool reportable = false;
+    if (rc::Failed(TrackPropertiesOf(record, &properties, &reportable))) return rc::kFail;
+    if (!reportable) return rc::kOk;
+    uint32_t storage = 0;
+    if (!StorageOf(properties.GetString("path"), &storage)) return rc::kOk;
+    uint32_t handle = 0;
+    if (!visitor_->File(storage, properties, &handle)) return rc::kEnumerationStopped;
+    handles_[fid] = handle;
+    return rc::kOk;
+  }
+
+  bool HandleOf(uint32_t fid, uint32_t* handle) const {
+    const auto found = handles_.find(fid);
+    if (found == handles_.end()) return false;
+    *handle = found->second;
+    return true;
+  }
+
+ private:
+  // The storage whose drive letter begins the path. A path on none of the storages (a
+  // playlist not written yet) is not reported: no storage index would be right for it.
+  bool StorageOf(const std::string& path, uint32_t* storage) const {
+    if (path.empty()) return false;
+    for (const auto& root : storages_) {
+      if (toupper(static_cast<unsigned char>(root.first[0])) ==
+          toupper(static_cast<unsigned char>(path[0]))) {
+        *storage = root.second;
+        return true;
+      }
+    }
+    return false;
+  }
+
+  ContentsVisitor* visitor_;
+  const std::map<std::string, uint32_t>& storages_;
+  std::map<uint32_t, uint32_t> handles_;  // fid -> the visitor's handle
+};
+
+Result ReportPlaylists(FileSource& source, ContentsReporter* reporter, ContentsVisitor* visitor) {
+  RefPtr<RecordQuery> query;
+  Result result = source.Database()->CreateQuery(&query);
+  if (rc::Succeeded(result) && !query) result = rc::kOutOfMemory;
+  if (rc::Succeeded(result)) result = query->AddTextCondition("type", kOpEqual, "playlist");
+  RefPtr<RecordSet> playlists;
+  if (rc::Succeeded(result)) result = query->Execute(&playlists);
+  while (rc::Succeeded(result) && playlists && !playlists->IsEOF()) {
+    const uint32_t fid = static_cast<uint32_t>(playlists->GetInt("fid"));
+    if (fid != kRootFid) {
+      const std::vector<PlaylistMember> members = RecordMembers(*playlists);
+      result = reporter->Report(*playlists);
+      if (rc::Failed(result)) return result;
+      uint32_t handle = 0;
+      if (reporter->HandleOf(fid, &handle)) {
+        std::vector<uint32_t> member_handles;
+        for (const PlaylistMember& member : members) {
+          uint32_t member_handle = 0;
+          if (reporter->HandleOf(member.fid, &member_handle)) {
+            member_handles.push_back(member_handle);
+          }
+        }
+        if (!visitor->PlaylistMembers(handle, member_handles)) return rc::kEnumerationStopped;
+      }
+    }
+    result = playlists->MoveNext();
+  }
+  return result;
+}
+
+}  // namespace
+
+Result MscChannel::EnumContents(ContentsVisitor* visitor) {
+  StorageCallback storages(visitor);
+  Result result = EnumStorages(&storages);
+  if (rc::Failed(result)) return result;
+  FileSource* library = file_source_->Library();
+  if (library == nullptr) return result;
+  std::map<std::string, uint32_t> storage_map;
+  for (uint32_t index = 0; index < record_.drive_entries.size(); ++index) {
+    storage_map[DriveRoot(record_.drive_entries[index].drive_letter)] = index;
+  }
+  ContentsReporter reporter(visitor, storage_map);
+  result = library->Refresh(&reporter, 0);
+  if (rc::Succeeded(result)) result = ReportPlaylists(*library, &reporter, visitor);
+  return UnlessGone(result);
+}
+
+// --- changes -----------------------------------------------------------------------------
+
+Result MscChannel::DeleteFile(uint32_t storage, PropertyHolder& file) {
+  if (Entry(storage) == nullptr) return rc::kBadIndex;
+  FileSource* library = file_source_->Library();
+  if (library == nullptr) return rc::kNotImplemented;
+  return UnlessGone(DeleteByFid(*library, static_cast<uint32_t>(file.GetSet()->GetInt("fid"))));
+}
+
+Result MscChannel::RewriteFileInfo(uint32_t, PropertySet& file) {
+  FileSource* library = file_source_->Library();
+  if (library == nullptr) return rc::kNotImplemented;
+  return UnlessGone(UpdateTrackRecord(*library, file));
+}
+
+Result MscChannel::SendFile(uint32_t storage, PropertySet& file, Stream* source,
+                            ProgressSink* progress) {
+  const MscDriveEntry* entry = Entry(storage);
+  if (entry == nullptr) return rc::kBadIndex;
+  FileSource* library = file_source_->Library();
+  if (library == nullptr) return rc::kNotImplemented;
+  std::string path;
+  Result result = BuildTrackPath(file, entry->drive_letter, &path);
+  if (rc::Failed(result)) return UnlessGone(result);
+
+  uint32_t fid = 0;
+  if (file.GetString("type") == "playlist") {
+    MscFidList fids;
+    result = ReadFids(source, &fids);
+    if (rc::Succeeded(result)) {
+      result = library->CreatePlaylist(file.GetString("title"), path, fids.fids(), &fid);
+    }
+  } else {
+    result = CopyIntoNewFile(source, path, entry->not_hot_pluggable != 0, progress);
+    uint32_t generation = 0;
+    if (rc::Succeeded(result)) result = library->ScanFile(path, &fid, &generation, nullptr);
+    // A scan that could not examine or record the file leaves it without a fid.
+    if (rc::Succeeded(result) && fid == 0) result = rc::kNotFound;
+    if (rc::Succeeded(result)) file.SetInt("fid_generation", static_cast<int32_t>(generation));
+  }
+  if (rc::Succeeded(result)) result = ReportSentFile(*library, file, path, fid);
+  if (rc::Failed(result)) {
+    // Nothing of a failed send stays: not its record, its file or the folders made for it.
+    if (fid != 0) DeleteByFid(*library, fid);
+    if (FileExists(path)) UnlinkFile(path);
+    RemoveEmptyFolders(*library, DirectoryPart(path));
+  }
+  return UnlessGone(result);
+}
+
+// The second send operation replaces the content of an existing file.
+Result MscChannel::SendFileByRequest136(uint32_t storage, PropertySet& file, Stream* source,
+                                        ProgressSink* progress) {
+  const MscDriveEntry* entry = Entry(storage);
+  if (entry == nullptr) return rc::kBadIndex;
+  FileSource* library = file_source_->Library();
+  if (library == nullptr) return rc::kNotImplemented;
+  const uint32_t fid = static_cast<uint32_t>(file.GetInt("fid"));
+  RefPtr<RecordSet> record;
+  Result result = library->RecordDb().FindRow(&record, fid);
+  if (rc::Failed(result)) return UnlessGone(result);
+  const std::string path = RecordPath(*record);
+  if (!PathBelowAny(path, library->Roots())) return rc::kRecordNotDeletable;
+
+  if (file.GetString("type") == "playlist") {
+    MscFidList fids;
+    result = ReadFids(source, &fids);
+    if (rc::Failed(result)) return UnlessGone(result);
+    const std::string old_title = record->GetString("title");
+    const std::string title = file.GetString("title");
+    if (title != old_title) {
+      std::string renamed =
+          JoinPath(DirectoryPart(path), SanitizeFileName(Utf8ToAnsiString(title)));
+      const std::string extension = FileExtension(path);
+      if (!extension.empty()) renamed += "." + extension;
+      if (renamed != path) {
+        if (rc::Failed(RenameFile(path, renamed))) {
+          file.SetString("title", old_title);
+        } else {
+          record->SetString("title", title);
+          record->SetString("path", StoredPathForm(renamed));
+          library->Lock();
+          result = record->Update();
+          library->Unlock();
+          if (rc::Failed(result)) RenameFile(renamed, path);  // the record still names it
+        }
+      }
+    }
+    if (rc::Succeeded(result)) result = library->SetPlaylistMembers(fid, fids.fids());
+    if (rc::Succeeded(result)) file.SetString("name", record->GetString("path"));
+    return UnlessGone(result);
+  }
+
+  // The new content goes to a file beside the old one and takes its place only when it is
+  // complete: a failed copy leaves the old track and its record as they were.
+  std::string temporary;
+  result = SiblingTemporaryFile(path, &temporary);
+  if (rc::Succeeded(result)) {
+    result = CopyIntoNewFile(source, temporary, entry->not_hot_pluggable != 0, progress);
+    if (rc::Succeeded(result)) result = ReplaceFileWith(temporary, path);
+    if (rc::Failed(result)) UnlinkFile(temporary);
+  }
+  // The new content may carry the old modification time (the same second): the record must
+  // not take it for the file it already knows.
+  if (rc::Succeeded(result)) result = ForgetModificationTime(*library, *record);
+  uint32_t scanned = 0;
+  uint32_t generation = 0;
+  if (rc::Succeeded(result)) result = library->ScanFile(path, &scanned, &generation, nullptr);
+  if (rc::Succeeded(result) && scanned != fid) result = rc::kNotFound;
+  if (rc::Succeeded(result)) {
+    file.SetInt("fid_generation", static_cast<int32_t>(generation));
+    result = ReportSentFile(*library, file, path, fid);
+  }
+  return UnlessGone(result);
+}
+
+Result MscChannel::ReceiveFile(uint32_t storage, PropertySet& file, Stream* sink,
+                               ProgressSink* progress) {
+  const MscDriveEntry* entry = Entry(storage);
+  if (entry == nullptr) return rc::kBadIndex;
+  const std::string path = Utf8ToLatin1(file.GetString("name"));
+  // Only the player's own files are handed out, never another file of the PC.
+  std::string canonical;
+  if (rc::Failed(CanonicalPath(path, &canonical)) ||
+      !PathBelowAny(canonical, {DriveRoot(entry->drive_letter)})) {
+    return rc::kInvalidArg;
+  }
+  std::unique_ptr<FileStream> reader;
+  Result result = OpenFileStream(canonical.c_str(), OpenRead, &reader);
+  if (rc::Failed(result)) return UnlessGone(result);
+  AdaptiveCopySettings settings = CopySettings(false);
+  result = AdaptiveStreamCopy::Copy(&settings, reader.get(), sink, progress);
+  if (result == rc::kEndOfData) return rc::kOk;
+  return result == rc::kPlayerGone ? result : UnlessGone(result);
+}
