@@ -20,8 +20,9 @@ packages=(
   libxml2-utils libimage-exiftool-perl
 )
 
-# What the 32-bit tests need: the emulator and the i386 Wine (see lib/i686_emulation.sh).
-i686_packages=(qemu-user wine32:i386)
+# What the 32-bit tests need: the emulator, what patching and building it takes, and the i386
+# Wine (see lib/i686_emulation.sh).
+i686_packages=(qemu-user meson libglib2.0-dev patch wine32:i386)
 
 missing_packages() { # [package...]: those of the list (default: the build's) not installed
   local p missing=()
@@ -71,7 +72,7 @@ run_logged() {
 bootstrap_done() {
   # The 32-bit loader must not stay in the 64-bit Wine's folder (see bootstrap).
   [ -z "$(missing_packages)" ] && [ -z "$(missing_packages "${i686_packages[@]}")" ] &&
-    [ ! -e /usr/lib/wine/wine ] && all_dependencies_built
+    [ ! -e /usr/lib/wine/wine ] && all_dependencies_built && [ -x "$(i686_emulator)" ]
 }
 
 # Installs the i686 build's deliverables, stripped, into a fresh dist/ (nothing else lands
@@ -80,3 +81,5 @@ install_deliverables() {
   rm -rf "$repo/dist"
   cmake --install "$repo/build/i686" --prefix "$repo/dist" --strip >/dev/null
 }
+
+source "$repo/scripts/lib/i686_emulation.sh"

@@ -13,11 +13,22 @@ wine_env() {
 # Wine's helpers inherit the standard streams of the first command of a prefix; keep them off
 # any pipe so that ctest's capture can close.
 wine_start() {
+  if [ "${WINEARCH:-}" = win32 ]; then
+    wine_start_i686
+    return
+  fi
   mkdir -p "$WINEPREFIX"
   "${WINESERVER:-wineserver}" -p </dev/null >/dev/null 2>&1
   "$WINE" wineboot --init </dev/null >/dev/null 2>&1
-  # The 32-bit tests need neither setting, and under emulation the restart costs minutes.
-  [ "${WINEARCH:-}" = win32 ] || wine_configure_prefix
+  wine_configure_prefix
+}
+
+# Runs ctest with one prefix and wineserver for the run.
+run_ctest() { # preset jobs ctest-args...
+  local preset=$1 jobs=$2; shift 2
+  trap wine_stop EXIT
+  wine_start
+  ctest --preset "$preset" -j "$jobs" "$@"
 }
 
 # What the tests need of a prefix, set once: the mass-storage tests find a simulated player on
@@ -53,4 +64,38 @@ wine_env_i686() {
   export WINESERVER=/usr/lib/wine/wineserver64
   export WINEDLLOVERRIDES="$WINEDLLOVERRIDES;winedevice.exe,plugplay.exe,explorer.exe,services.exe,winemenubuilder.exe="
   export QEMU_RESERVED_VA=0xc0000000
+}
+
+# Under emulation, creating a 32-bit prefix takes minutes. The first one booted on a machine is
+# kept as a template in the cache, keyed by the 32-bit Wine's version, and a new prefix starts
+# as its copy. The tests need neither setting of wine_configure_prefix, so a prefix that exists
+# is not booted again.
+wine_start_i686() {
+  local version template
+  version=$(dpkg-query -W -f='${Version}' wine32:i386)
+  template="$deps_dir/wineprefix-i686/wine32-${version//:/_}"
+  if [ ! -f "$WINEPREFIX/system.reg" ] && [ -f "$template/system.reg" ]; then
+    rm -rf "$WINEPREFIX" && mkdir -p "$(dirname "$WINEPREFIX")"
+    cp -a "$template" "$WINEPREFIX"
+  fi
+  mkdir -p "$WINEPREFIX"
+  "$WINESERVER" -p </dev/null >/dev/null 2>&1
+  [ -f "$WINEPREFIX/system.reg" ] && return 0
+  "$WINE" wineboot --init </dev/null >/dev/null 2>&1
+  # The server writes the registry out when it stops.
+  wine_stop
+  "$WINESERVER" -w </dev/null >/dev/null 2>&1 || true
+  wine_save_template "$template"
+  "$WINESERVER" -p </dev/null >/dev/null 2>&1
+}
+
+# Copies the booted prefix under a name of its own, then renames it into place; where another
+# clone was first, its template stays.
+wine_save_template() { # template
+  local template=$1 copy="$1.$$"
+  [ -f "$template/system.reg" ] && return 0
+  mkdir -p "$(dirname "$template")"
+  rm -rf "$copy"
+  cp -a "$WINEPREFIX" "$copy" && rm -f "$copy/wineserver" &&
+    mv -T "$copy" "$template" 2>/dev/null || rm -rf "$copy"
 }
