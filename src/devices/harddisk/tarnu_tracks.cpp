@@ -39,8 +39,12 @@ Result TarnuChannel::MakeFidDirectory(uint32_t fid) {
 }
 
 Result TarnuChannel::FindFidRows(uint32_t fid, RefPtr<RecordSet>* rows, bool* found) {
+  // The table's record sets show nothing while all its rows are new ones: merge them first,
+  // or a second file with the same fid would get past the check.
+  Result result = rc::kOk;
+  if (database_->RowCount() == 0 && !database_->OpenRows().empty()) result = database_->Compact(nullptr);
   RefPtr<RecordQuery> query;
-  Result result = database_->CreateQuery(&query);
+  if (rc::Succeeded(result)) result = database_->CreateQuery(&query);
   if (rc::Succeeded(result) && !query) result = rc::kOutOfMemory;
   if (rc::Succeeded(result)) result = query->AddIntCondition("fid", kOpEqual, fid);
   if (rc::Succeeded(result)) result = query->Execute(rows);
@@ -49,17 +53,15 @@ Result TarnuChannel::FindFidRows(uint32_t fid, RefPtr<RecordSet>* rows, bool* fo
   return result;
 }
 
-// One line per property, in the set's order: name, "=", value, line feed. Empty texts and
-// integers that are 0 are left out.
+// One line per property, in the set's order: name, "=", value, line feed. Empty values and
+// zeros are left out (the set keeps every value as text, so a zero integer is the text "0").
 Result TarnuChannel::WritePropertyFile(PropertySet& stored, const std::string& path) {
   std::string text;
   for (int32_t index = 0;; ++index) {
     const std::string name = stored.GetColumnName(index);
     if (name.empty()) break;
-    ColumnKind kind = kColumnText;
-    stored.GetColumnType(index, &kind);
     const std::string value = stored.GetString(index);
-    if (value.empty() || ((kind == kColumnInt || kind == kColumnInt64) && value == "0")) continue;
+    if (value.empty() || value == "0") continue;
     text += name + "=" + value + "\n";
   }
   std::unique_ptr<SeekableStream> stream;
