@@ -10,6 +10,7 @@
 #include "devices/harddisk/device_file_system.h"
 #include "devices/local_time.h"
 #include "devices/tags_differ.h"
+#include "fs/fs_codes.h"
 #include "devices/visitors.h"
 #include "media/property_holder.h"
 #include "support/byte_order.h"
@@ -384,7 +385,8 @@ Result TarnuChannel::ResetSettings() {
     const Result removed = music_volume_->Remove(path);
     if (rc::Failed(removed)) result = removed;
   }
-  if (result == rc::kNotFound) result = 1;
+  // The volume answers a missing file with its own not-found code.
+  if (result == rc::kNotFound || result == fsrc::kNotFound) result = 1;
   uint8_t sector[PlayerDisk::kSectorSize];
   if (rc::Succeeded(MusicInfoSector(sector, false)) && bytes::Le32(sector) != 0) {
     bytes::PutLe32(sector, 0);
