@@ -23,14 +23,10 @@ class TarnuChannelTest : public ::testing::Test {
   void SetUp() override;
   void TearDown() override;
 
-  // A player of `music_mib` MiB, laid out and formatted, with `database` (empty: none) as its
-  // "var/smalldb". The channel is made over it and closed.
+  // A player of `music_mib` MiB, laid out and formatted, with an empty database unless told
+  // otherwise, and a new channel over it.
   void MakePlayer(uint64_t music_mib, bool with_database = true);
   void MakeChannel();
-
-  // An empty music database of the player's columns.
-  static std::unique_ptr<ColumnTable> EmptyDatabase();
-  static std::string DatabaseBytes(const ColumnTable& table);
 
   // Read and write files on the music volume through a disk of the test's own. The player has
   // one bus: the channel is suspended meanwhile (which closes it, saving a dirty database).
@@ -48,8 +44,9 @@ class TarnuChannelTest : public ::testing::Test {
   std::unique_ptr<TarnuChannel> channel;
 
  private:
+  // Suspends the channel around `work` on the player's disk.
   template <typename Work>
-  void WithMusicVolume(Work work);
+  void Suspended(Work work);
 };
 
 // A clock whose sleeps only count.
