@@ -6,6 +6,7 @@
 
 #include "devices/harddisk/player_disk.h"
 #include "devices/harddisk/stream_copy.h"
+#include "devices/harddisk/tarnu_channel.h"
 #include "devices/harddisk/tea_stream.h"
 #include "devices/harddisk/tree_copy.h"
 #include "media/property_set.h"
@@ -35,7 +36,7 @@ Result FirmwareAccepted(PropertySet& player_info) {
   std::string capabilities = player_info.GetString("capabilities");
   TokenSetNormalize(&capabilities);
   if (TokenSetContains(capabilities, "firmware")) return rc::kOk;
-  return player_info.GetInt("recovery") == 0 ? rc::kFirmwareRefused : rc::kOk;
+  return player_info.GetInt("recovery") == 0 ? tarnu_result::kFirmwareNotAllowed : rc::kOk;
 }
 
 Result ImageSize(SeekableStream* image, uint32_t* size) {

@@ -16,10 +16,6 @@
 class PlayerDisk;
 class PropertySet;
 
-namespace rc {
-constexpr Result kFirmwareRefused = static_cast<Result>(0xC004902D);
-}
-
 namespace firmware {
 
 constexpr uint32_t kFirstSector = 2;
@@ -38,7 +34,7 @@ void PackageKey(uint32_t key[4]);
 Result DecipherPackage(Stream* package, MemoryStream* plain);
 
 // S_OK when the player information lists the capability "firmware" or the player is in recovery
-// mode ("recovery" not 0); else rc::kFirmwareRefused.
+// mode ("recovery" not 0); else tarnu_result::kFirmwareNotAllowed.
 Result FirmwareAccepted(PropertySet& player_info);
 
 // The image's size; rc::kBadIndex (out of range) above kMaxImageSize.

@@ -153,19 +153,26 @@ class TarnuChannel : public Channel {
 
   // --- Firmware and system update ------------------------------------------------------
   Result UpgradeFirmware(SeekableStream* image, uint32_t flags, ProgressSink* progress) override;
+  // Deciphers the package; a tar archive installs its system tree and then its image, anything
+  // else is written as the image as it stands. Leaves the bus released and the volumes
+  // unmounted, and tells the player that new firmware is in place.
   Result UpdateFirmware(SeekableStream* package, uint32_t flags, ProgressSink* progress);
   Result CheckFirmwareAllowed();
-  Result InstallSystemTree(TarFileSystem* tar, uint32_t flags, ProgressSink* progress);
+  // Closes the music volume (saving a dirty database) before the layout check touches it.
+  Result InstallSystemTree(FileSystem* tar, uint32_t flags, ProgressSink* progress);
+  // Flags bit 0: check the music volume afterwards.
   Result WriteFirmwareImage(SeekableStream* image, uint32_t flags, ProgressSink* progress);
 
   // --- Enumeration and playlists -------------------------------------------------------
+  // Every database row as a file's properties.
   Result EnumFiles(uint32_t storage, HolderVisitor* visitor) override;
+  // The storage, every row, then every playlist's members.
   Result EnumContents(ContentsVisitor* visitor) override;
+  // A new, empty FidEnumerator.
   Result EnumFids(RefPtr<FidList>* list) override;
   Result ForEachRow(TarnuRowCollector* collector, ColumnTable* table);
-  // The "flags" text of a row's "options": ";autosync;" when bit 0x400 is set, else empty.
+  // ";autosync;" when bit 0x400 is set, else empty (devices/harddisk/row_flags.h).
   static std::string FlagsFromOptions(int32_t options);
-  // Sets bit 0x400 of `options` when the file's "flags" hold "autosync", else clears it.
   static int32_t ApplyFlagsToOptions(PropertySet& file, int32_t options);
 
  private:

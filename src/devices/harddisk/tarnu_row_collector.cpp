@@ -29,7 +29,7 @@ Result TarnuRowCollector::AddRow(RecordSet* row) {
       set->SetString("flags", FlagsFromOptions(static_cast<uint32_t>(row->GetInt("options"))));
   if (rc::Failed(flagged)) return flagged;
 
-  if (list_ != nullptr && !list_->Visit(holder)) return rc::kStoppedByCaller;
+  if (list_ != nullptr && !list_->Visit(holder)) return rc::kEnumerationStopped;
   if (visitor_ == nullptr) return rc::kOk;
 
   const uint32_t fid = static_cast<uint32_t>(row->GetInt("fid"));
@@ -52,7 +52,7 @@ Result TarnuRowCollector::AddRow(RecordSet* row) {
   } catch (const std::bad_alloc&) {
     return rc::kOutOfMemory;
   }
-  return go_on ? rc::kOk : rc::kStoppedByCaller;
+  return go_on ? rc::kOk : rc::kEnumerationStopped;
 }
 
 std::vector<uint32_t> TarnuRowCollector::Members(uint32_t playlist_fid,

@@ -10,17 +10,13 @@
 #include <string>
 #include <vector>
 
+#include "devices/device_results.h"
 #include "support/ref_counted.h"
-#include "support/result_codes.h"
 
 class ContentsVisitor;
 class HolderVisitor;
 class RecordDatabase;
 class RecordSet;
-
-namespace rc {
-constexpr Result kStoppedByCaller = static_cast<Result>(0xC0004006);
-}
 
 class TarnuRowCollector {
  public:
@@ -33,7 +29,7 @@ class TarnuRowCollector {
   void set_nested_playlists(bool nested) { nested_playlists_ = nested; }
 
   // One row (the record set's current row): its columns but "playlist" and "flags", with the
-  // text "flags" made from "options". rc::kStoppedByCaller when the list or visitor answers
+  // text "flags" made from "options". rc::kEnumerationStopped when the list or visitor answers
   // false.
   Result AddRow(RecordSet* row);
   // Every playlist's members, in ascending fid order, to the visitor; a root playlist (fid

@@ -5,7 +5,6 @@
 
 namespace rc {
 
-constexpr Result kEnumerationStopped = static_cast<Result>(0xC0004006);
 constexpr Result kDriveAccessDenied = static_cast<Result>(0xC004902E);
 constexpr Result kVolumeLockRejected = static_cast<Result>(0xC004902F);
 

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "devices/harddisk/tarnu_channel.h"
 #include "devices/harddisk/tea_stream.h"
 #include "media/property_holder.h"
 #include "sim_fixture.h"
@@ -168,8 +169,8 @@ TEST(FirmwarePermissionTest, CapabilityOrRecoveryMode) {
       {";format;firmware;", "0", rc::kOk},
       {"firmware", nullptr, rc::kOk},
       {"format;firmware", "0", rc::kOk},
-      {";format;", "0", rc::kFirmwareRefused},
-      {";firmwares;", nullptr, rc::kFirmwareRefused},
+      {";format;", "0", tarnu_result::kFirmwareNotAllowed},
+      {";firmwares;", nullptr, tarnu_result::kFirmwareNotAllowed},
       {"", "1", rc::kOk},
       {";format;", "2", rc::kOk},
   };

@@ -155,12 +155,12 @@ TEST_F(TarnuRowCollectorTest, ListOrVisitorAnsweringFalseStopsTheWalk) {
     int seen = 0;
   } list;
   TarnuRowCollector by_list(&list, nullptr);
-  EXPECT_EQ(ForEachRow(&by_list, &table), rc::kStoppedByCaller);
+  EXPECT_EQ(ForEachRow(&by_list, &table), rc::kEnumerationStopped);
   EXPECT_EQ(list.seen, 2);
 
   visitor.stop_after = 3;
   TarnuRowCollector by_visitor(nullptr, &visitor);
-  EXPECT_EQ(ForEachRow(&by_visitor, &table), rc::kStoppedByCaller);
+  EXPECT_EQ(ForEachRow(&by_visitor, &table), rc::kEnumerationStopped);
   EXPECT_EQ(visitor.items.size(), 3u);
 }
 

@@ -30,12 +30,13 @@ Result WithDisk(const std::shared_ptr<SimHardDiskPlayer>& player, Work work) {
   return rc::Failed(result) ? result : released;
 }
 
-// Runs `work` on the mounted music volume.
+// Runs `work` on the mounted music volume (or the system volume, partition 1).
 template <typename Work>
-Result WithMusicVolume(const std::shared_ptr<SimHardDiskPlayer>& player, Work work) {
+Result WithMusicVolume(const std::shared_ptr<SimHardDiskPlayer>& player, Work work,
+                       int partition = 2) {
   return WithDisk(player, [&](PlayerDisk* disk) {
     std::unique_ptr<FileSystem> volume;
-    Result result = DeviceFileSystem::MountPartition(disk, 2, &volume);
+    Result result = DeviceFileSystem::MountPartition(disk, partition, &volume);
     if (rc::Succeeded(result)) result = work(volume.get());
     if (volume) volume->Close();
     return result;
@@ -81,7 +82,7 @@ Result PreparePlayerDisk(const std::shared_ptr<SimHardDiskPlayer>& player, bool 
 }
 
 Result ReadPlayerFile(const std::shared_ptr<SimHardDiskPlayer>& player, const std::string& path,
-                      std::string* content) {
+                      std::string* content, int partition) {
   content->clear();
   return WithMusicVolume(player, [&](FileSystem* music) {
     std::unique_ptr<SeekableStream> stream;
@@ -94,7 +95,7 @@ Result ReadPlayerFile(const std::shared_ptr<SimHardDiskPlayer>& player, const st
       if (result == rc::kOk && got == 0) break;
     }
     return rc::Failed(result) ? result : rc::kOk;
-  });
+  }, partition);
 }
 
 Result WritePlayerFile(const std::shared_ptr<SimHardDiskPlayer>& player, const std::string& path,

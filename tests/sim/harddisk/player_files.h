@@ -16,8 +16,9 @@ std::unique_ptr<ColumnTable> EmptyPlayerDatabase();
 // Lays out and formats the disk, makes "var" and "fids0", and (optionally) an empty database.
 Result PreparePlayerDisk(const std::shared_ptr<SimHardDiskPlayer>& player, bool with_database);
 
+// Partition 2 is the music volume, 1 the system volume.
 Result ReadPlayerFile(const std::shared_ptr<SimHardDiskPlayer>& player, const std::string& path,
-                      std::string* content);
+                      std::string* content, int partition = 2);
 Result WritePlayerFile(const std::shared_ptr<SimHardDiskPlayer>& player, const std::string& path,
                        const std::string& content);
 // The database on the player's disk; null when it is missing or does not load.
