@@ -28,12 +28,15 @@ class RecordingProgress : public ProgressSink {
   std::vector<std::pair<uint32_t, uint32_t>> reports;
 };
 
-// A stream that claims one size and holds more, or fails after some bytes.
+// A stream that holds more than the size it was given, fails after some bytes, or (stalled)
+// answers success with nothing read once those bytes are out.
 class UnrulyStream : public Stream {
  public:
-  explicit UnrulyStream(uint32_t fail_after) : fail_after_(fail_after) {}
+  explicit UnrulyStream(uint32_t fail_after, bool stall = false)
+      : fail_after_(fail_after), stall_(stall) {}
   Result Read(void* buffer, uint32_t length, uint32_t* count) override {
-    if (given_ >= fail_after_) return rc::kTimeout;
+    *count = 0;
+    if (given_ >= fail_after_) return stall_ ? rc::kOk : rc::kTimeout;
     const uint32_t n = std::min(length, fail_after_ - given_);
     std::memset(buffer, 0x5A, n);
     given_ += n;
@@ -44,6 +47,7 @@ class UnrulyStream : public Stream {
 
  private:
   uint32_t fail_after_;
+  bool stall_;
   uint32_t given_ = 0;
 };
 
@@ -144,6 +148,14 @@ TEST_F(FirmwareImageTest, NeverWritesBeyondTheSizeItWasGiven) {
                                         nullptr),
             rc::kBadIndex);
   ExpectUntouchedAround();
+}
+
+TEST_F(FirmwareImageTest, AStalledStreamEndsTheImage) {
+  UnrulyStream stalled(1000, true);
+  player->log.clear();
+  ASSERT_EQ(firmware::WriteImageSectors(disk.get(), &stalled, 50000, nullptr), rc::kOk);
+  EXPECT_EQ(Writes().size(), 1u);
+  EXPECT_EQ(player->ImageBytes(0x400 + 999, 2), (std::vector<uint8_t>{0x5A, 0}));
 }
 
 TEST_F(FirmwareImageTest, ReadAndWriteFailuresEndTheLoop) {
