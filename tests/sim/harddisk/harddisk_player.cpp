@@ -273,9 +273,16 @@ void SimHardDiskPlayer::FinishDataOut() {
     QueueStatus(1);
     return;
   }
-  for (size_t i = 0; i * kSector < out_data_.size(); ++i)
+  for (size_t i = 0; i * kSector < out_data_.size(); ++i) {
+    // Power fails: this sector and every later one never reach the disk.
+    if (sectors_before_power_cut == 0) {
+      QueueStatus(1);
+      return;
+    }
+    if (sectors_before_power_cut > 0) --sectors_before_power_cut;
     WriteImage(write_block_ + i, out_data_.data() + i * kSector);
-  sectors_written += out_data_.size() / kSector;
+    ++sectors_written;
+  }
   QueueStatus(0);
 }
 

@@ -45,6 +45,9 @@ class SimHardDiskPlayer {
   bool short_next_read = false;         // next READ(10) / READ CAPACITY sends one sector less
   bool status_instead_of_next_data = false;  // next data-in phase is a lone status wrapper
   bool fail_all_writes = false;               // every WRITE(10) answers status 1
+  // Sectors still written before the power fails; after that every WRITE(10) answers status 1
+  // and writes nothing. Negative: the power never fails.
+  int64_t sectors_before_power_cut = -1;
 
   // What the player saw.
   std::vector<SimHdPacket> log;
