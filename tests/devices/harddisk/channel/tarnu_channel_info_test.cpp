@@ -208,3 +208,23 @@ TEST_F(TarnuChannelTest, FactoryMakesTheChannelForTheHardDiskPlayer) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(TarnuChannelTest, SystemVolumeMountsOnlyAfterTheMusicVolumeIsClosed) {
+  ASSERT_EQ(SendTrack(0x200, "abc"), rc::kOk);
+  ASSERT_TRUE(channel->database_dirty());
+  std::unique_ptr<FileSystem> system;
+  ASSERT_EQ(channel->MountSystem(&system), rc::kOk);
+  EXPECT_EQ(channel->music_volume(), nullptr);
+  EXPECT_EQ(channel->database(), nullptr);
+  std::unique_ptr<FsDirHandle> root;
+  EXPECT_EQ(system->OpenDir("/", kFsRead, &root), rc::kOk);
+  root.reset();
+  system.reset();
+  auto database = DatabaseOnDisk();
+  ASSERT_NE(database, nullptr);
+  EXPECT_EQ(database->RowCount(), 1u);  // saved before the layout check
+}
+
+}  // namespace

@@ -11,6 +11,7 @@
 #include "media/property_copy.h"
 #include "support/collation.h"
 #include "support/memory_stream.h"
+#include "sim/harddisk/player_files.h"
 #include "tarnu_channel_fixture.h"
 
 namespace {
@@ -40,6 +41,23 @@ Result StreamUpload(TarnuChannel& channel, PropertySet& file, const std::string&
   CopyProperties(properties.GetSet(), RefPtr<RecordSet>(&file));
   if (rc::Succeeded(result)) result = stream->Finish(properties);
   return result;
+}
+
+// The first bytes of a database that holds a few rows.
+std::string DatabaseBytesCut(size_t length) {
+  std::unique_ptr<ColumnTable> table = EmptyPlayerDatabase();
+  RefPtr<RecordSet> rows;
+  table->OpenRecordSet(&rows);
+  for (int32_t fid = 0x200; fid < 0x300; fid += 0x10) {
+    rows->AddNew();
+    rows->SetInt("fid", fid);
+    rows->SetString("title", "Title");
+    rows->Update();
+  }
+  table->Compact(nullptr);
+  MemoryStream stream;
+  table->Save(&stream);
+  return stream.Bytes().substr(0, length);
 }
 
 bool HasRow(ColumnTable& table, uint32_t fid, std::string* title = nullptr) {
@@ -253,14 +271,27 @@ TEST_F(TarnuChannelTest, DatabaseSurvivesReopeningAndSortsArtistsWithoutArticles
   if (copy) fclose(copy);
 }
 
-TEST_F(TarnuChannelTest, MissingDatabaseAsksThePlayerToBuildOne) {
-  MakePlayer(48, false);
-  player->fx2_commands.clear();
-  const Result result = channel->EnsureDatabase();
-  EXPECT_TRUE(rc::Failed(result));
-  EXPECT_NE(std::find(player->fx2_commands.begin(), player->fx2_commands.end(), 12),
-            player->fx2_commands.end());
-  EXPECT_EQ(channel->database(), nullptr);
+TEST_F(TarnuChannelTest, UnusableDatabaseAsksThePlayerToBuildOne) {
+  const struct {
+    const char* what;
+    bool missing;
+    std::string bytes;
+  } cases[] = {
+      {"missing", true, ""},
+      {"garbage", false, std::string(5000, '\x5a')},
+      {"cut short", false, DatabaseBytesCut(100)},
+      {"empty", false, ""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    MakePlayer(48, !c.missing);
+    if (!c.missing) WriteMusicFile("var/smalldb", c.bytes);
+    player->fx2_commands.clear();
+    EXPECT_TRUE(rc::Failed(channel->EnsureDatabase()));
+    EXPECT_EQ(std::count(player->fx2_commands.begin(), player->fx2_commands.end(), 12), 1);
+    EXPECT_EQ(channel->database(), nullptr);
+    EXPECT_EQ(SendTrack(0x200, "abc") , channel->EnsureDatabase());
+  }
 }
 
 TEST_F(TarnuChannelTest, FailedSaveAtCloseIsReportedAndTheBusIsReleased) {
