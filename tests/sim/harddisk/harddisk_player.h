@@ -50,7 +50,9 @@ class SimHardDiskPlayer {
   int64_t sectors_before_power_cut = -1;
 
   // What the player saw.
+  bool keep_log = true;  // benchmarks turn the packet log off
   std::vector<SimHdPacket> log;
+  uint64_t bulk_commands = 0;  // command wrappers received
   std::vector<uint8_t> fx2_commands;  // codes of the command packets, in order
   bool bus_held = false;
   int holders = 0;
