@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -295,16 +296,34 @@ TEST_F(TarnuChannelTest, UnusableDatabaseAsksThePlayerToBuildOne) {
 }
 
 TEST_F(TarnuChannelTest, FailedSaveAtCloseIsReportedAndTheBusIsReleased) {
-  const std::string content = Bytes(100, 'c');
-  MemoryStream source(content);
-  ASSERT_EQ(channel->SendFile(0, *Track(0xA00, content), &source, nullptr), rc::kOk);
-  ASSERT_TRUE(channel->database_dirty());
-  player->fail_all_writes = true;
-  const Result result = channel->HoldStorage(false);
-  player->fail_all_writes = false;
-  EXPECT_TRUE(rc::Failed(result));
+  const struct {
+    const char* what;
+    std::function<Result(TarnuChannel&)> close;
+  } calls[] = {
+      {"HoldStorage(false)", [](TarnuChannel& c) { return c.HoldStorage(false); }},
+      {"Commit(0)", [](TarnuChannel& c) { return c.Commit(0); }},
+      {"Suspend(true)", [](TarnuChannel& c) { return c.Suspend(true); }},
+      {"Close", [](TarnuChannel& c) { return c.Close(); }},
+  };
+  uint32_t fid = 0xA00;
+  for (const auto& call : calls) {
+    SCOPED_TRACE(call.what);
+    if (channel->Suspend(false) != rc::kOk) FAIL();
+    ASSERT_EQ(SendTrack(fid += 0x10, "content"), rc::kOk);
+    ASSERT_TRUE(channel->database_dirty());
+    player->fail_all_writes = true;
+    const Result result = call.close(*channel);
+    player->fail_all_writes = false;
+    EXPECT_TRUE(rc::Failed(result));
+    EXPECT_FALSE(player->bus_held);
+    EXPECT_FALSE(channel->bus_held());
+    EXPECT_EQ(channel->database(), nullptr);
+  }
+  // Without changes, closing succeeds.
+  ASSERT_EQ(channel->EnsureDatabase(), rc::kOk);
+  EXPECT_EQ(channel->Commit(1), rc::kOk);
+  EXPECT_EQ(channel->Commit(0), rc::kOk);
   EXPECT_FALSE(player->bus_held);
-  EXPECT_FALSE(channel->bus_held());
 }
 
 }  // namespace
