@@ -348,7 +348,7 @@ std::string TarnuChannel::ReadDeviceFile(const std::string& path) {
     const Result result = stream->Read(buffer, sizeof buffer, &got);
     if (rc::Failed(result)) return std::string();
     content.append(buffer, got);
-    if (result != rc::kOk) return content;
+    if (result != rc::kOk || got == 0) return content;
   }
 }
 

@@ -126,6 +126,14 @@ TEST_F(TarnuChannelTest, PlayerRequestsAndCounters) {
   EXPECT_EQ(channel->GetState(), kStateError);
   Predictor* predictor = nullptr;
   EXPECT_EQ(channel->CreatePredictor(1, &predictor), rc::kFail);
+
+  player->result_words[4] = 0;
+  ASSERT_EQ(channel->MountOmfs(), rc::kOk);
+  player->fx2_commands.clear();
+  EXPECT_EQ(channel->CloseAndRebuildDatabase(), rc::kOk);
+  EXPECT_EQ(player->fx2_commands.back(), 12);
+  EXPECT_FALSE(player->bus_held);
+  EXPECT_EQ(channel->music_volume(), nullptr);
 }
 
 TEST_F(TarnuChannelTest, InformationWordAndSettingsReset) {
