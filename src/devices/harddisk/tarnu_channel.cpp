@@ -96,6 +96,9 @@ Result TarnuChannel::MountSystem(std::unique_ptr<FileSystem>* system) {
   Result result = OpenDisk();
   if (rc::Succeeded(result)) result = HoldBus();
   if (rc::Failed(result)) return result;
+  // The layout check may repair the music volume: it must not be mounted meanwhile.
+  result = CloseFileSystems();
+  if (rc::Failed(result)) return result;
   result = DeviceFileSystem::CheckPartitionLayout(disk_.get(), LayoutMode::kFormatSystem);
   if (result == tarnu_result::kNoPartitionLayout)
     result = DeviceFileSystem::CheckPartitionLayout(disk_.get(), LayoutMode::kFresh);
@@ -345,7 +348,7 @@ std::string TarnuChannel::ReadDeviceFile(const std::string& path) {
     const Result result = stream->Read(buffer, sizeof buffer, &got);
     if (rc::Failed(result)) return std::string();
     content.append(buffer, got);
-    if (result != rc::kOk) return content;
+    if (result != rc::kOk || got == 0) return content;
   }
 }
 

@@ -116,6 +116,7 @@ class TarnuChannel : public Channel {
   Result ReleaseBus();
   Result MountOmfs();
   // Checks the layout (formatting the system volume) and mounts partition 1 for the caller.
+  // The music volume is closed first, saving a dirty database (a failed save is returned).
   Result MountSystem(std::unique_ptr<FileSystem>* system);
   // Saves a dirty database, drops it and unmounts the music volume. The save's result.
   Result CloseFileSystems();

@@ -26,7 +26,8 @@ Result OpenHostCopy(const std::string& path, bool write, std::unique_ptr<FileStr
 }  // namespace
 
 Result TarnuChannel::LoadDatabase() {
-  Result result = TempFileName(kHostCopyPrefix, &database_copy_path_);
+  Result result = MountOmfs();
+  if (rc::Succeeded(result)) result = TempFileName(kHostCopyPrefix, &database_copy_path_);
   if (rc::Failed(result)) return result;
   {
     std::unique_ptr<SeekableStream> player;

@@ -68,6 +68,11 @@ std::unique_ptr<ColumnTable> TarnuChannelTest::DatabaseOnDisk() {
   Suspended([&] { table = PlayerDatabase(player); });
   return table;
 }
+Result TarnuChannelTest::SendTrack(uint32_t fid, const std::string& content) {
+  MemoryStream source(content);
+  return channel->SendFile(0, *Track(fid, content), &source, nullptr);
+}
+
 RefPtr<PropertySet> TarnuChannelTest::Track(uint32_t fid, const std::string& content,
                                             const std::string& title) {
   RefPtr<PropertySet> set;

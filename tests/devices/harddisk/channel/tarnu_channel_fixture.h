@@ -36,6 +36,8 @@ class TarnuChannelTest : public ::testing::Test {
   // The database now on the player's disk; null when it cannot be loaded.
   std::unique_ptr<ColumnTable> DatabaseOnDisk();
 
+  // Uploads `content` as a new track under `fid` through the channel.
+  Result SendTrack(uint32_t fid, const std::string& content);
   // File properties of a track.
   static RefPtr<PropertySet> Track(uint32_t fid, const std::string& content,
                                    const std::string& title = "Song");

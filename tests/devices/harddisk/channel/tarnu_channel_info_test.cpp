@@ -126,6 +126,14 @@ TEST_F(TarnuChannelTest, PlayerRequestsAndCounters) {
   EXPECT_EQ(channel->GetState(), kStateError);
   Predictor* predictor = nullptr;
   EXPECT_EQ(channel->CreatePredictor(1, &predictor), rc::kFail);
+
+  player->result_words[4] = 0;
+  ASSERT_EQ(channel->MountOmfs(), rc::kOk);
+  player->fx2_commands.clear();
+  EXPECT_EQ(channel->CloseAndRebuildDatabase(), rc::kOk);
+  EXPECT_EQ(player->fx2_commands.back(), 12);
+  EXPECT_FALSE(player->bus_held);
+  EXPECT_EQ(channel->music_volume(), nullptr);
 }
 
 TEST_F(TarnuChannelTest, InformationWordAndSettingsReset) {
@@ -205,6 +213,26 @@ TEST_F(TarnuChannelTest, FactoryMakesTheChannelForTheHardDiskPlayer) {
   uint32_t id = 0;
   EXPECT_EQ(made->GetDeviceID(&id), rc::kOk);
   EXPECT_EQ(id, TarnuChannel::kProductId);
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(TarnuChannelTest, SystemVolumeMountsOnlyAfterTheMusicVolumeIsClosed) {
+  ASSERT_EQ(SendTrack(0x200, "abc"), rc::kOk);
+  ASSERT_TRUE(channel->database_dirty());
+  std::unique_ptr<FileSystem> system;
+  ASSERT_EQ(channel->MountSystem(&system), rc::kOk);
+  EXPECT_EQ(channel->music_volume(), nullptr);
+  EXPECT_EQ(channel->database(), nullptr);
+  std::unique_ptr<FsDirHandle> root;
+  EXPECT_EQ(system->OpenDir("/", kFsRead, &root), rc::kOk);
+  root.reset();
+  system.reset();
+  auto database = DatabaseOnDisk();
+  ASSERT_NE(database, nullptr);
+  EXPECT_EQ(database->RowCount(), 1u);  // saved before the layout check
 }
 
 }  // namespace

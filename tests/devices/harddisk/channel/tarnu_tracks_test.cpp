@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -11,6 +12,7 @@
 #include "media/property_copy.h"
 #include "support/collation.h"
 #include "support/memory_stream.h"
+#include "sim/harddisk/player_files.h"
 #include "tarnu_channel_fixture.h"
 
 namespace {
@@ -40,6 +42,23 @@ Result StreamUpload(TarnuChannel& channel, PropertySet& file, const std::string&
   CopyProperties(properties.GetSet(), RefPtr<RecordSet>(&file));
   if (rc::Succeeded(result)) result = stream->Finish(properties);
   return result;
+}
+
+// The first bytes of a database that holds a few rows.
+std::string DatabaseBytesCut(size_t length) {
+  std::unique_ptr<ColumnTable> table = EmptyPlayerDatabase();
+  RefPtr<RecordSet> rows;
+  table->OpenRecordSet(&rows);
+  for (int32_t fid = 0x200; fid < 0x300; fid += 0x10) {
+    rows->AddNew();
+    rows->SetInt("fid", fid);
+    rows->SetString("title", "Title");
+    rows->Update();
+  }
+  table->Compact(nullptr);
+  MemoryStream stream;
+  table->Save(&stream);
+  return stream.Bytes().substr(0, length);
 }
 
 bool HasRow(ColumnTable& table, uint32_t fid, std::string* title = nullptr) {
@@ -253,27 +272,58 @@ TEST_F(TarnuChannelTest, DatabaseSurvivesReopeningAndSortsArtistsWithoutArticles
   if (copy) fclose(copy);
 }
 
-TEST_F(TarnuChannelTest, MissingDatabaseAsksThePlayerToBuildOne) {
-  MakePlayer(48, false);
-  player->fx2_commands.clear();
-  const Result result = channel->EnsureDatabase();
-  EXPECT_TRUE(rc::Failed(result));
-  EXPECT_NE(std::find(player->fx2_commands.begin(), player->fx2_commands.end(), 12),
-            player->fx2_commands.end());
-  EXPECT_EQ(channel->database(), nullptr);
+TEST_F(TarnuChannelTest, UnusableDatabaseAsksThePlayerToBuildOne) {
+  const struct {
+    const char* what;
+    bool missing;
+    std::string bytes;
+  } cases[] = {
+      {"missing", true, ""},
+      {"garbage", false, std::string(5000, '\x5a')},
+      {"cut short", false, DatabaseBytesCut(100)},
+      {"empty", false, ""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    MakePlayer(48, !c.missing);
+    if (!c.missing) WriteMusicFile("var/smalldb", c.bytes);
+    player->fx2_commands.clear();
+    EXPECT_TRUE(rc::Failed(channel->EnsureDatabase()));
+    EXPECT_EQ(std::count(player->fx2_commands.begin(), player->fx2_commands.end(), 12), 1);
+    EXPECT_EQ(channel->database(), nullptr);
+    EXPECT_EQ(SendTrack(0x200, "abc") , channel->EnsureDatabase());
+  }
 }
 
 TEST_F(TarnuChannelTest, FailedSaveAtCloseIsReportedAndTheBusIsReleased) {
-  const std::string content = Bytes(100, 'c');
-  MemoryStream source(content);
-  ASSERT_EQ(channel->SendFile(0, *Track(0xA00, content), &source, nullptr), rc::kOk);
-  ASSERT_TRUE(channel->database_dirty());
-  player->fail_all_writes = true;
-  const Result result = channel->HoldStorage(false);
-  player->fail_all_writes = false;
-  EXPECT_TRUE(rc::Failed(result));
+  const struct {
+    const char* what;
+    std::function<Result(TarnuChannel&)> close;
+  } calls[] = {
+      {"HoldStorage(false)", [](TarnuChannel& c) { return c.HoldStorage(false); }},
+      {"Commit(0)", [](TarnuChannel& c) { return c.Commit(0); }},
+      {"Suspend(true)", [](TarnuChannel& c) { return c.Suspend(true); }},
+      {"Close", [](TarnuChannel& c) { return c.Close(); }},
+  };
+  uint32_t fid = 0xA00;
+  for (const auto& call : calls) {
+    SCOPED_TRACE(call.what);
+    if (channel->Suspend(false) != rc::kOk) FAIL();
+    ASSERT_EQ(SendTrack(fid += 0x10, "content"), rc::kOk);
+    ASSERT_TRUE(channel->database_dirty());
+    player->fail_all_writes = true;
+    const Result result = call.close(*channel);
+    player->fail_all_writes = false;
+    EXPECT_TRUE(rc::Failed(result));
+    EXPECT_FALSE(player->bus_held);
+    EXPECT_FALSE(channel->bus_held());
+    EXPECT_EQ(channel->database(), nullptr);
+  }
+  // Without changes, closing succeeds.
+  ASSERT_EQ(channel->EnsureDatabase(), rc::kOk);
+  EXPECT_EQ(channel->Commit(1), rc::kOk);
+  EXPECT_EQ(channel->Commit(0), rc::kOk);
   EXPECT_FALSE(player->bus_held);
-  EXPECT_FALSE(channel->bus_held());
 }
 
 }  // namespace
