@@ -159,7 +159,7 @@ class TarnuChannel : public Channel {
   // unmounted, and tells the player that new firmware is in place.
   Result UpdateFirmware(SeekableStream* package, uint32_t flags, ProgressSink* progress);
   Result CheckFirmwareAllowed();
-  // Closes the music volume (saving a dirty database) before the layout check touches it.
+  // Copies the package's "system/" tree onto the system volume, then writes its image.
   Result InstallSystemTree(FileSystem* tar, uint32_t flags, ProgressSink* progress);
   // Flags bit 0: check the music volume afterwards.
   Result WriteFirmwareImage(SeekableStream* image, uint32_t flags, ProgressSink* progress);

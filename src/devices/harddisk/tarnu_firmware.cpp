@@ -53,12 +53,9 @@ Result TarnuChannel::CheckFirmwareAllowed() {
 }
 
 Result TarnuChannel::InstallSystemTree(FileSystem* tar, uint32_t flags, ProgressSink* progress) {
-  // The layout check may repair the music volume: nothing of it may stay mounted, and a dirty
-  // database is saved first.
-  Result result = CloseFileSystems();
-  if (rc::Failed(result)) return result;
+  // MountSystem closes the music volume (saving a dirty database) before the layout check.
   std::unique_ptr<FileSystem> system;
-  result = MountSystem(&system);
+  Result result = MountSystem(&system);
   if (rc::Failed(result)) return result;
   result = firmware::CopySystemTree(tar, system.get(), progress);
   // The system volume is closed before raw sectors are written and the bus is given back.
