@@ -11,6 +11,7 @@
 #include "devices/harddisk/tea_stream.h"
 #include "firmware_packages.inc"
 #include "sim/harddisk/player_files.h"
+#include "support/byte_order.h"
 #include "support/memory_stream.h"
 #include "tarnu_channel_fixture.h"
 
@@ -70,6 +71,19 @@ class TarnuFirmwareTest : public TarnuChannelTest {
     ASSERT_NE(channel->music_volume(), nullptr);
   }
 
+  // READ(10) commands of the music volume after the last write into the firmware area.
+  int MusicReadsAfterImage() const {
+    int reads = 0;
+    for (const SimHdPacket& p : player->log) {
+      if (p.direction != SimHdPacket::kToPlayer || p.bytes.size() != 31) continue;
+      const uint8_t* block = p.bytes.data() + 15;
+      const uint32_t first = bytes::Be32(block + 2);
+      if (block[0] == 0x2A && first < player_layout::kSystemStart / 512) reads = 0;
+      if (block[0] == 0x28 && first >= player_layout::kMusicStart / 512) ++reads;
+    }
+    return reads;
+  }
+
   void ExpectFinished() {
     ASSERT_FALSE(player->fx2_commands.empty());
     EXPECT_EQ(player->fx2_commands.back(), 3);  // new firmware in place
@@ -124,8 +138,13 @@ TEST_F(TarnuFirmwareTest, PackageThatIsNoArchiveIsWrittenAsItCame) {
   std::string raw(40000, '\0');
   for (size_t i = 0; i < raw.size(); ++i) raw[i] = static_cast<char>(i * 3 + 1);
   MemoryStream package(raw);
+  ASSERT_EQ(channel->UpgradeFirmware(&package, 0, nullptr), rc::kOk);
+  ExpectFinished();
+  EXPECT_EQ(MusicReadsAfterImage(), 0);
+  ASSERT_EQ(package.Seek(0), rc::kOk);
   ASSERT_EQ(channel->UpgradeFirmware(&package, 1, nullptr), rc::kOk);  // with the volume check
   ExpectFinished();
+  EXPECT_GT(MusicReadsAfterImage(), 0);
   EXPECT_EQ(Image(raw.size()), raw);  // not deciphered
   EXPECT_EQ(Image(2 * firmware::kChunkBytes).substr(raw.size()),
             std::string(2 * firmware::kChunkBytes - raw.size(), '\0'));
