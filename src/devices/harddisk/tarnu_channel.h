@@ -177,6 +177,8 @@ class TarnuChannel : public Channel {
   static int32_t ApplyFlagsToOptions(PropertySet& file, int32_t options);
 
  private:
+  // Storages are numbered by the low 16 bits of the index.
+  static uint16_t StorageIndex(uint32_t storage) { return static_cast<uint16_t>(storage); }
   // Takes the bus when it is not held yet.
   Result HoldBus();
   // Reads or writes the music volume's information sector (the bus must be held).
