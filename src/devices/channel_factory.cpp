@@ -10,6 +10,7 @@
 #include "devices/flash/sardane_channel_b.h"
 #include "devices/flash/sardane_channel_c.h"
 #include "devices/flash/sardane_channel_d.h"
+#include "devices/harddisk/tarnu_channel.h"
 #include "devices/usb_hardware.h"
 
 namespace {
@@ -44,7 +45,7 @@ const ChannelFactoryRow kPlayerRows[] = {
     {0x5220, CreateSardaneChannelB},
     {0x5221, CreateSardaneChannelB},
     // hard-disk player
-    {0x5210, nullptr},
+    {0x5210, CreateTarnuChannel},
 };
 
 }  // namespace

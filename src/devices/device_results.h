@@ -5,6 +5,8 @@
 
 namespace rc {
 
+// A listing stopped because the caller's list or visitor answered false.
+constexpr Result kEnumerationStopped = static_cast<Result>(0xC0004006);
 constexpr Result kPlayerBusy = static_cast<Result>(0xC0004007);
 constexpr Result kWin32Busy = static_cast<Result>(0x800700AA);  // ERROR_BUSY as HRESULT
 constexpr Result kPlayerFull = static_cast<Result>(0xC0049002);

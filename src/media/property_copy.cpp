@@ -4,7 +4,7 @@ namespace {
 
 enum class Filter { kAll, kExcept, kOnly };
 
-Result CopyColumn(PropertySet* destination, RecordSet* source, int32_t index,
+Result CopyColumn(RecordSet* destination, RecordSet* source, int32_t index,
                   const std::string& name, ColumnKind kind) {
   switch (kind) {
     case kColumnInt: return destination->SetInt(name, source->GetInt(index));
@@ -19,7 +19,7 @@ Result CopyColumn(PropertySet* destination, RecordSet* source, int32_t index,
   }
 }
 
-Result Copy(PropertySet* destination, RecordSet* source, Filter filter,
+Result Copy(RecordSet* destination, RecordSet* source, Filter filter,
             const PropertyNames& names) {
   for (int32_t index = 0;; ++index) {
     const std::string name = source->GetColumnName(index);
@@ -39,6 +39,10 @@ Result Copy(PropertySet* destination, RecordSet* source, Filter filter,
 
 Result CopyProperties(RefPtr<PropertySet> destination, RefPtr<RecordSet> source) {
   return Copy(destination.Get(), source.Get(), Filter::kAll, PropertyNames());
+}
+
+Result CopyPropertiesIntoRecord(RecordSet* destination, RecordSet* source) {
+  return Copy(destination, source, Filter::kAll, PropertyNames());
 }
 
 Result CopyPropertiesExcept(RefPtr<PropertySet> destination, RefPtr<RecordSet> source,

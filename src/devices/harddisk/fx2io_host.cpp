@@ -18,7 +18,7 @@ constexpr uint8_t kPollMarker = 0x80;
 constexpr uint32_t kResultOffset = 1;
 constexpr uint32_t kDataOffset = 7;
 
-class SystemFx2Clock : public Fx2Clock {
+class SystemTimeClock : public Fx2Clock {
  public:
   int64_t NowMicroseconds() override {
     FILETIME now;
@@ -30,7 +30,7 @@ class SystemFx2Clock : public Fx2Clock {
   void SleepMilliseconds(uint32_t ms) override { Sleep(ms); }
 };
 
-SystemFx2Clock g_system_clock;
+SystemTimeClock g_system_clock;
 
 void BuildPacket(uint8_t packet[Fx2IoHost::kPacketSize], uint8_t kind, uint8_t code) {
   std::memset(packet, 0, Fx2IoHost::kPacketSize);
@@ -48,6 +48,8 @@ Result Fx2IoHost::Create(UsbHardware* transport, std::unique_ptr<Fx2IoHost>* hos
   host->reset(new (std::nothrow) Fx2IoHost(transport, clock ? clock : &g_system_clock));
   return *host ? rc::kOk : rc::kOutOfMemory;
 }
+
+Fx2Clock* SystemFx2Clock() { return &g_system_clock; }
 
 uint16_t Fx2IoHost::SequenceNumber() { return g_sequence; }
 void Fx2IoHost::SetSequenceNumberForTest(uint16_t value) { g_sequence = value; }

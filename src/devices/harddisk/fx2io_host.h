@@ -31,6 +31,9 @@ class Fx2Clock {
   virtual void SleepMilliseconds(uint32_t ms) = 0;
 };
 
+// The system time and Sleep.
+Fx2Clock* SystemFx2Clock();
+
 class Fx2IoHost {
  public:
   static constexpr uint32_t kPacketSize = 40;

@@ -179,7 +179,8 @@ Result PlayerDisk::Command(uint8_t code, const uint8_t* arguments, Fx2Reply* rep
 Result PlayerDisk::TextCommand(uint8_t code, std::string* text) {
   Fx2Reply reply;
   Result result = Command(code, nullptr, &reply);
-  if (rc::Succeeded(result)) text->assign(reply.data, Fx2Reply::kDataSize);
+  // The text ends at its first NUL; the reply always carries one after the data.
+  if (rc::Succeeded(result)) text->assign(reply.data, strnlen(reply.data, Fx2Reply::kDataSize));
   return result;
 }
 

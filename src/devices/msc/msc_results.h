@@ -5,7 +5,6 @@
 
 namespace rc {
 
-constexpr Result kEnumerationStopped = static_cast<Result>(0xC0004006);
 constexpr Result kDriveAccessDenied = static_cast<Result>(0xC004902E);
 constexpr Result kVolumeLockRejected = static_cast<Result>(0xC004902F);
 // The root record, a folder, a root or a path outside the player's drives: not the channel's

@@ -67,7 +67,7 @@ Result SimHardDiskPlayer::Read(void* buffer, uint32_t length, uint32_t* done) {
     zero_length_then_status_ = false;
     pending_.swap(status_after_data_);
     status_after_data_.clear();
-    log.push_back({SimHdPacket::kFromPlayer, {}});
+    if (keep_log) log.push_back({SimHdPacket::kFromPlayer, {}});
     return rc::kOk;
   }
   if (pending_.empty()) {
@@ -76,8 +76,10 @@ Result SimHardDiskPlayer::Read(void* buffer, uint32_t length, uint32_t* done) {
   }
   const uint32_t n = std::min<uint32_t>(length, static_cast<uint32_t>(pending_.size()));
   std::memcpy(buffer, pending_.data(), n);
-  log.push_back({SimHdPacket::kFromPlayer, std::vector<uint8_t>(pending_.begin(),
-                                                                 pending_.begin() + n)});
+  if (keep_log) {
+    log.push_back({SimHdPacket::kFromPlayer,
+                   std::vector<uint8_t>(pending_.begin(), pending_.begin() + n)});
+  }
   pending_.erase(pending_.begin(), pending_.begin() + n);
   *done = n;
   if (pending_.empty() && !zero_length_then_status_ && !status_after_data_.empty()) {
@@ -90,7 +92,7 @@ Result SimHardDiskPlayer::Read(void* buffer, uint32_t length, uint32_t* done) {
 Result SimHardDiskPlayer::Write(const void* buffer, uint32_t length, uint32_t* done) {
   *done = 0;
   const uint8_t* bytes = static_cast<const uint8_t*>(buffer);
-  log.push_back({SimHdPacket::kToPlayer, std::vector<uint8_t>(bytes, bytes + length)});
+  if (keep_log) log.push_back({SimHdPacket::kToPlayer, std::vector<uint8_t>(bytes, bytes + length)});
   if (!pending_.empty() || zero_length_then_status_) {
     Refuse("a write while the player's answer is unread");
     return rc::kFail;
@@ -174,6 +176,7 @@ void SimHardDiskPlayer::QueueStatus(uint8_t status) {
 }
 
 void SimHardDiskPlayer::HandleWrapper(const uint8_t* wrapper) {
+  ++bulk_commands;
   tag_ = Le32(wrapper + 4);
   const uint32_t length = Le32(wrapper + 8);
   const bool data_in = wrapper[12] == 0x80;
@@ -273,9 +276,16 @@ void SimHardDiskPlayer::FinishDataOut() {
     QueueStatus(1);
     return;
   }
-  for (size_t i = 0; i * kSector < out_data_.size(); ++i)
+  for (size_t i = 0; i * kSector < out_data_.size(); ++i) {
+    // Power fails: this sector and every later one never reach the disk.
+    if (sectors_before_power_cut == 0) {
+      QueueStatus(1);
+      return;
+    }
+    if (sectors_before_power_cut > 0) --sectors_before_power_cut;
     WriteImage(write_block_ + i, out_data_.data() + i * kSector);
-  sectors_written += out_data_.size() / kSector;
+    ++sectors_written;
+  }
   QueueStatus(0);
 }
 

@@ -45,9 +45,14 @@ class SimHardDiskPlayer {
   bool short_next_read = false;         // next READ(10) / READ CAPACITY sends one sector less
   bool status_instead_of_next_data = false;  // next data-in phase is a lone status wrapper
   bool fail_all_writes = false;               // every WRITE(10) answers status 1
+  // Sectors still written before the power fails; after that every WRITE(10) answers status 1
+  // and writes nothing. Negative: the power never fails.
+  int64_t sectors_before_power_cut = -1;
 
   // What the player saw.
+  bool keep_log = true;  // benchmarks turn the packet log off
   std::vector<SimHdPacket> log;
+  uint64_t bulk_commands = 0;  // command wrappers received
   std::vector<uint8_t> fx2_commands;  // codes of the command packets, in order
   bool bus_held = false;
   int holders = 0;

@@ -1,0 +1,92 @@
+// Firmware and system-tree installation of the hard-disk player.
+#include "devices/harddisk/tarnu_channel.h"
+
+#include "devices/harddisk/firmware_update.h"
+#include "devices/harddisk/tar_file_system.h"
+#include "media/property_set.h"
+#include "support/memory_stream.h"
+
+namespace {
+// Flags bit 0: check the music volume once the image is written.
+constexpr uint32_t kCheckMusicVolume = 0x1;
+}  // namespace
+
+Result TarnuChannel::UpgradeFirmware(SeekableStream* image, uint32_t flags,
+                                     ProgressSink* progress) {
+  return UpdateFirmware(image, flags, progress);
+}
+
+Result TarnuChannel::UpdateFirmware(SeekableStream* package, uint32_t flags,
+                                    ProgressSink* progress) {
+  Result result = CheckFirmwareAllowed();
+  if (rc::Failed(result)) return result;
+  MemoryStream plain;
+  result = firmware::DecipherPackage(package, &plain);
+  if (rc::Failed(result)) return result;
+  if (TarFileSystem::IsTarStream(&plain)) {
+    std::unique_ptr<FileSystem> tar;
+    result = TarFileSystem::Create(reinterpret_cast<const uint8_t*>(plain.Bytes().data()),
+                                   plain.Size(), &tar);
+    if (rc::Failed(result)) return result;
+    return InstallSystemTree(tar.get(), flags, progress);
+  }
+  // Not an archive: the package itself, as it came, is the image.
+  result = package->Seek(0);
+  if (rc::Failed(result)) return result;
+  return WriteFirmwareImage(package, flags, progress);
+}
+
+Result TarnuChannel::CheckFirmwareAllowed() {
+  Result result = OpenDisk();
+  if (rc::Failed(result)) return result;
+  std::string text;
+  result = disk_->ReadPlayerInfo(&text);
+  if (rc::Failed(result)) return result;
+  RefPtr<PropertySet> info;
+  result = PropertySet::Create(&info);
+  if (rc::Failed(result)) return result;
+  if (!info) return rc::kOutOfMemory;
+  info->AddNew();
+  result = ParseSettingsText(text, '=', '\n', *info);
+  if (rc::Failed(result)) return result;
+  return firmware::FirmwareAccepted(*info);
+}
+
+Result TarnuChannel::InstallSystemTree(FileSystem* tar, uint32_t flags, ProgressSink* progress) {
+  // MountSystem closes the music volume (saving a dirty database) before the layout check.
+  std::unique_ptr<FileSystem> system;
+  Result result = MountSystem(&system);
+  if (rc::Failed(result)) return result;
+  result = firmware::CopySystemTree(tar, system.get(), progress);
+  // The system volume is closed before raw sectors are written and the bus is given back.
+  system.reset();
+  if (rc::Failed(result)) return result;
+  std::unique_ptr<SeekableStream> image;
+  result = OpenFileSystemStream(tar, firmware::kImagePath, kFsStreamRead, &image);
+  if (rc::Failed(result)) return result;
+  return WriteFirmwareImage(image.get(), flags, progress);
+}
+
+Result TarnuChannel::WriteFirmwareImage(SeekableStream* image, uint32_t flags,
+                                        ProgressSink* progress) {
+  uint32_t size = 0;
+  Result result = firmware::ImageSize(image, &size);
+  if (rc::Failed(result)) return result;
+  result = AcquireBus();
+  if (rc::Failed(result)) return result;
+  result = firmware::WriteImageSectors(disk_.get(), image, size, progress);
+  if (rc::Failed(result)) {
+    ReleaseBus();
+    return result;
+  }
+  if ((flags & kCheckMusicVolume) && rc::Succeeded(MountOmfs())) {
+    // The platform's volume check runs without a progress sink: it reports through an interface
+    // of its own, not through the caller's.
+    music_volume_->Control(0);
+    result = AcquireBus();
+    if (rc::Failed(result)) return result;
+  }
+  result = ReleaseBus();
+  if (rc::Failed(result)) return result;
+  return disk_->SendCommand3();
+}
