@@ -7,6 +7,8 @@
 #include "devices/device.h"
 #include "devices/device_results.h"
 #include "devices/flash_predictor.h"
+#include "devices/harddisk/fid_enumerator.h"
+#include "devices/harddisk/tarnu_row_collector.h"
 #include "devices/network/network_results.h"
 #include "devices/progress_sink.h"
 #include "devices/tags_differ.h"
@@ -37,6 +39,28 @@ class NoticesTo {
 
  private:
   RemoteProtocolClient& client_;
+};
+
+// Hands each listed record to the collector as one row.
+class RecordsToCollector : public RemoteRecordVisitor {
+ public:
+  explicit RecordsToCollector(TarnuRowCollector* collector) : collector_(collector) {}
+  Result OnRecord(const RefPtr<PropertySet>& record) override {
+    return collector_->AddRow(record.Get());
+  }
+
+ private:
+  TarnuRowCollector* collector_;
+};
+
+// Hands each storage to the contents visitor.
+class StoragesToContents : public HolderVisitor {
+ public:
+  explicit StoragesToContents(ContentsVisitor* visitor) : visitor_(visitor) {}
+  bool Visit(PropertyHolder& storage) override { return visitor_->Storage(storage); }
+
+ private:
+  ContentsVisitor* visitor_;
 };
 
 }  // namespace
@@ -96,12 +120,32 @@ Result NetworkChannel::BeginReading() {
 }
 
 Result NetworkChannel::EnumFiles(uint32_t storage, HolderVisitor* visitor) {
-  return rc::kNotImplemented;
+  const Result begun = BeginReading();
+  if (rc::Failed(begun)) return begun;
+  TarnuRowCollector collector(visitor, nullptr);
+  RecordsToCollector records(&collector);
+  return client_.ListFiles(&records);
 }
 
-Result NetworkChannel::EnumContents(ContentsVisitor* visitor) { return rc::kNotImplemented; }
+Result NetworkChannel::EnumContents(ContentsVisitor* visitor) {
+  Result result = BeginReading();
+  if (rc::Failed(result)) return result;
+  TarnuRowCollector collector(nullptr, visitor);
+  collector.set_nested_playlists(nested_playlists_);
+  StoragesToContents storages(visitor);
+  result = EnumStorages(&storages);
+  if (rc::Failed(result)) return result;
+  RecordsToCollector records(&collector);
+  result = client_.ListFiles(&records);
+  return rc::Failed(result) ? result : collector.WalkPlaylists();
+}
 
-Result NetworkChannel::EnumFids(RefPtr<FidList>* list) { return rc::kNotImplemented; }
+Result NetworkChannel::EnumFids(RefPtr<FidList>* list) {
+  FidEnumerator* fids = new (std::nothrow) FidEnumerator();
+  if (fids == nullptr) return rc::kOutOfMemory;
+  *list = fids;
+  return rc::kOk;
+}
 
 Result NetworkChannel::EnumStorages(HolderVisitor* visitor) {
   if (!identity_known_) {

@@ -30,7 +30,11 @@ class NetworkChannel : public Channel {
 
   // kStateReady while the connection is open (any transfer or protocol failure closes it).
   int32_t GetState() override;
+  // The player's file list (request 13), each record a file as the hard-disk players' rows
+  // are; the storage index is not looked at.
   Result EnumFiles(uint32_t storage, HolderVisitor* visitor) override;
+  // The storages, then the file list, then the playlists' members (nested as the owner text's
+  // "nested_playlists" says).
   Result EnumContents(ContentsVisitor* visitor) override;
   Result EnumStorages(HolderVisitor* visitor) override;
   Result GetStorageInfo(uint32_t storage, PropertyHolder& info) override;
@@ -66,6 +70,7 @@ class NetworkChannel : public Channel {
     return rc::kNotImplemented;
   }
   Result CreatePredictor(uint32_t storage, Predictor** predictor) override;
+  // A new, empty fid list.
   Result EnumFids(RefPtr<FidList>* list) override;
   Result Commit(uint32_t flags) override { return rc::kOk; }
   Result HoldStorage(bool hold) override { return rc::kOk; }

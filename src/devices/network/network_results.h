@@ -12,7 +12,4 @@ constexpr Result kSocketsUnavailable = static_cast<Result>(0x8004D014);
 // The player speaks an older (below 2) or a newer (above 2) protocol.
 constexpr Result kPlayerProtocolOlder = static_cast<Result>(0x80040029);
 constexpr Result kPlayerProtocolNewer = static_cast<Result>(0x8004002A);
-// The caller's visitor answered false and the walk stopped.
-constexpr Result kStoppedByCaller = static_cast<Result>(0xC0004006);
-
 }  // namespace rc

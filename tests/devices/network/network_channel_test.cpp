@@ -13,6 +13,8 @@
 
 #include "devices/device.h"
 #include "devices/device_results.h"
+#include "devices/fid_list.h"
+#include "devices/harddisk/tarnu_row_collector.h"
 #include "devices/network/network_results.h"
 #include "devices/progress_sink.h"
 #include "devices/visitors.h"
@@ -323,6 +325,92 @@ TEST_F(NetworkChannelTest, ReadingBeginsOnceUnlessChangesDid) {
   EXPECT_EQ(channel_->DeleteFile(0, victim), rc::kOk);
   EXPECT_EQ(ModeRequests(), (std::vector<uint32_t>{0, 1}));
   EXPECT_EQ(player_->files().count(0x130), 0u);
+}
+
+// Records the walk of EnumContents; each file's handle is its fid.
+class ContentsRecorder : public ContentsVisitor {
+ public:
+  bool Storage(PropertyHolder& storage) override {
+    events.push_back("storage " + storage.GetString("name"));
+    return true;
+  }
+  bool File(uint32_t storage, PropertyHolder& file, uint32_t* handle) override {
+    *handle = static_cast<uint32_t>(file.GetSet()->GetInt("fid"));
+    events.push_back("file " + std::to_string(*handle) + " " + file.GetString("title"));
+    return true;
+  }
+  bool RootPlaylist(uint32_t storage, PropertyHolder& playlist, uint32_t* handle) override {
+    *handle = 0x100;
+    events.push_back("root " + playlist.GetString("type"));
+    return true;
+  }
+  bool PlaylistMembers(uint32_t playlist, const std::vector<uint32_t>& members) override {
+    std::string event = "members " + std::to_string(playlist) + ":";
+    for (uint32_t member : members) event += " " + std::to_string(member);
+    events.push_back(event);
+    return true;
+  }
+  std::vector<std::string> events;
+};
+
+class FileList : public HolderVisitor {
+ public:
+  bool Visit(PropertyHolder& file) override {
+    files.push_back(file.GetSet());
+    return true;
+  }
+  std::vector<RefPtr<PropertySet>> files;
+};
+
+class ListingTest : public NetworkChannelTest {
+ protected:
+  void PlaceLibrary() {
+    SimNetworkPlayer::File track;
+    track.properties = {{"type", "mp3"}, {"title", "A"}, {"options", "1024"},
+                        {"fid_generation", "1"}};
+    player_->AddFile(0x120, track);
+    track.properties["title"] = "B";
+    track.properties.erase("options");
+    player_->AddFile(0x130, track);
+    SimNetworkPlayer::File playlist;
+    // Plain form: the members' fids, one little-endian word each.
+    playlist.properties = {{"type", "playlist"}, {"title", "P"},
+                           {"playlist", std::string("\x20\x01\x00\x00\x30\x01\x00\x00", 8)}};
+    player_->AddFile(0x140, playlist);
+  }
+};
+
+TEST_F(ListingTest, EnumFilesListsEveryRecordAsAFile) {
+  ASSERT_EQ(Open(), rc::kOk);
+  PlaceLibrary();
+  PropertyHolder victim;
+  victim.SetInt("fid", 0x999);
+  EXPECT_EQ(channel_->DeleteFile(0, victim), SimNetworkPlayer::kNoSuchFile);
+  FileList list;
+  ASSERT_EQ(channel_->EnumFiles(0, &list), rc::kOk);
+  // Changes were begun by the delete: no request 9 with 0.
+  EXPECT_EQ(ModeRequests(), (std::vector<uint32_t>{1}));
+  ASSERT_EQ(list.files.size(), 3u);
+  EXPECT_EQ(list.files[0]->GetInt("fid"), 0x120);
+  EXPECT_EQ(list.files[0]->GetString("flags"), ";autosync;");
+  EXPECT_EQ(list.files[1]->GetString("title"), "B");
+  EXPECT_EQ(list.files[1]->GetString("flags"), "");
+  EXPECT_EQ(list.files[2]->FindColumn("playlist"), -1);
+}
+
+TEST_F(ListingTest, EnumContentsWalksStoragesFilesAndPlaylists) {
+  ASSERT_EQ(Open(), rc::kOk);
+  PlaceLibrary();
+  ContentsRecorder walk;
+  ASSERT_EQ(channel_->EnumContents(&walk), rc::kOk);
+  EXPECT_EQ(ModeRequests(), (std::vector<uint32_t>{0}));
+  EXPECT_EQ(walk.events, (std::vector<std::string>{
+                             "storage Music", "file 288 A", "file 304 B", "file 320 P",
+                             "members 320: 288 304", "root playlist", "members 256: 320"}));
+  RefPtr<FidList> fids;
+  ASSERT_EQ(channel_->EnumFids(&fids), rc::kOk);
+  ASSERT_TRUE(fids);
+  EXPECT_EQ(fids->Count(), 0u);
 }
 
 TEST_F(NetworkChannelTest, OwnerInformationRoundTrip) {
