@@ -118,6 +118,7 @@ Result TcpSocket::Wait(Readiness readiness, uint32_t ms) {
 Result TcpSocket::Receive(void* buffer, uint32_t length, uint32_t* received) {
   *received = 0;
   if (!IsOpen()) return NotOpen();
+  if (length == 0) return rc::kOk;  // recv would answer 0, which means the peer closed
   const int got = winsock_->api().Recv(socket_, static_cast<char*>(buffer), ClampLength(length), 0);
   if (got == 0) return rc::kEndOfData;
   if (got < 0) {
