@@ -54,11 +54,12 @@ class NetworkChannelTest : public ::testing::Test {
     for (const std::string& violation : player_->violations()) ADD_FAILURE() << violation;
   }
 
-  Result Open(const Settings& settings = Settings(), const std::string& password = "") {
+  Result Open(const Settings& settings = Settings(), const std::string& password = "",
+              uint32_t io_timeout_ms = 5000) {
     player_ = std::make_unique<SimNetworkPlayer>(settings);
     Channel* channel = nullptr;
     NetworkLink link;
-    link.io_timeout_ms = 5000;
+    link.io_timeout_ms = io_timeout_ms;
     const Result result = NetworkChannel::Create(player_->address(), password, &channel, link);
     channel_.reset(static_cast<NetworkChannel*>(channel));
     return result;
@@ -216,6 +217,8 @@ TEST_F(NetworkChannelTest, FormatBeginsChangesOnceAndPassesOnNotices) {
 TEST_F(NetworkChannelTest, UploadGoesInBlocksAndArrivesExact) {
   Settings settings;
   settings.choose_fids = true;
+  // Notices while the player stores a block are no answer: the block's reply follows them.
+  settings.notices[12] = {{1, 2}, {2, 2}};
   ASSERT_EQ(Open(settings), rc::kOk);
   player_->ClearRequests();
   const std::string bytes = Pattern(250000);
@@ -441,6 +444,14 @@ TEST_F(NetworkChannelTest, ProtocolFailureLeavesTheChannelGone) {
   EXPECT_EQ(channel_->GetState(), kStateGone);
   PropertyHolder storage;
   EXPECT_LT(channel_->GetStorageInfo(0, storage), 0);
+}
+
+TEST_F(NetworkChannelTest, SilentPlayerEndsTheRequestAfterTheTimeOut) {
+  ASSERT_EQ(Open(Settings(), "", 1000), rc::kOk);
+  player_->SetFault(Fault::kSilent, 6);
+  PropertyHolder storage;
+  EXPECT_EQ(channel_->GetStorageInfo(0, storage), rc::kTimeout);
+  EXPECT_EQ(channel_->GetState(), kStateGone);
 }
 
 TEST_F(NetworkChannelTest, PredictorAndOperationsTheChannelDoesNotOffer) {
