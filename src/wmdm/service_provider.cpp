@@ -1,4 +1,4 @@
-#include <winsock2.h>
+#include <winsock2.h>  // before <windows.h>, which the provider's header brings
 
 #include "wmdm/service_provider.h"
 
@@ -6,6 +6,7 @@
 #include <new>
 #include <vector>
 
+#include "devices/network/tcp_socket.h"
 #include "support/text_convert.h"
 #include "wmdm/cmdsp_device.h"
 #include "wmdm/cmdsp_enum_device.h"
@@ -17,9 +18,6 @@
 #include "wmdm/wmdm_log.h"
 
 namespace {
-
-using WsaStartupFunction = int(WINAPI*)(WORD, LPWSADATA);
-using WsaCleanupFunction = int(WINAPI*)();
 
 // Releases what a failed CreateDevice built.
 void ReleaseAll(std::vector<CMDSPDevice*>& devices) {
@@ -33,24 +31,12 @@ CMDTorvexServiceProvider* CMDTorvexServiceProvider::New() {
   return new (std::nothrow) CMDTorvexServiceProvider;
 }
 
-// Winsock is loaded by name: only the device library's network players need it, and a
-// system without it still serves USB players.
-CMDTorvexServiceProvider::CMDTorvexServiceProvider() : sockets_(LoadLibraryW(L"ws2_32.dll")) {
-  auto startup = sockets_ ? reinterpret_cast<WsaStartupFunction>(
-                                reinterpret_cast<void*>(GetProcAddress(sockets_, "WSAStartup")))
-                          : nullptr;
-  WSADATA data;
-  sockets_started_ = startup && startup(MAKEWORD(2, 0), &data) == 0;
-}
+// Sockets are started once for the process, from a library loaded by name: only the network
+// players need them, and a system without them still serves every other player.
+CMDTorvexServiceProvider::CMDTorvexServiceProvider()
+    : sockets_started_(rc::Succeeded(TcpSocket::StartWinsock())) {}
 
-CMDTorvexServiceProvider::~CMDTorvexServiceProvider() {
-  if (sockets_started_) {
-    auto cleanup = reinterpret_cast<WsaCleanupFunction>(
-        reinterpret_cast<void*>(GetProcAddress(sockets_, "WSACleanup")));
-    if (cleanup) cleanup();
-  }
-  if (sockets_) FreeLibrary(sockets_);
-}
+CMDTorvexServiceProvider::~CMDTorvexServiceProvider() = default;
 
 HRESULT CMDTorvexServiceProvider::QueryInterface(REFIID riid, void** object) {
   if (!object) return E_POINTER;

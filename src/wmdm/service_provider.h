@@ -39,5 +39,4 @@ class CMDTorvexServiceProvider final : public IMDServiceProvider2 {
   ModuleReference module_;
   std::atomic<LONG> device_count_{-1};
   bool sockets_started_ = false;
-  HMODULE sockets_ = nullptr;
 };
