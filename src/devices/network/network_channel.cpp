@@ -156,7 +156,7 @@ Result NetworkChannel::EnumStorages(HolderVisitor* visitor) {
     PropertyHolder storage;
     const Result read = GetStorageInfo(index, storage);
     if (rc::Failed(read)) return read;
-    if (!visitor->Visit(storage)) return rc::kStoppedByCaller;
+    if (!visitor->Visit(storage)) return rc::kEnumerationStopped;
   }
   return rc::kOk;
 }

@@ -197,7 +197,7 @@ TEST_F(NetworkChannelTest, EnumStoragesVisitsEachStorage) {
   EXPECT_EQ(channel_->EnumStorages(&all), rc::kOk);
   EXPECT_EQ(all.indexes, (std::vector<int32_t>{0, 1, 2}));
   CountingVisitor first(1);
-  EXPECT_EQ(channel_->EnumStorages(&first), rc::kStoppedByCaller);
+  EXPECT_EQ(channel_->EnumStorages(&first), rc::kEnumerationStopped);
   EXPECT_EQ(first.indexes, (std::vector<int32_t>{0}));
 }
 
