@@ -17,7 +17,7 @@ import subprocess
 import sys
 
 import mutagen
-from oracle_common import run, windows_path
+from oracle_common import db_dump, run, windows_path
 
 WINE, TOOL, WORK = sys.argv[1:4]
 failures = []
@@ -74,30 +74,6 @@ def index_columns():
 
 def text_key(column, text):
     return pad(le(INDEX_MAGIC, 1, column) + text + b"\0", b"\0")
-
-
-def unescape(line):
-    out, i = bytearray(), 0
-    while i < len(line):
-        if line[i] == "\\":
-            if line[i + 1] == "\\":
-                out.append(0x5C)
-                i += 2
-            else:
-                out.append(int(line[i + 1:i + 3], 16))
-                i += 3
-        else:
-            out += line[i].encode("latin-1")
-            i += 1
-    return bytes(out)
-
-
-def dump(path):
-    text = subprocess.run(["db5.3_dump", "-p", path], check=True, capture_output=True,
-                          text=True, encoding="latin-1").stdout.splitlines()
-    body = text[text.index("HEADER=END") + 1:text.index("DATA=END")]
-    items = [unescape(line[1:]) for line in body]
-    return dict(zip(items[0::2], items[1::2]))
 
 
 def run_tool(name, commands):
@@ -191,7 +167,7 @@ def write_back_reaches_the_files():
               "playlist information lines %r" % info)
     check(not os.path.exists(os.path.join(drive, "Old.m3u")), "a deleted playlist kept its file")
 
-    found = dump(os.path.join(drive, ".source.db"))
+    found = db_dump(os.path.join(drive, ".source.db"))
     check(found.get(le(VERSION_KEY), b"")[:4] == le(37), "version entry %r" %
           found.get(le(VERSION_KEY)))
     check(found.get(le(SCHEMA_KEY)) == schema_value(), "schema entry differs")
@@ -220,7 +196,7 @@ def reopening_keeps_or_rebuilds(drive):
     handle.close()
     results = run_tool("outdated", [("open", root), ("close",)])
     check(results[0] == ["open", "00000000", "1"], "outdated: %r" % results)
-    found = dump(os.path.join(drive, ".source.db"))
+    found = db_dump(os.path.join(drive, ".source.db"))
     check(found.get(le(VERSION_KEY), b"")[:4] == le(37), "rebuilt version entry")
     check(text_key(20, b"band") not in found, "a rebuilt database kept old records")
 

@@ -1,59 +1,13 @@
 #include "sim/flash/sim_usb_interface_source.h"
 
-#include <algorithm>
-
-#include "devices/usb/setup_api_binding.h"
-#include "devices/usb/usb_interface_guids.h"
 #include "sim/flash/sim_usb_hardware.h"
-
-void SimUsbInterfaceSource::Attach(uint32_t product_id, const std::string& path,
-                                   std::shared_ptr<SimFlashPlayer> player) {
-  attached_.push_back({product_id, path, std::move(player)});
-}
-
-void SimUsbInterfaceSource::Detach(const std::string& path) {
-  attached_.erase(std::remove_if(attached_.begin(), attached_.end(),
-                                 [&](const Attached& a) { return a.path == path; }),
-                  attached_.end());
-}
-
-Result SimUsbInterfaceSource::EnumerateInterfaces(const GUID* interface_class,
-                                                  DevicePathCallback& callback) {
-  uint32_t product_id = 0;
-  for (const UsbInterfaceGuidRow& row : UsbInterfaceGuidTable)
-    if (IsEqualGUID(row.interface_class, *interface_class)) product_id = row.product_id;
-  asked.push_back(product_id);
-  // A copy: a callback may attach or detach.
-  const std::vector<Attached> listed = attached_;
-  for (const Attached& a : listed) {
-    if (a.product_id != product_id) continue;
-    const Result result = callback.OnDevicePath(a.path);
-    if (rc::Failed(result)) return result;
-  }
-  return rc::kOk;
-}
 
 UsbHardware* SimUsbInterfaceSource::CreateTransport(const std::string& path,
                                                     uint32_t product_id) {
-  for (const Attached& a : attached_)
-    if (a.path == path) return new SimUsbHardware(a.player, product_id, path);
-  auto gone = std::make_shared<SimFlashPlayer>();
-  gone->unplugged = true;
-  return new SimUsbHardware(gone, product_id, path);
-}
-
-Result SimUsbInterfaceSource::ReadProductId(const std::string& path, uint32_t* product_id) {
-  for (const Attached& a : attached_) {
-    if (a.path != path) continue;
-    *product_id = a.product_id;
-    return rc::kOk;
+  std::shared_ptr<SimFlashPlayer> player = Listed(path);
+  if (!player) {
+    player = std::make_shared<SimFlashPlayer>();
+    player->unplugged = true;
   }
-  return rc::FromWin32(ERROR_FILE_NOT_FOUND);
-}
-
-std::vector<std::string> SimUsbInterfaceSource::PnpNames() const {
-  std::vector<std::string> names;
-  for (size_t i = 0; i < attached_.size(); ++i)
-    names.push_back(attached_[i].path + "$" + std::to_string(i));
-  return names;
+  return new SimUsbHardware(player, product_id, path);
 }
