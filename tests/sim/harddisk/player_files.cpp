@@ -30,9 +30,9 @@ Result WithDisk(const std::shared_ptr<SimHardDiskPlayer>& player, Work work) {
   return rc::Failed(result) ? result : released;
 }
 
-// Runs `work` on the mounted music volume (or the system volume, partition 1).
+// Runs `work` on a mounted volume: the music volume (partition 2) unless told otherwise.
 template <typename Work>
-Result WithMusicVolume(const std::shared_ptr<SimHardDiskPlayer>& player, Work work,
+Result WithVolume(const std::shared_ptr<SimHardDiskPlayer>& player, Work work,
                        int partition = 2) {
   return WithDisk(player, [&](PlayerDisk* disk) {
     std::unique_ptr<FileSystem> volume;
@@ -64,7 +64,7 @@ Result PreparePlayerDisk(const std::shared_ptr<SimHardDiskPlayer>& player, bool 
     return DeviceFileSystem::CheckPartitionLayout(disk, LayoutMode::kFresh);
   });
   if (rc::Succeeded(result)) {
-    result = WithMusicVolume(player, [](FileSystem* music) {
+    result = WithVolume(player, [](FileSystem* music) {
       Result made = rc::kOk;
       for (const char* folder : {"var", "fids0"}) {
         std::unique_ptr<FsDirHandle> handle;
@@ -84,7 +84,7 @@ Result PreparePlayerDisk(const std::shared_ptr<SimHardDiskPlayer>& player, bool 
 Result ReadPlayerFile(const std::shared_ptr<SimHardDiskPlayer>& player, const std::string& path,
                       std::string* content, int partition) {
   content->clear();
-  return WithMusicVolume(player, [&](FileSystem* music) {
+  return WithVolume(player, [&](FileSystem* music) {
     std::unique_ptr<SeekableStream> stream;
     Result result = OpenFileSystemStream(music, path, kFsStreamRead, &stream);
     char buffer[4096];
@@ -100,7 +100,7 @@ Result ReadPlayerFile(const std::shared_ptr<SimHardDiskPlayer>& player, const st
 
 Result WritePlayerFile(const std::shared_ptr<SimHardDiskPlayer>& player, const std::string& path,
                        const std::string& content) {
-  return WithMusicVolume(player, [&](FileSystem* music) {
+  return WithVolume(player, [&](FileSystem* music) {
     std::unique_ptr<SeekableStream> stream;
     Result result = OpenFileSystemStream(
         music, path, kFsStreamWrite | kFsStreamCreate | kFsStreamReplace, &stream);
