@@ -1,4 +1,5 @@
 // Reading the anchor and the super block, mounting, unmounting and describing a volume.
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <new>
@@ -16,6 +17,11 @@ constexpr uint32_t kDefaultCacheEntries = 61;
 constexpr uint32_t kMinCacheEntries = 8;
 
 bool Divides(uint32_t part, uint32_t whole) { return part != 0 && whole % part == 0; }
+
+// Whether two runs of blocks (first, count) share a block; safe near the end of the range.
+bool RunsOverlap(uint64_t first, uint64_t count, uint64_t other, uint64_t other_count) {
+  return first <= other ? other - first < count : first - other < other_count;
+}
 
 uint32_t CacheEntries(const OmfsGeometry& geometry, const void* parameters) {
   if (!parameters) return kDefaultCacheEntries;
@@ -153,7 +159,24 @@ Result CheckVolumeFields(OmfsVolume* volume) {
              static_cast<unsigned long long>(volume->Blocks()));
     return fsrc::kCorrupt;
   }
+  // A bitmap over the anchor, the super block or the root would mark them free.
+  const uint64_t fixed[][2] = {{0, 1},
+                               {volume->geometry.super_block, volume->Mirrors()},
+                               {volume->root, volume->Mirrors()}};
+  for (const auto& run : fixed) {
+    if (!RunsOverlap(volume->bitmap_block, bitmap_blocks, run[0], run[1])) continue;
+    OMFS_LOG(0x82001C, "Block %llx double-allocated",
+             static_cast<unsigned long long>(std::max(run[0], volume->bitmap_block)));
+    return fsrc::kCorrupt;
+  }
   return fsrc::kOk;
+}
+
+// The bitmap as stored carries no checksum: the blocks that must never be handed out are
+// marked whatever it says.
+void MarkFixedBlocks(OmfsVolume* volume) {
+  OmfsMarkFixedBlocks(volume, volume->bitmap_block, &volume->bitmap);
+  volume->bitmap.SetRun(volume->root, volume->Mirrors());
 }
 
 Result MountOnce(FsRequest* request, BlockDevice* device, uint64_t start, uint64_t length,
@@ -184,6 +207,7 @@ Result MountOnce(FsRequest* request, BlockDevice* device, uint64_t start, uint64
   if (!fsrc::Failed(result)) {
     volume->bitmap.Place(device, start + OmfsBlockOffset(volume, volume->bitmap_block));
     result = volume->bitmap.Load(request);
+    if (!fsrc::Failed(result)) MarkFixedBlocks(volume);
   }
   if (!fsrc::Failed(result))
     result = FsCreateVolume(request, volume->label.c_str(), &kOmfsType, volume, device, start,

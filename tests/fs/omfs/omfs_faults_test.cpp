@@ -343,4 +343,95 @@ TEST_F(OmfsFaultsTest, NamesAreCutTo256AndFoldCase) {
   EXPECT_EQ(Pattern(10, 13), ReadWhole(root_ + "Track", &result));
 }
 
+// The stored bitmap has no checksum. One cleared bit over a fixed block must not let a write
+// take that block: the volume still mounts, keeps its files and passes the check.
+TEST_F(OmfsFaultsTest, AClearedBitOverAFixedBlockIsMarkedAgainAtMount) {
+  OmfsShape player;  // the players' shape: units of 8 blocks, metablocks of 2 KiB
+  player.block_size = 8192;
+  player.blocks_per_unit = 8;
+  player.metablock_size = 2048;
+  player.blocks = 512;
+  OmfsShape one_mirror;  // new nodes are then looked for from block 0 on
+  one_mirror.mirrors = 1;
+  uint32_t number = 0;
+  for (const OmfsShape& shape : {OmfsShape(), one_mirror, player}) {
+    const uint64_t root = shape.mirrors + 1;
+    struct Case {
+      const char* what;
+      uint64_t block;  // the bitmap's first block when ~0
+    } cases[] = {{"anchor", 0}, {"super block", 1}, {"super block mirror", shape.mirrors},
+                 {"root", root}, {"root mirror", root + shape.mirrors - 1}, {"bitmap", ~0ull}};
+    for (const Case& c : cases) {
+      SCOPED_TRACE(std::string(c.what) + ", blocks of " + std::to_string(shape.block_size) +
+                   ", mirrors " + std::to_string(shape.mirrors));
+      shape_ = shape;
+      device_ = NewDevice(number++, shape_);
+      ASSERT_EQ(0, Format(device_, shape_));
+      ASSERT_EQ(0, Mount(device_, shape_));
+      root_ = Root(device_, shape_);
+      const std::vector<uint8_t> kept = Pattern(3 * shape.block_size + 100, 20);
+      ASSERT_EQ(0, WriteWhole(root_ + "kept", kept));
+      const uint64_t bitmap = SuperField(kSuperBitmap);
+      ASSERT_EQ(0, Unmount(device_));
+      const uint64_t block = c.block == ~0ull ? bitmap : c.block;
+      const uint64_t byte = BlockOffset(bitmap) + block / 8;
+      uint8_t bits = device_->Image()[byte];
+      ASSERT_NE(0, bits & (1 << block % 8));
+      bits = static_cast<uint8_t>(bits & ~(1 << block % 8));
+      device_->Poke(byte, &bits, 1);
+
+      // Files until the volume is full: every free block is handed out.
+      ASSERT_EQ(0, Mount(device_, shape_));
+      const size_t size = 8 * shape.block_size;
+      int written = 0;
+      while (written < 200 && WriteWhole(root_ + "new" + std::to_string(written),
+                                         Pattern(size, 21 + written)) == 0)
+        ++written;
+      ASSERT_GT(written, 2);
+      ASSERT_LT(written, 200);
+      ASSERT_EQ(0, Unmount(device_));
+      EXPECT_NE(0, device_->Image()[byte] & (1 << block % 8)) << "the bit is stored again";
+      ASSERT_EQ(0, Mount(device_, shape_));
+      Result result = 0;
+      EXPECT_EQ(kept, ReadWhole(root_ + "kept", &result));
+      for (int i = 0; i < written; ++i)
+        EXPECT_EQ(Pattern(size, 21 + i), ReadWhole(root_ + "new" + std::to_string(i), &result));
+      EXPECT_EQ(0, Check(device_, shape_));
+      ASSERT_EQ(0, Unmount(device_));
+    }
+  }
+}
+
+// A sealed super block whose bitmap field names a fixed block is refused; one that names a
+// data block mounts, but the fixed blocks stay out of reach of every write.
+TEST_F(OmfsFaultsTest, ABitmapOverAFixedBlockIsRefused) {
+  Start(OmfsShape());
+  ASSERT_EQ(0, WriteWhole(root_ + "data", Pattern(8 * 4096, 30)));
+  FsHandle* handle = nullptr;
+  ASSERT_EQ(0, fs_->Open(&handle, (root_ + "data").c_str(), nullptr, 1, nullptr));
+  uint64_t map[3] = {0, 0, 0};
+  ASSERT_EQ(0, fs_->Debug(handle, omfs_debug::kMapQuery, map, reinterpret_cast<void*>(sizeof map)));
+  fs_->Close(handle, nullptr);
+  const uint64_t data_block = map[1] / shape_.block_size;  // a byte address in the volume
+  const uint64_t root = shape_.mirrors + 1;
+  ASSERT_EQ(0, Unmount(device_));
+  for (uint64_t block : {uint64_t{0}, uint64_t{1}, uint64_t{shape_.mirrors}, root,
+                         root + shape_.mirrors - 1}) {
+    Reseal(1, [&](uint8_t* super) { Put64(super + kSuperBitmap, block); });
+    EXPECT_EQ(kDeclined, Mount(device_, shape_)) << block;
+  }
+  const auto anchor = [&] {
+    const std::vector<uint8_t> image = device_->Image();
+    return std::vector<uint8_t>(image.begin() + kStart, image.begin() + kStart + 512);
+  };
+  const std::vector<uint8_t> anchor_before = anchor();
+  Reseal(1, [&](uint8_t* super) { Put64(super + kSuperBitmap, data_block); });
+  ASSERT_EQ(0, Mount(device_, shape_));
+  for (int i = 0; i < 8; ++i) WriteWhole(root_ + "new" + std::to_string(i), Pattern(30000, 31 + i));
+  ASSERT_EQ(0, Unmount(device_));
+  EXPECT_EQ(anchor_before, anchor());
+  ASSERT_EQ(0, Mount(device_, shape_));
+  EXPECT_FALSE(List(root_).empty());
+}
+
 }  // namespace
