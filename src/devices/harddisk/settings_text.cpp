@@ -1,6 +1,7 @@
 // The player's settings texts: lines of key, separator and value. A double quote opens a quoted
 // stretch only at the start of a line or right after the separator; line ends inside it do not
-// end the line, and a backslash keeps the next double quote inside.
+// end the line, and a backslash inside it escapes the character after it (so "\\" is one
+// escaped backslash, and the double quote after it closes the stretch).
 #include <string>
 
 #include "devices/harddisk/tarnu_channel.h"
@@ -37,6 +38,7 @@ Result ParseSettingsText(const std::string& text, char separator, char line_end,
   };
   std::string line;
   bool quoted = false;
+  bool escaped = false;  // inside a quoted stretch, after an unpaired backslash
   for (size_t i = 0; i < text.size(); ++i) {
     const char c = text[i];
     if (!quoted && c == line_end) {
@@ -44,12 +46,15 @@ Result ParseSettingsText(const std::string& text, char separator, char line_end,
       line.clear();
       continue;
     }
-    if (c == '"') {
-      if (quoted) {
-        if (line.empty() || line.back() != '\\') quoted = false;
-      } else if (line.empty() || line.back() == separator) {
-        quoted = true;
-      }
+    if (quoted) {
+      if (escaped)
+        escaped = false;
+      else if (c == '\\')
+        escaped = true;
+      else if (c == '"')
+        quoted = false;
+    } else if (c == '"' && (line.empty() || line.back() == separator)) {
+      quoted = true;
     }
     line.push_back(c);
   }
