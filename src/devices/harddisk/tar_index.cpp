@@ -26,11 +26,33 @@ std::string Text(const uint8_t* field, size_t size) {
                      nul ? static_cast<const uint8_t*>(nul) - field : size);
 }
 
+// One form for the names of the archive and the paths asked for: '/' between levels, no
+// leading '/' or "./", no trailing '/', and the root as the empty path.
 std::string Normalise(std::string path) {
-  if (!path.empty() && path.back() == '/') path.pop_back();
-  if (path.size() >= 2 && path.compare(0, 2, "./") == 0) path.erase(0, 2);
+  std::replace(path.begin(), path.end(), '\\', '/');
+  for (;;) {
+    if (!path.empty() && path[0] == '/')
+      path.erase(0, 1);
+    else if (path.compare(0, 2, "./") == 0)
+      path.erase(0, 2);
+    else
+      break;
+  }
+  while (!path.empty() && path.back() == '/') path.pop_back();
   if (path == ".") path.clear();
   return path;
+}
+
+// GNU tar's records that carry the long name (L) or long link name (K) of the next header.
+bool IsLongNameRecord(char type) { return type == 'L' || type == 'K'; }
+
+// The member's name as GNU tar reads it: a long name given before it, else the ustar prefix
+// joined to the name field (only under the POSIX magic "ustar\0"), else the name field.
+std::string HeaderPath(const uint8_t* header, const std::string* long_name) {
+  if (long_name) return *long_name;
+  const std::string name = Text(header, 100);
+  if (header[345] == 0 || std::memcmp(header + 257, "ustar", 6) != 0) return name;
+  return Text(header + 345, 155) + "/" + name;
 }
 
 }  // namespace
@@ -45,6 +67,8 @@ Result TarIndex::Parse(const uint8_t* image, uint64_t length) {
   by_path_[""] = 1;
 
   uint64_t at = 0;
+  std::string long_name, long_link;
+  bool has_long_name = false, has_long_link = false;
   // A header is read only where a whole block remains.
   while (at < length && length - at >= kBlock) {
     const uint8_t* header = image + at;
@@ -53,39 +77,27 @@ Result TarIndex::Parse(const uint8_t* image, uint64_t length) {
       continue;
     }
     TarEntry entry;
-    entry.path = Normalise(Text(header, 100));
-    entry.mode = static_cast<uint32_t>(Octal(header + 100, 8) & 0xFFF);
-    entry.uid = static_cast<uint32_t>(Octal(header + 108, 8));
-    entry.gid = static_cast<uint32_t>(Octal(header + 116, 8));
-    entry.size = Octal(header + 124, 12);
-    entry.mtime = Octal(header + 136, 12);
     entry.type = header[156] ? static_cast<char>(header[156]) : '0';
-    entry.link_name = reinterpret_cast<const char*>(header + 157);
-    entry.device_major = static_cast<uint32_t>(Octal(header + 329, 8));
-    entry.device_minor = static_cast<uint32_t>(Octal(header + 337, 8));
-    entry.prefix = reinterpret_cast<const char*>(header + 345);
-    entry.data = header + kBlock;
+    entry.size = Octal(header + 124, 12);
+    const uint64_t size = entry.size;
     const uint64_t data_start = at + kBlock;
     entry.available = data_start >= length ? 0 : std::min(entry.size, length - data_start);
-    if (entry.available == 0) entry.data = nullptr;
-    const size_t slash = entry.path.rfind('/');
-    if (slash == std::string::npos) {
-      entry.leaf = entry.path;
+    entry.data = entry.available ? header + kBlock : nullptr;
+    if (IsLongNameRecord(entry.type)) {
+      // The text up to its first NUL, of the bytes the image holds.
+      const std::string text = Text(header + kBlock, static_cast<size_t>(entry.available));
+      if (entry.type == 'L') {
+        long_name = text;
+        has_long_name = true;
+      } else {
+        long_link = text;
+        has_long_link = true;
+      }
     } else {
-      entry.parent = entry.path.substr(0, slash);
-      entry.leaf = entry.path.substr(slash + 1);
-    }
-
-    const uint64_t size = entry.size;
-    if (entry.path.empty()) {
-      entry.children = std::move(entries_[0].children);
-      entries_[0] = std::move(entry);
-    } else {
-      entries_.push_back(entry);
-      const uint32_t number = static_cast<uint32_t>(entries_.size());
-      by_path_[entries_.back().path] = number;
-      auto parent = by_path_.find(entries_.back().parent);
-      if (parent != by_path_.end()) entries_[parent->second - 1].children.push_back(number);
+      entry.path = Normalise(HeaderPath(header, has_long_name ? &long_name : nullptr));
+      entry.link_name = has_long_link ? long_link : Text(header + 157, 100);
+      has_long_name = has_long_link = false;
+      AddEntry(header, std::move(entry));
     }
 
     // The next header, computed in 64 bits; a size that would not move the walk forward or
@@ -99,12 +111,35 @@ Result TarIndex::Parse(const uint8_t* image, uint64_t length) {
   return rc::kOk;
 }
 
-const TarEntry* TarIndex::Find(const std::string& raw) const {
-  std::string path = raw;
-  for (char& c : path)
-    if (c == '\\') c = '/';
-  if (!path.empty() && path[0] == '/') path.erase(0, 1);
-  auto it = by_path_.find(path);
+void TarIndex::AddEntry(const uint8_t* header, TarEntry entry) {
+  entry.mode = static_cast<uint32_t>(Octal(header + 100, 8) & 0xFFF);
+  entry.uid = static_cast<uint32_t>(Octal(header + 108, 8));
+  entry.gid = static_cast<uint32_t>(Octal(header + 116, 8));
+  entry.mtime = Octal(header + 136, 12);
+  entry.device_major = static_cast<uint32_t>(Octal(header + 329, 8));
+  entry.device_minor = static_cast<uint32_t>(Octal(header + 337, 8));
+  entry.prefix = reinterpret_cast<const char*>(header + 345);
+  const size_t slash = entry.path.rfind('/');
+  if (slash == std::string::npos) {
+    entry.leaf = entry.path;
+  } else {
+    entry.parent = entry.path.substr(0, slash);
+    entry.leaf = entry.path.substr(slash + 1);
+  }
+  if (entry.path.empty()) {
+    entry.children = std::move(entries_[0].children);
+    entries_[0] = std::move(entry);
+    return;
+  }
+  entries_.push_back(std::move(entry));
+  const uint32_t number = static_cast<uint32_t>(entries_.size());
+  by_path_[entries_.back().path] = number;
+  auto parent = by_path_.find(entries_.back().parent);
+  if (parent != by_path_.end()) entries_[parent->second - 1].children.push_back(number);
+}
+
+const TarEntry* TarIndex::Find(const std::string& path) const {
+  auto it = by_path_.find(Normalise(path));
   return it == by_path_.end() ? nullptr : &entries_[it->second - 1];
 }
 

@@ -1,5 +1,7 @@
 // The entries of a tar image, numbered from 1 in archive order (entry 1 the root directory),
-// found by normalised path.
+// found by normalised path. Names are read as GNU tar reads them: a GNU long name or long link
+// record (type L or K) gives the next member's name or link, and the ustar prefix field is
+// joined in front of the name; the records themselves are no entries.
 #pragma once
 
 #include <cstdint>
@@ -16,9 +18,9 @@ struct TarEntry {
   uint32_t mode = 0, uid = 0, gid = 0;
   uint64_t size = 0, mtime = 0;
   char type = '0';
-  const char* link_name = nullptr;
+  std::string link_name;  // a GNU long link name when one came before the header
   uint32_t device_major = 0, device_minor = 0;
-  const char* prefix = nullptr;
+  const char* prefix = nullptr;  // the ustar prefix field (joined into the path)
   std::vector<uint32_t> children;
 };
 
@@ -27,11 +29,15 @@ class TarIndex {
   static constexpr uint32_t kBlock = 512;
 
   Result Parse(const uint8_t* image, uint64_t length);
-  // Backslashes become '/', one leading '/' is dropped. Null when unknown.
+  // The path is normalised as the archive's names are: backslashes become '/', leading '/'
+  // and "./" and trailing '/' are dropped. Null when unknown.
   const TarEntry* Find(const std::string& path) const;
   const TarEntry* Entry(uint32_t number) const;
 
  private:
+  // Fills the header's other fields and files the entry under its path and parent.
+  void AddEntry(const uint8_t* header, TarEntry entry);
+
   std::vector<TarEntry> entries_;  // entry n at n - 1
   std::map<std::string, uint32_t> by_path_;
 };

@@ -2,14 +2,17 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
 
 #include "devices/harddisk/tree_copy.h"
 #include "memory_file_system.h"
+#include "devices/harddisk/tar_index.h"
 #include "support/memory_stream.h"
 #include "tar_archives.inc"
+#include "tar_long_names.inc"
 
 namespace {
 
@@ -179,6 +182,75 @@ TEST(TarFileSystemTest, DamagedImagesEndTheWalkSafely) {
   Result last = rc::kOk;
   EXPECT_EQ(ReadAll(fs.get(), "long", &last), std::string(512, 'q'));
   EXPECT_TRUE(rc::Failed(last));
+}
+
+// Members whose paths pass 100 bytes, written by GNU tar and by Python's tarfile (GNU long
+// name and long link records, the ustar prefix), are found under the paths both tools list.
+TEST(TarFileSystemTest, LongPathsAreJoinedAsGnuTarJoinsThem) {
+  for (const LongNameArchive& archive : kLongNameArchives) {
+    SCOPED_TRACE(archive.name);
+    std::unique_ptr<FileSystem> fs;
+    ASSERT_EQ(TarFileSystem::Create(archive.image, archive.size, &fs), rc::kOk);
+    TarIndex index;
+    ASSERT_EQ(index.Parse(archive.image, archive.size), rc::kOk);
+    std::vector<std::string> top;
+    for (uint32_t i = 0; i < archive.count; ++i) {
+      const LongNameMember& member = archive.members[i];
+      std::string windows = member.path;
+      std::replace(windows.begin(), windows.end(), '/', '\\');
+      for (const std::string& path : {std::string(member.path), "/" + std::string(member.path),
+                                      windows}) {
+        std::unique_ptr<FsNodeHandle> handle;
+        ASSERT_EQ(fs->Open(path, &handle), rc::kOk) << path;
+        FsStat stat;
+        ASSERT_EQ(handle->Stat(&stat), rc::kOk);
+        EXPECT_EQ(stat.kind, member.kind == 'd'   ? kFsDirectory
+                             : member.kind == 'l' ? kFsSymbolicLink
+                                                  : kFsFile)
+            << path;
+        EXPECT_EQ(stat.size, member.size) << path;
+      }
+      if (member.kind == '-') EXPECT_EQ(ReadAll(fs.get(), member.path), member.content);
+      const TarEntry* entry = index.Find(member.path);
+      ASSERT_NE(entry, nullptr) << member.path;
+      EXPECT_EQ(entry->link_name, member.link);
+      if (!entry->path.empty() && entry->parent.empty()) top.push_back(entry->leaf);
+    }
+    // The long name records are no members of their own.
+    EXPECT_EQ(Names(fs.get(), "/"), top);
+  }
+}
+
+TEST(TarFileSystemTest, ArchiveNamesAndAskedPathsAreNormalisedAlike) {
+  const std::string image = Member("/abs/", "", '5') + Member("/abs/file", "a") +
+                            Member("./dot//", "", '5') + Member("./dot/x", "b");
+  auto fs = Mount(image);
+  for (const char* path : {"abs/file", "/abs/file", "\\abs\\file", "./abs/file"})
+    EXPECT_EQ(ReadAll(fs.get(), path), "a") << path;
+  for (const char* path : {"dot/x", "/dot/x", "./dot/x"}) EXPECT_EQ(ReadAll(fs.get(), path), "b");
+  EXPECT_EQ(Names(fs.get(), "/"), (std::vector<std::string>{"abs", "dot"}));
+  EXPECT_EQ(Names(fs.get(), "abs/"), std::vector<std::string>{"file"});
+}
+
+TEST(TarFileSystemTest, LongNameRecordsCutOrAloneAddNoMember) {
+  const std::string long_name(150, 'n');
+  struct Case {
+    const char* what;
+    std::string image;
+    std::vector<std::string> names;
+  } cases[] = {
+      {"a record at the end", Member("a", "1") + Member("././@LongLink", long_name, 'L'), {"a"}},
+      {"a record cut short", Member("a", "1") + Header("././@LongLink", 5000, 'L') + long_name,
+       {"a"}},
+      {"a record without NUL names the next member",
+       Member("././@LongLink", long_name, 'L') + Member("short", "x"), {long_name}},
+      {"a link record leaves the name alone",
+       Member("././@LongLink", long_name, 'K') + Member("link", "", '2'), {"link"}},
+  };
+  for (const Case& c : cases) {
+    auto fs = Mount(c.image);
+    EXPECT_EQ(Names(fs.get(), "/"), c.names) << c.what;
+  }
 }
 
 class StepSink : public ProgressSink {
