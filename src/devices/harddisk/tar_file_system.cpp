@@ -174,3 +174,16 @@ Result TarFileSystem::Create(const uint8_t* image, uint64_t length,
   fs->reset(new (std::nothrow) TarFs(std::move(index)));
   return *fs ? rc::kOk : rc::kOutOfMemory;
 }
+
+Result TarFileSystem::CheckWhole(const uint8_t* image, uint64_t length) {
+  TarIndex index;
+  try {
+    const Result result = index.Parse(image, length);
+    if (rc::Failed(result)) return result;
+  } catch (const std::bad_alloc&) {
+    return rc::kOutOfMemory;
+  }
+  for (uint32_t number = 1; const TarEntry* entry = index.Entry(number); ++number)
+    if (entry->available < entry->size) return rc::kShortTransfer;
+  return rc::kOk;
+}

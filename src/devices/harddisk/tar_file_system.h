@@ -12,4 +12,7 @@ class TarFileSystem {
   // True when the 8 bytes at offset 257 are the GNU magic "ustar  \0"; seeks back to 0.
   static bool IsTarStream(SeekableStream* stream);
   static Result Create(const uint8_t* image, uint64_t length, std::unique_ptr<FileSystem>* fs);
+  // rc::kShortTransfer when a member's header claims more bytes than the image holds of it (an
+  // archive cut short), else S_OK.
+  static Result CheckWhole(const uint8_t* image, uint64_t length);
 };

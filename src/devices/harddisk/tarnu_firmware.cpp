@@ -24,9 +24,12 @@ Result TarnuChannel::UpdateFirmware(SeekableStream* package, uint32_t flags,
   result = firmware::DecipherPackage(package, &plain);
   if (rc::Failed(result)) return result;
   if (TarFileSystem::IsTarStream(&plain)) {
+    const uint8_t* bytes = reinterpret_cast<const uint8_t*>(plain.Bytes().data());
+    // A package cut short is refused before anything of it is written.
+    result = TarFileSystem::CheckWhole(bytes, plain.Size());
+    if (rc::Failed(result)) return result;
     std::unique_ptr<FileSystem> tar;
-    result = TarFileSystem::Create(reinterpret_cast<const uint8_t*>(plain.Bytes().data()),
-                                   plain.Size(), &tar);
+    result = TarFileSystem::Create(bytes, plain.Size(), &tar);
     if (rc::Failed(result)) return result;
     return InstallSystemTree(tar.get(), flags, progress);
   }
@@ -53,6 +56,15 @@ Result TarnuChannel::CheckFirmwareAllowed() {
 }
 
 Result TarnuChannel::InstallSystemTree(FileSystem* tar, uint32_t flags, ProgressSink* progress) {
+  // An image too large for the firmware area is refused before the system tree is touched; a
+  // package without an image installs its tree and then fails.
+  std::unique_ptr<SeekableStream> image;
+  const Result opened = OpenFileSystemStream(tar, firmware::kImagePath, kFsStreamRead, &image);
+  if (rc::Succeeded(opened)) {
+    uint32_t size = 0;
+    const Result sized = firmware::ImageSize(image.get(), &size);
+    if (rc::Failed(sized)) return sized;
+  }
   // MountSystem closes the music volume (saving a dirty database) before the layout check.
   std::unique_ptr<FileSystem> system;
   Result result = MountSystem(&system);
@@ -61,9 +73,7 @@ Result TarnuChannel::InstallSystemTree(FileSystem* tar, uint32_t flags, Progress
   // The system volume is closed before raw sectors are written and the bus is given back.
   system.reset();
   if (rc::Failed(result)) return result;
-  std::unique_ptr<SeekableStream> image;
-  result = OpenFileSystemStream(tar, firmware::kImagePath, kFsStreamRead, &image);
-  if (rc::Failed(result)) return result;
+  if (rc::Failed(opened)) return opened;
   return WriteFirmwareImage(image.get(), flags, progress);
 }
 

@@ -184,6 +184,34 @@ TEST_F(TarnuFirmwareTest, ArchiveWithoutImageInstallsTheTreeThenFails) {
   EXPECT_EQ(Image(512), std::string(512, '\0'));
 }
 
+// A package cut short inside a member is refused before the system volume or the firmware area
+// is written, whichever member the cut falls into.
+TEST_F(TarnuFirmwareTest, PackageCutShortIsRefusedBeforeAnythingIsWritten) {
+  const std::string full(reinterpret_cast<const char*>(kFullPackage), kFullPackageSize);
+  const size_t image_header = full.find("./firmware/firmware.lok");
+  const size_t version_header = full.find("./system/etc/version");
+  ASSERT_NE(image_header, std::string::npos);
+  ASSERT_NE(version_header, std::string::npos);
+  // 1,024 bytes of the image's 70,000; or the version file's header without its 4 bytes.
+  for (const size_t cut : {image_header + 512 + 1024, version_header + 512}) {
+    SCOPED_TRACE(cut);
+    const std::string cut_package = full.substr(0, cut);
+    MemoryStream package(Enciphered(reinterpret_cast<const uint8_t*>(cut_package.data()),
+                                    static_cast<uint32_t>(cut_package.size())));
+    const uint64_t written = player->sectors_written;
+    player->fx2_commands.clear();
+    EXPECT_EQ(channel->UpgradeFirmware(&package, 0, nullptr), rc::kShortTransfer);
+    EXPECT_EQ(player->sectors_written, written);
+    EXPECT_EQ(std::count(player->fx2_commands.begin(), player->fx2_commands.end(), 3), 0);
+    EXPECT_FALSE(player->bus_held);
+    EXPECT_EQ(Image(512), std::string(512, '\0'));
+  }
+  // The whole package still goes in afterwards.
+  MemoryStream package(Enciphered(kFullPackage, kFullPackageSize));
+  ASSERT_EQ(channel->UpgradeFirmware(&package, 0, nullptr), rc::kOk);
+  EXPECT_EQ(SystemFile("/etc/version"), "2.1\n");
+}
+
 // A music volume laid out for a smaller disk is repaired by the update's layout check: that must
 // not happen under a mounted volume with unsaved changes.
 TEST_F(TarnuFirmwareTest, MusicVolumeIsClosedBeforeTheLayoutIsRepaired) {
