@@ -40,15 +40,14 @@ FsManager::FsManager(IRPlatform* platform, IRTime* time)
     : platform_(platform),
       time_(time),
       devices_(static_cast<IRBlockDevice*>(platform->GetInterface("IRBlockDevice"))),
-      scheduler_(time),
-      lists_mutex_(MutexCreate()) {}
+      scheduler_(time) {}
 
 FsManager* FsManager::Create(IRPlatform* platform) {
   if (!platform) return nullptr;
   auto* time = static_cast<IRTime*>(platform->GetInterface("IRTime"));
   FsManager* manager = new (std::nothrow) FsManager(platform, time);
   if (!manager) return nullptr;
-  if (!manager->devices_ || !manager->lists_mutex_) {
+  if (!manager->devices_) {
     delete manager;
     return nullptr;
   }
@@ -85,7 +84,6 @@ FsManager::~FsManager() {
     sysnode_ = nullptr;
   }
   scheduler_.Release(&request);
-  if (lists_mutex_) HandleClose(lists_mutex_);
   if (the_manager == this) the_manager = nullptr;
 }
 
@@ -94,7 +92,7 @@ Result FsManager::AddMod(const FsType* type) {
   scheduler_.Prepare(&request, "AddMod", 2, nullptr, nullptr);
   scheduler_.Admit(&request);
   {
-    MutexHold hold(lists_mutex_);
+    LocalMutexHold hold(lists_mutex_);
     types_.push_back(type);
   }
   scheduler_.Release(&request);
@@ -103,7 +101,7 @@ Result FsManager::AddMod(const FsType* type) {
 
 const FsType* FsManager::FindType(const char* name) {
   if (!name) return nullptr;
-  MutexHold hold(lists_mutex_);
+  LocalMutexHold hold(lists_mutex_);
   for (const FsType* type : types_)
     if (FsCompareName(type->name, static_cast<uint32_t>(strlen(type->name)), name,
                       static_cast<uint32_t>(strlen(name))) != 2)
@@ -129,7 +127,7 @@ Result FsManager::CreateVolume(FsRequest* request, const char* name, const FsTyp
                                uint32_t flags, const void* parameters,
                                uint32_t parameter_length, FsMount** out) {
   if (out) *out = nullptr;
-  MutexHold hold(lists_mutex_);
+  LocalMutexHold hold(lists_mutex_);
   if (Overlaps(device, start, length)) return fsrc::kBusy;
   FsMount* volume = new (std::nothrow) FsMount;
   if (!volume) return fsrc::kOutOfMemory;
@@ -167,7 +165,7 @@ Result FsManager::CreateVolume(FsRequest* request, const char* name, const FsTyp
 Result FsManager::DestroyVolume(FsRequest* request, FsMount* volume) {
   Result result = volume->type->unmount(request, volume);
   {
-    MutexHold hold(lists_mutex_);
+    LocalMutexHold hold(lists_mutex_);
     if (volume->dev_entry) SysnodeRemoveEntry(sysnode_, volume->dev_entry);
     if (volume->root_entry) SysnodeRemoveEntry(sysnode_, volume->root_entry);
     volume->dev_entry = volume->root_entry = nullptr;
@@ -179,7 +177,7 @@ Result FsManager::DestroyVolume(FsRequest* request, FsMount* volume) {
     volume->cache = nullptr;
   }
   {
-    MutexHold hold(lists_mutex_);
+    LocalMutexHold hold(lists_mutex_);
     volumes_.remove(volume);
   }
   // The device closes only after the volume's last write.
@@ -201,7 +199,7 @@ Result FsManager::AttachHandle(FsMount* volume, uint64_t node_id, uint32_t flags
   *out = nullptr;
   FsHandle* handle = new (std::nothrow) FsHandle;
   if (!handle) return fsrc::kOutOfMemory;
-  MutexHold hold(lists_mutex_);
+  LocalMutexHold hold(lists_mutex_);
   FsNode* node = nullptr;
   for (FsNode* open : volume->nodes)
     if (open->id == node_id) node = open;
@@ -230,7 +228,7 @@ Result FsManager::CloseHandle(FsRequest* request, FsHandle* handle) {
   result = FirstFailure(result, type->close_node(request, handle));
   bool last = false;
   {
-    MutexHold hold(lists_mutex_);
+    LocalMutexHold hold(lists_mutex_);
     last = --node->open_count == 0;
     if (last) node->volume->nodes.remove(node);
   }
@@ -258,7 +256,7 @@ Result FsManager::Mount(const char* device_name, uint64_t start, uint64_t length
   if (!fsrc::Failed(result)) {
     std::list<const FsType*> types;
     {
-      MutexHold hold(lists_mutex_);
+      LocalMutexHold hold(lists_mutex_);
       types = types_;
     }
     Result remembered = fsrc::kNoType;
@@ -288,7 +286,7 @@ Result FsManager::UnmountMatching(FsRequest* request, BlockDevice* device, uint6
   for (;;) {
     FsMount* match = nullptr;
     {
-      MutexHold hold(lists_mutex_);
+      LocalMutexHold hold(lists_mutex_);
       for (FsMount* volume : volumes_) {
         if (!any_device && volume->device != device) continue;
         if ((start != 0 || length != 0) && (volume->start != start || volume->length != length))

@@ -141,7 +141,7 @@ class FsManager {
   IRTime* time_;
   IRBlockDevice* devices_;
   FsScheduler scheduler_;
-  void* lists_mutex_;
+  win32sync::LocalMutex lists_mutex_;
   std::list<const FsType*> types_;
   std::list<FsMount*> volumes_;
   FsMount* sysnode_ = nullptr;

@@ -15,11 +15,9 @@ uint32_t FsNewWaitChannel() {
   }
 }
 
-FsScheduler::FsScheduler(IRTime* time) : time_(time), mutex_(MutexCreate()) {}
+FsScheduler::FsScheduler(IRTime* time) : time_(time) {}
 
-FsScheduler::~FsScheduler() {
-  if (mutex_) HandleClose(mutex_);
-}
+FsScheduler::~FsScheduler() = default;
 
 int64_t FsScheduler::Now() const {
   int64_t now = 0;
@@ -118,14 +116,14 @@ void FsScheduler::WaitForTurn(FsRequest* request) {
   while (!request->running) {
     if (!request->event) request->event = EventCreate();
     EventReset(request->event);
-    MutexUnlock(mutex_);
+    mutex_.Unlock();
     EventWait(request->event, 0);
-    MutexLock(mutex_);
+    mutex_.Lock();
   }
 }
 
 void FsScheduler::Admit(FsRequest* request) {
-  MutexHold hold(mutex_);
+  LocalMutexHold hold(mutex_);
   if (request->has_deadline) {
     auto place = deadline_queue_.begin();
     while (place != deadline_queue_.end() && (*place)->deadline <= request->deadline) ++place;
@@ -140,7 +138,7 @@ void FsScheduler::Admit(FsRequest* request) {
 
 void FsScheduler::Release(FsRequest* request) {
   {
-    MutexHold hold(mutex_);
+    LocalMutexHold hold(mutex_);
     if (request->queued) {
       (request->has_deadline ? deadline_queue_ : plain_queue_).remove(request);
       request->queued = false;
@@ -154,7 +152,7 @@ void FsScheduler::Release(FsRequest* request) {
 
 void FsScheduler::EnterVolume(FsRequest* request, FsMount* volume) {
   if (!request || !request->volume || request->volume == volume) return;
-  MutexHold hold(mutex_);
+  LocalMutexHold hold(mutex_);
   request->running = false;
   request->volume = volume;
   ChooseNext();
@@ -164,7 +162,7 @@ void FsScheduler::EnterVolume(FsRequest* request, FsMount* volume) {
 
 void FsScheduler::BeginIo(FsRequest* request) {
   if (!request || !request->volume) return;
-  MutexHold hold(mutex_);
+  LocalMutexHold hold(mutex_);
   request->running = false;
   request->in_io = true;
   ChooseNext();
@@ -174,14 +172,14 @@ void FsScheduler::EndIo(FsRequest* request, int64_t elapsed) {
   if (!request) return;
   request->cost = request->cost > elapsed ? request->cost - elapsed : 0;
   if (!request->volume) return;
-  MutexHold hold(mutex_);
+  LocalMutexHold hold(mutex_);
   request->in_io = false;
   if (Eligible(request)) request->running = true;
   WaitForTurn(request);
 }
 
 void FsScheduler::Sleep(FsRequest* request, uint32_t channel) {
-  MutexHold hold(mutex_);
+  LocalMutexHold hold(mutex_);
   request->running = false;
   request->sleeping_on = channel;
   ChooseNext();
@@ -189,7 +187,7 @@ void FsScheduler::Sleep(FsRequest* request, uint32_t channel) {
 }
 
 void FsScheduler::Wake(uint32_t channel) {
-  MutexHold hold(mutex_);
+  LocalMutexHold hold(mutex_);
   bool woke = false;
   for (std::list<FsRequest*>* queue : {&deadline_queue_, &plain_queue_})
     for (FsRequest* request : *queue)
@@ -201,6 +199,6 @@ void FsScheduler::Wake(uint32_t channel) {
 }
 
 int FsScheduler::Pending() {
-  MutexHold hold(mutex_);
+  LocalMutexHold hold(mutex_);
   return static_cast<int>(deadline_queue_.size() + plain_queue_.size());
 }

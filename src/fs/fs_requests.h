@@ -9,6 +9,7 @@
 #include <list>
 
 #include "fs/fs_type.h"
+#include "platform/win32_sync.h"
 
 class IRTime;
 
@@ -70,7 +71,7 @@ class FsScheduler {
   void WaitForTurn(FsRequest* request);
 
   IRTime* time_;
-  void* mutex_;
+  win32sync::LocalMutex mutex_;
   std::list<FsRequest*> deadline_queue_;  // by deadline, equal deadlines in arrival order
   std::list<FsRequest*> plain_queue_;     // in arrival order
 };

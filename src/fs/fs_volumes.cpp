@@ -75,7 +75,7 @@ Result FsManager::GetMount(void** cursor, char* device, uint32_t device_size, ch
   static char* const kEnd = reinterpret_cast<char*>(1);
   if (*cursor == kEnd) return fsrc::kNoMoreEntries;
   FsRequestScope scope(scheduler_, "GetMount", 2, nullptr, nullptr);
-  win32sync::MutexHold hold(lists_mutex_);
+  win32sync::LocalMutexHold hold(lists_mutex_);
   FsMount* volume = nullptr;
   auto it = volumes_.begin();
   if (*cursor) {
@@ -112,7 +112,7 @@ Result FsManager::Format(uint32_t word, const char* device_name, const char* typ
   if (fsrc::Failed(result)) return result;
   const FsType* type = nullptr;
   {
-    win32sync::MutexHold hold(lists_mutex_);
+    win32sync::LocalMutexHold hold(lists_mutex_);
     if (Overlaps(device, start, length)) result = fsrc::kBusy;
   }
   if (!fsrc::Failed(result)) {
@@ -135,7 +135,7 @@ Result FsManager::ReadFormat(const char* device_name, uint64_t start, uint64_t* 
   if (fsrc::Failed(result)) return result;
   std::list<const FsType*> types;
   {
-    win32sync::MutexHold hold(lists_mutex_);
+    win32sync::LocalMutexHold hold(lists_mutex_);
     types = types_;
   }
   result = fsrc::kNoType;
@@ -158,13 +158,13 @@ Result FsManager::Resize(const char* device_name, uint64_t start, uint64_t lengt
   Result result = OpenDevice(device_name, &device);
   if (fsrc::Failed(result)) return result;
   {
-    win32sync::MutexHold hold(lists_mutex_);
+    win32sync::LocalMutexHold hold(lists_mutex_);
     if (Overlaps(device, start, length)) result = fsrc::kBusy;
   }
   if (!fsrc::Failed(result)) {
     std::list<const FsType*> types;
     {
-      win32sync::MutexHold hold(lists_mutex_);
+      win32sync::LocalMutexHold hold(lists_mutex_);
       types = types_;
     }
     Result remembered = fsrc::kNoType;

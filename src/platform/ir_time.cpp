@@ -24,20 +24,14 @@ int64_t FloorToSecond(int64_t ns) {
 }  // namespace
 
 IRTime* IRTime::Create() {
-  IRTime* time = new IRTime;
-  if (!time->mutex_) {
-    delete time;
-    return nullptr;
-  }
-  return time;
+  return new IRTime;
 }
 
-IRTime::IRTime() : mutex_(MutexCreate()) { timers_.reserve(40); }
+IRTime::IRTime() { timers_.reserve(40); }
 
 IRTime::~IRTime() {
   if (source_) source_->DisableTicks();
   for (Timer* timer : timers_) delete timer;
-  if (mutex_) HandleClose(mutex_);
 }
 
 void IRTime::Destroy() { delete this; }
@@ -53,7 +47,7 @@ bool IRTime::Start(TickSource* source) {
 void IRTime::TickThunk(void* self, int64_t reading) { static_cast<IRTime*>(self)->Tick(reading); }
 
 void IRTime::Tick(int64_t reading) {
-  MutexHold hold(mutex_);
+  LocalMutexHold hold(mutex_);
   if (reading < last_reading_) return;
   drift_ += (reading - last_reading_) - period_;
   last_reading_ = reading;
@@ -103,7 +97,7 @@ int64_t IRTime::CurrentSecondStart() const {
 }
 
 Result IRTime::Now(int64_t* out) {
-  MutexHold hold(mutex_);
+  LocalMutexHold hold(mutex_);
   *out = time_;
   return prc::kOk;
 }
@@ -116,7 +110,7 @@ Result IRTime::TickPeriod(int64_t* out) {
 Result IRTime::SetWallTime(int64_t wall_ns) {
   int64_t before = 0;
   {
-    MutexHold hold(mutex_);
+    LocalMutexHold hold(mutex_);
     before = wall_set_ ? time_ + wall_offset_ : 0;
     wall_offset_ = wall_ns - time_;
     wall_set_ = true;
@@ -138,7 +132,7 @@ Result IRTime::SetWallTime(int64_t wall_ns) {
 }
 
 Result IRTime::WallNow(int64_t* out) {
-  MutexHold hold(mutex_);
+  LocalMutexHold hold(mutex_);
   *out = wall_set_ ? time_ + wall_offset_ : 0;
   return prc::kOk;
 }
@@ -159,7 +153,7 @@ Result IRTime::CreateTimer(int32_t kind, int64_t period_ns, ORMessageQueueImpl* 
                                           channel_mask, next_timer_id.fetch_add(1), 0, 0};
   if (!timer) return prc::kOutOfMemory;
   if (out_id) *out_id = timer->id;
-  MutexHold hold(mutex_);
+  LocalMutexHold hold(mutex_);
   timer->previous = time_;
   if (kind == kSecondTimer) {
     timer->period = kSecond;
@@ -173,7 +167,7 @@ Result IRTime::CreateTimer(int32_t kind, int64_t period_ns, ORMessageQueueImpl* 
 }
 
 Result IRTime::DeleteTimer(uint32_t id) {
-  MutexHold hold(mutex_);
+  LocalMutexHold hold(mutex_);
   for (size_t i = 0; i < timers_.size(); ++i) {
     if (timers_[i]->id != id) continue;
     delete timers_[i];

@@ -8,6 +8,7 @@
 #include "platform/calendar.h"
 #include "platform/platform_clock.h"
 #include "platform/platform_interface.h"
+#include "platform/win32_sync.h"
 
 class ORMessageQueueImpl;
 
@@ -79,7 +80,7 @@ class IRTime final : public PlatformInterface {
   void FireDueTimers();
   int64_t CurrentSecondStart() const;
 
-  void* mutex_;
+  win32sync::LocalMutex mutex_;
   TickSource* source_ = nullptr;
   int64_t period_ = kTickPeriodNs;
   int64_t wall_offset_ = 0;

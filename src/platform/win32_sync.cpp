@@ -58,6 +58,19 @@ int HandleClose(Handle handle) {
   return CloseHandle(handle) ? kDone : kFailed;
 }
 
+LocalMutex::LocalMutex() : section_(new CRITICAL_SECTION) {
+  InitializeCriticalSection(static_cast<CRITICAL_SECTION*>(section_));
+}
+
+LocalMutex::~LocalMutex() {
+  DeleteCriticalSection(static_cast<CRITICAL_SECTION*>(section_));
+  delete static_cast<CRITICAL_SECTION*>(section_);
+}
+
+void LocalMutex::Lock() { EnterCriticalSection(static_cast<CRITICAL_SECTION*>(section_)); }
+
+void LocalMutex::Unlock() { LeaveCriticalSection(static_cast<CRITICAL_SECTION*>(section_)); }
+
 }  // namespace win32sync
 
 void MappedFile::Close() {
