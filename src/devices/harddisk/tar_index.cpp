@@ -26,10 +26,10 @@ std::string Text(const uint8_t* field, size_t size) {
                      nul ? static_cast<const uint8_t*>(nul) - field : size);
 }
 
-// One form for the names of the archive and the paths asked for: '/' between levels, no
-// leading '/' or "./", no trailing '/', and the root as the empty path.
+// One form for the names of the archive and the paths asked for: no leading '/' or "./", no
+// trailing '/', and the root as the empty path. A backslash in an archive's name stays (GNU tar
+// keeps it as a character; the tree copy refuses such a name).
 std::string Normalise(std::string path) {
-  std::replace(path.begin(), path.end(), '\\', '/');
   for (;;) {
     if (!path.empty() && path[0] == '/')
       path.erase(0, 1);
@@ -139,7 +139,9 @@ void TarIndex::AddEntry(const uint8_t* header, TarEntry entry) {
 }
 
 const TarEntry* TarIndex::Find(const std::string& path) const {
-  auto it = by_path_.find(Normalise(path));
+  std::string asked = path;
+  std::replace(asked.begin(), asked.end(), '\\', '/');
+  auto it = by_path_.find(Normalise(asked));
   return it == by_path_.end() ? nullptr : &entries_[it->second - 1];
 }
 

@@ -29,8 +29,8 @@ class TarIndex {
   static constexpr uint32_t kBlock = 512;
 
   Result Parse(const uint8_t* image, uint64_t length);
-  // The path is normalised as the archive's names are: backslashes become '/', leading '/'
-  // and "./" and trailing '/' are dropped. Null when unknown.
+  // Backslashes become '/', then the path is normalised as the archive's names are: leading
+  // '/' and "./" and trailing '/' are dropped. Null when unknown.
   const TarEntry* Find(const std::string& path) const;
   const TarEntry* Entry(uint32_t number) const;
 
