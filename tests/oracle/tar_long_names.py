@@ -1,5 +1,5 @@
 """Writes tar images whose member paths are longer than the 100-byte name field, for
-tar_long_names_test.cpp: GNU tar in its GNU format (long name and long link records), GNU tar in
+tar_file_system_test.cpp: GNU tar in its GNU format (long name and long link records), GNU tar in
 the ustar format (the prefix field), and Python's tarfile in both. The members come from
 Python's tarfile; every archive's names must also be what `tar -tf` lists, or the build fails.
 
