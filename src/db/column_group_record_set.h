@@ -1,5 +1,6 @@
 // Groups of a string column: one row per run of adjacent pool entries that CompareFolded calls
-// equal, with the count of the rows in it that pass the filter. Column 0 is the group's text
+// equal (and that its lossy decoding does not merely confuse; see CollationLostCodePoints),
+// with the count of the rows in it that pass the filter. Column 0 is the group's text
 // (named as the group column), column 1 "count". Read-only. Open rows beyond the columns take
 // no part. The entries are positions in the pool as it stood at MoveFirst: after a Compact,
 // Load or Reset, MoveNext ends the set with rc::kStaleRecordSet until MoveFirst.
