@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "db/column_table.h"
+#include "support/collation.h"
 
 class ColumnCompactor {
  public:
@@ -15,8 +16,9 @@ class ColumnCompactor {
 
   Result Run(CompactProgress* progress) {
     ColumnTable& t = *table_;
+    // An open row stands in for its column row, even one whose bit a damaged stream left clear.
     for (uint32_t row = 0; row < t.row_count_; ++row) {
-      if (!t.IsDeleted(row)) sources_.push_back(Source{row, nullptr});
+      if (!t.IsDeleted(row) && !t.OpenRow(row)) sources_.push_back(Source{row, nullptr});
     }
     for (const auto& open : t.open_rows_) sources_.push_back(Source{open.first, open.second.Get()});
     if (sources_.size() > UINT32_MAX) return rc::kBadIndex;
@@ -34,6 +36,7 @@ class ColumnCompactor {
     t.bitmap_.clear();
     t.has_bitmap_ = false;
     t.row_count_ = rows;
+    ++t.layout_generation_;
     t.Notify();
     if (progress) progress->Report(columns + 1, columns + 1);
     return rc::kOk;
@@ -105,12 +108,18 @@ class ColumnCompactor {
       if (inserted.second) distinct.push_back(text);
       distinct_of_row[r] = inserted.first->second;
     }
-    // Owned copies with their zero bytes, for the compare function.
+    // Owned copies with their zero bytes, for the compare function. The compare functions
+    // decode UTF-8 lossily; what they lose keeps apart texts they call equal but that differ in
+    // more than case, accents or ignored characters ("Bj\xE9rk" and "Bj\xF6rk", U+F600 and
+    // U+1F600). It orders only among equal texts, so the pool keeps the compare order.
     std::vector<std::string> texts(distinct.begin(), distinct.end());
+    std::vector<std::u32string> lost(distinct.size());
+    for (size_t d = 0; d < texts.size(); ++d) lost[d] = CollationLostCodePoints(texts[d].c_str());
     std::vector<uint32_t> order(distinct.size());
     for (uint32_t i = 0; i < order.size(); ++i) order[i] = i;
     std::stable_sort(order.begin(), order.end(), [&](uint32_t a, uint32_t b) {
-      return compare(texts[a].c_str(), texts[b].c_str()) < 0;
+      const int c = compare(texts[a].c_str(), texts[b].c_str());
+      return c != 0 ? c < 0 : lost[a] < lost[b];
     });
 
     std::vector<uint32_t> position_of(distinct.size());
@@ -118,7 +127,8 @@ class ColumnCompactor {
     std::vector<uint32_t> entries;  // distinct index of each pool entry
     for (size_t k = 0; k < order.size(); ++k) {
       const uint32_t d = order[k];
-      if (k == 0 || compare(texts[entries.back()].c_str(), texts[d].c_str()) != 0) {
+      if (k == 0 || compare(texts[entries.back()].c_str(), texts[d].c_str()) != 0 ||
+          lost[entries.back()] != lost[d]) {
         entries.push_back(d);
         position_of[d] = static_cast<uint32_t>(size);
         size += texts[d].size() + 1;

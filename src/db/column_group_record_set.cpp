@@ -3,10 +3,16 @@
 #include <new>
 
 #include "db/column_table.h"
+#include "db/db_results.h"
 #include "support/collation.h"
 
 namespace {
 const char kCountColumn[] = "count";
+
+bool SameGroup(const char* a, const char* b) {
+  return CompareFolded(a, b, nullptr) == 0 && CollationLostCodePoints(a) == CollationLostCodePoints(b);
+}
+
 }  // namespace
 
 ColumnGroupRecordSet::ColumnGroupRecordSet(ColumnTable* table, ColumnQuery* query,
@@ -20,6 +26,7 @@ Result ColumnGroupRecordSet::MoveFirst() {
   pool_ = PoolRows();
   if (column_ >= 0 && table_->Column(column_).type == kColumnTypeString && cursor_)
     pool_.Build(*table_, column_);
+  generation_ = table_->LayoutGeneration();
   next_entry_ = 0;
   groups_passed_ = 0;
   at_end_ = false;
@@ -46,6 +53,10 @@ uint32_t ColumnGroupRecordSet::CountEntry(const PoolRows::Entry& entry) {
 }
 
 Result ColumnGroupRecordSet::MoveNext() {
+  if (generation_ != table_->LayoutGeneration()) {
+    at_end_ = true;
+    return rc::kStaleRecordSet;
+  }
   if (at_end_) return rc::kOk;
   const auto& entries = pool_.entries();
   uint32_t pool_size = 0;
@@ -57,9 +68,9 @@ Result ColumnGroupRecordSet::MoveNext() {
     const uint32_t counted = CountEntry(entry);
     if (counted > 0 && group_count_ == 0) group_text_ = pool + entry.offset;
     group_count_ += counted;
-    // The next entry continues the group when it folds to the same text.
-    if (next_entry_ < entries.size() &&
-        CompareFolded(pool + entries[next_entry_].offset, pool + entry.offset, nullptr) == 0)
+    // The next entry continues the group when it folds to the same text (and is no other
+    // text that only the folding's decoding confuses with it).
+    if (next_entry_ < entries.size() && SameGroup(pool + entries[next_entry_].offset, pool + entry.offset))
       continue;
     if (group_count_ > 0) {
       ++groups_passed_;

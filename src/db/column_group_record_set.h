@@ -1,7 +1,9 @@
 // Groups of a string column: one row per run of adjacent pool entries that CompareFolded calls
-// equal, with the count of the rows in it that pass the filter. Column 0 is the group's text
+// equal (and that its lossy decoding does not merely confuse; see CollationLostCodePoints),
+// with the count of the rows in it that pass the filter. Column 0 is the group's text
 // (named as the group column), column 1 "count". Read-only. Open rows beyond the columns take
-// no part.
+// no part. The entries are positions in the pool as it stood at MoveFirst: after a Compact,
+// Load or Reset, MoveNext ends the set with rc::kStaleRecordSet until MoveFirst.
 #pragma once
 
 #include <cstdint>
@@ -54,4 +56,5 @@ class ColumnGroupRecordSet : public ColumnSetBase {
   uint32_t group_count_ = 0;
   RefPtr<ColumnRecordSet> cursor_;  // stands on each candidate row for the filter
   bool at_end_ = true;
+  uint32_t generation_ = 0;  // the table's layout the pool entries were taken from
 };

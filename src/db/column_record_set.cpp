@@ -4,10 +4,22 @@
 #include "db/db_results.h"
 
 ColumnRecordSet::ColumnRecordSet(ColumnTable* table, ColumnQuery* query)
-    : table_(table), query_(query) {}
+    : table_(table), query_(query), generation_(table->LayoutGeneration()) {}
+
+void ColumnRecordSet::Pin() { generation_ = table_->LayoutGeneration(); }
+
+bool ColumnRecordSet::Stale() const { return generation_ != table_->LayoutGeneration(); }
+
+bool ColumnRecordSet::EndIfStale() {
+  if (!Stale()) return false;
+  ReleaseRow();
+  at_end_ = true;
+  return true;
+}
 
 Result ColumnRecordSet::MoveFirst() {
   ReleaseRow();
+  Pin();
   current_ = -1;
   at_end_ = table_->RowCount() == 0;  // kept as the players' software has it: open rows alone
   if (at_end_) return rc::kOk;        // show as an empty set
@@ -26,6 +38,7 @@ bool ColumnRecordSet::TakeRow(uint32_t row) {
 
 Result ColumnRecordSet::MoveNext() {
   ReleaseRow();
+  if (EndIfStale()) return rc::kStaleRecordSet;
   if (at_end_) return rc::kOk;
   const uint32_t rows = table_->RowCount();
   for (int64_t next = current_ + 1;; ++next) {
@@ -48,13 +61,20 @@ Result ColumnRecordSet::MoveNext() {
 
 Result ColumnRecordSet::AddNew() {
   ReleaseRow();
-  current_ = table_->NextRowNumber();
-  row_ = table_->GetRow(static_cast<uint32_t>(current_), true);
+  uint32_t row = 0;
+  if (!table_->NextRowNumber(&row)) {
+    at_end_ = true;  // no row to edit
+    return rc::kBadIndex;
+  }
+  Pin();
+  current_ = row;
+  row_ = table_->GetRow(row, true);
   at_end_ = false;
   return rc::kOk;
 }
 
 void ColumnRecordSet::StandOn(uint32_t row, ColumnRow* object) {
+  Pin();
   current_ = row;
   row_ = object;
   at_end_ = false;
@@ -79,7 +99,7 @@ ColumnRow* ColumnRecordSet::ReadSource() const {
 }
 
 std::string ColumnRecordSet::GetString(int32_t index) {
-  if (index < 0 || index >= table_->ColumnCount()) return std::string();
+  if (index < 0 || index >= table_->ColumnCount() || Stale()) return std::string();
   if (ColumnRow* source = ReadSource()) return source->GetText(index);
   if (current_ < 0 || current_ >= table_->RowCount()) return std::string();
   const uint32_t row = static_cast<uint32_t>(current_);
@@ -98,7 +118,7 @@ std::string ColumnRecordSet::GetString(int32_t index) {
 }
 
 int32_t ColumnRecordSet::GetInt(int32_t index) {
-  if (index < 0 || index >= table_->ColumnCount()) return 0;
+  if (index < 0 || index >= table_->ColumnCount() || Stale()) return 0;
   if (ColumnRow* source = ReadSource()) return source->GetInt(index);
   if (current_ < 0 || current_ >= table_->RowCount()) return 0;
   const uint32_t row = static_cast<uint32_t>(current_);
@@ -109,7 +129,7 @@ int32_t ColumnRecordSet::GetInt(int32_t index) {
 
 const uint8_t* ColumnRecordSet::GetBlob(int32_t index, uint32_t* length) {
   if (length) *length = 0;
-  if (index < 0 || index >= table_->ColumnCount()) return nullptr;
+  if (index < 0 || index >= table_->ColumnCount() || Stale()) return nullptr;
   if (ColumnRow* source = ReadSource()) return source->GetBlob(index, length);
   if (current_ < 0 || current_ >= table_->RowCount()) return nullptr;
   return table_->ColumnBlob(index, static_cast<uint32_t>(current_), length);
@@ -122,21 +142,26 @@ ColumnRow* ColumnRecordSet::EditSource() {
 }
 
 Result ColumnRecordSet::SetString(int32_t index, const std::string& value) {
+  if (EndIfStale()) return rc::kStaleRecordSet;
   ColumnRow* row = EditSource();
   return row ? row->SetText(index, value) : rc::kShortTransfer;
 }
 
 Result ColumnRecordSet::SetInt(int32_t index, int32_t value) {
+  if (EndIfStale()) return rc::kStaleRecordSet;
   ColumnRow* row = EditSource();
   return row ? row->SetInt(index, value) : rc::kShortTransfer;
 }
 
 Result ColumnRecordSet::SetBlob(int32_t index, const void* data, uint32_t length) {
+  if (EndIfStale()) return rc::kStaleRecordSet;
   ColumnRow* row = EditSource();
   return row ? row->SetBlob(index, data, length) : rc::kShortTransfer;
 }
 
+// A row object taken before a Compact carries a row number that now names another row.
 Result ColumnRecordSet::Update() {
+  if (EndIfStale()) return rc::kStaleRecordSet;
   if (!row_) return rc::kOk;
   const Result result = table_->WriteBack(row_.Get());
   ReleaseRow();
@@ -144,6 +169,7 @@ Result ColumnRecordSet::Update() {
 }
 
 Result ColumnRecordSet::Delete(int32_t flag) {
+  if (EndIfStale()) return rc::kStaleRecordSet;
   if (at_end_) return rc::kShortTransfer;
   do {
     table_->DeleteRow(static_cast<uint32_t>(current_));
@@ -160,6 +186,7 @@ ColumnRowRecordSet::ColumnRowRecordSet(ColumnTable* table, uint32_t row, ColumnR
 }
 
 Result ColumnRowRecordSet::MoveFirst() {
+  if (EndIfStale()) return rc::kStaleRecordSet;  // its one row cannot be found again
   at_end_ = false;
   return rc::kOk;
 }
@@ -171,6 +198,7 @@ Result ColumnRowRecordSet::MoveNext() {
 }
 
 Result ColumnRowRecordSet::Delete(int32_t flag) {
+  if (EndIfStale()) return rc::kStaleRecordSet;
   if (at_end_) return rc::kShortTransfer;
   table_->DeleteRow(static_cast<uint32_t>(current_));
   ReleaseRow();

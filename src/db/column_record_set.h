@@ -20,6 +20,7 @@ class ColumnRecordSet : public ColumnSetBase {
   Result MoveNext() override;
   Result MoveFirst() override;
   // Takes the next row number as the current row, with a new row object among the open rows.
+  // rc::kBadIndex, ending the set, when no row number is left.
   Result AddNew() override;
   int32_t FindColumn(const std::string& name) override;
   std::string GetColumnName(int32_t index) override;
@@ -41,6 +42,11 @@ class ColumnRecordSet : public ColumnSetBase {
   // can read it.
   void StandOn(uint32_t row, ColumnRow* object);
 
+  // A set positioned before the table's last Compact, Load or Reset answers
+  // rc::kStaleRecordSet from MoveNext and the editing operations and reads as empty, until
+  // MoveFirst starts it again: its row numbers now name other rows.
+  bool Stale() const;
+
  protected:
   ~ColumnRecordSet() override = default;
 
@@ -53,12 +59,17 @@ class ColumnRecordSet : public ColumnSetBase {
   // Takes a row object for the current row when there is none; null at the end.
   ColumnRow* EditSource();
   void ReleaseRow() { row_.Reset(); }
+  // Takes the table's current layout as the one the set's positions refer to.
+  void Pin();
+  // At a stale set: releases the row, ends the set and answers true.
+  bool EndIfStale();
 
   ColumnTable* table_;
   RefPtr<ColumnQuery> query_;
   int64_t current_ = -1;
   RefPtr<ColumnRow> row_;
   bool at_end_ = true;
+  uint32_t generation_;
 };
 
 // Holds one row; no filter.

@@ -1,6 +1,7 @@
 #include "db/column_sorted_record_set.h"
 
 #include "db/column_table.h"
+#include "db/db_results.h"
 #include "db/pool_rows.h"
 
 ColumnSortedRecordSet::ColumnSortedRecordSet(ColumnTable* table, ColumnQuery* query,
@@ -9,6 +10,7 @@ ColumnSortedRecordSet::ColumnSortedRecordSet(ColumnTable* table, ColumnQuery* qu
 
 Result ColumnSortedRecordSet::MoveFirst() {
   ReleaseRow();
+  Pin();
   order_.clear();
   const int32_t column = table_->FindColumn(column_name_);
   if (column >= 0) {
@@ -26,8 +28,10 @@ Result ColumnSortedRecordSet::MoveFirst() {
   return MoveNext();
 }
 
+// The order was taken from the columns as they stood at MoveFirst.
 Result ColumnSortedRecordSet::MoveNext() {
   ReleaseRow();
+  if (EndIfStale()) return rc::kStaleRecordSet;
   while (!at_end_ && position_ < order_.size()) {
     if (TakeRow(order_[position_++])) return rc::kOk;
   }

@@ -176,6 +176,11 @@ class ColumnStreamReader {
     if ((result = U32(&end_stamp)) != rc::kOk) return result;
     if (end_stamp != stamp) return rc::kBadData;
 
+    // An open row replaces its column row: the column copy reads as deleted, so the scan,
+    // FindRow and Compact see the row once.
+    for (const auto& open : t_.open_rows_) {
+      if (open.first < t_.row_count_) MarkReplaced(open.first);
+    }
     // A new row must never take the number of a row the table holds.
     if (t_.next_row_ < t_.row_count_) t_.next_row_ = t_.row_count_;
     if (!t_.open_rows_.empty() && t_.next_row_ <= t_.open_rows_.rbegin()->first)
@@ -238,8 +243,8 @@ class ColumnStreamReader {
       if ((result = U32(&row)) != rc::kOk || (result = U32(&length)) != rc::kOk ||
           (result = Fits(length)) != rc::kOk)
         return result;
-      // No row number could follow the last one.
-      if (row == UINT32_MAX) return rc::kBadData;
+      // The next row number after it could not be stored.
+      if (row >= ColumnTable::kNoMoreRows - 1) return rc::kBadData;
       std::string packed(length, '\0');
       if ((result = Bytes(&packed[0], length)) != rc::kOk) return result;
       RefPtr<ColumnRow> object = new (std::nothrow) ColumnRow(&t_, row);
@@ -257,6 +262,10 @@ class ColumnStreamReader {
     uint32_t rows = 0;
     Result result = U32(&t_.next_row_);
     if (result != rc::kOk || (result = U32(&rows)) != rc::kOk) return result;
+    // The row after it would wrap to 0 and take the number of a row already held.
+    if (t_.next_row_ >= ColumnTable::kNoMoreRows) return rc::kBadData;
+    // Only column blocks bound the row count by the stream: rows without a column are refused.
+    if (rows != 0 && t_.columns_.empty()) return rc::kBadData;
     t_.row_count_ = rows;
     if (rows == 0) return rc::kOk;
     for (int32_t i = 0; i < t_.ColumnCount(); ++i) {
@@ -341,6 +350,13 @@ class ColumnStreamReader {
     t_.has_bitmap_ = size != 0;
     t_.bitmap_.swap(bitmap);
     return rc::kOk;
+  }
+
+  void MarkReplaced(uint32_t row) {
+    const size_t needed = static_cast<size_t>((uint64_t{t_.row_count_} + 7) / 8);
+    if (t_.bitmap_.size() < needed) t_.bitmap_.resize(needed, 0);
+    t_.has_bitmap_ = true;
+    t_.bitmap_[row / 8] |= static_cast<uint8_t>(1u << (row % 8));
   }
 
   ColumnTable& t_;

@@ -91,6 +91,29 @@ void SortRowsBy(const T* values, uint32_t* order, uint32_t rows) {
   std::stable_sort(order, order + rows, [values](uint32_t a, uint32_t b) { return values[a] < values[b]; });
 }
 
+// Start of the pool entry before the one at `offset` (> 0).
+uint32_t PreviousEntry(const char* pool, uint32_t offset) {
+  uint32_t start = offset - 1;
+  while (start > 0 && pool[start - 1] != '\0') --start;
+  return start;
+}
+
+// The entry that holds exactly `text`, or -1. The pool is searched by halving under the
+// default text order, which calls some distinct texts equal (case aside, it decodes UTF-8 to
+// 16-bit units); the entry found and its neighbours that order calls equal are then compared
+// byte for byte.
+int32_t FindExactPoolEntry(const char* pool, uint32_t size, const char* text) {
+  const int32_t found = FindInSortedStrings(pool, size, text);
+  if (found < 0 || size == 0 || pool[size - 1] != '\0') return found;
+  uint32_t at = static_cast<uint32_t>(found);
+  while (at > 0 && CompareCollated(pool + PreviousEntry(pool, at), text) == 0)
+    at = PreviousEntry(pool, at);
+  for (; at < size && CompareCollated(pool + at, text) == 0; at += std::strlen(pool + at) + 1) {
+    if (std::strcmp(pool + at, text) == 0) return static_cast<int32_t>(at);
+  }
+  return -1;
+}
+
 }  // namespace
 
 // Rows with equal values keep their row order, so a table sorts alike on every run.
@@ -125,9 +148,17 @@ void ColumnTable::MarkDeleted(uint32_t row) {
   Notify();
 }
 
+bool ColumnTable::NextRowNumber(uint32_t* row) {
+  if (next_row_ >= kNoMoreRows - 1) return false;
+  *row = next_row_++;
+  return true;
+}
+
 void ColumnTable::Undelete(uint32_t row) {
-  if (row < row_count_ && row / 8 < bitmap_.size())
+  if (row < row_count_ && row / 8 < bitmap_.size()) {
     bitmap_[row / 8] &= static_cast<uint8_t>(~(1u << (row % 8)));
+    open_rows_.erase(row);  // one row must not be live twice
+  }
   Notify();
 }
 
@@ -175,8 +206,8 @@ bool ColumnTable::TryWriteInPlace(ColumnRow* object) {
   for (int32_t i = 0; i < ColumnCount(); ++i) {
     const ColumnData& data = data_[i];
     if (columns_[i].type == kColumnTypeString) {
-      positions[i] = FindInSortedStrings(data.pool.data(), data.pool.size(),
-                                         object->CellBytes(i).c_str());
+      positions[i] = FindExactPoolEntry(data.pool.data(), data.pool.size(),
+                                        object->CellBytes(i).c_str());
       if (positions[i] < 0) return false;
     } else if (columns_[i].type == kColumnTypeBlob) {
       uint32_t length = 0;
@@ -214,9 +245,9 @@ Result ColumnTable::WriteBack(ColumnRow* object) {
   if (!object->FitsPacked()) return rc::kInvalidArg;
   RefPtr<ColumnRow> keep(object);
   open_rows_[object->row()] = keep;
-  MarkDeleted(object->row());
   object->detached_ = true;
   object->packed_ = object->Pack();
+  MarkDeleted(object->row());  // tells the listener, so the row is settled first
   return rc::kOk;
 }
 
@@ -237,6 +268,7 @@ uint64_t ColumnTable::GetDataSize() const {
 }
 
 void ColumnTable::Reset() {
+  ++layout_generation_;
   columns_.clear();
   data_.clear();
   bitmap_.clear();

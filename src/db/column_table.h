@@ -80,12 +80,18 @@ class ColumnTable : public RecordDatabase {
   // Rows --------------------------------------------------------------------------------
   uint32_t RowCount() const { return row_count_; }
   uint32_t PeekNextRowNumber() const { return next_row_; }
-  // Returns the next row number and advances it.
-  uint32_t NextRowNumber() { return next_row_++; }
+  // Takes the next row number and advances it; false, taking nothing, once the number after it
+  // would reach kNoMoreRows (a saved table must hold a next row number that Load accepts).
+  bool NextRowNumber(uint32_t* row);
+  // Load refuses a stored next row number, or an open row whose successor would be, at or
+  // above this.
+  static constexpr uint32_t kNoMoreRows = 0xFFFFFFFFu;
   // True for a row outside the columns; false without a bitmap.
   bool IsDeleted(uint32_t row) const;
   bool HasDeletedBitmap() const { return has_bitmap_; }
-  // Rows outside the columns are ignored; both tell the listener.
+  // Rows outside the columns are ignored; both tell the listener. An open row replaces its
+  // column row, so Undelete of a row that has one drops the open row object: the column copy
+  // is the row again.
   void MarkDeleted(uint32_t row);
   void Undelete(uint32_t row);
   // MarkDeleted, then drops the row's open row object; tells the listener again.
@@ -102,6 +108,10 @@ class ColumnTable : public RecordDatabase {
   ColumnRow* OpenRow(uint32_t row) const;
 
   void SetListener(TableChangeListener* listener) { listener_ = listener; }
+
+  // Changes whenever row numbers and pools are replaced (Compact, Load, Reset), so that a
+  // record set positioned before can tell that its positions no longer hold.
+  uint32_t LayoutGeneration() const { return layout_generation_; }
 
   // Bytes held by the columns and the open rows' packed forms.
   uint64_t GetDataSize() const;
@@ -170,6 +180,7 @@ class ColumnTable : public RecordDatabase {
   bool has_bitmap_ = false;
   uint32_t next_row_ = 0;
   uint32_t row_count_ = 0;
+  uint32_t layout_generation_ = 0;
   std::map<uint32_t, RefPtr<ColumnRow>> open_rows_;
   TableChangeListener* listener_ = nullptr;
   RecordAllocator* allocator_;

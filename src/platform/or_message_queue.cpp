@@ -15,11 +15,9 @@ ORMessageQueueImpl::ORMessageQueueImpl()
 ORMessageQueueImpl::~ORMessageQueueImpl() {
   MutexLock(mutex_);
   TORVEX_ASSERT(!receiver_waiting_);
-  // Messages nobody took: posted ones are deleted, senders are let go.
-  for (QueueMessage* message : queue_) {
-    if (message->completion) EventSet(message->completion);
-    else delete message;
-  }
+  // Messages nobody took are deleted; their senders learn that nobody finished them.
+  for (QueueMessage* message : queue_) Finish(message, prc::kMessageDropped);
+  queue_.clear();
   MutexUnlock(mutex_);
   HandleClose(receiver_event_);
   HandleClose(mutex_);
@@ -27,7 +25,16 @@ ORMessageQueueImpl::~ORMessageQueueImpl() {
 
 void ORMessageQueueImpl::Destroy() { delete this; }
 
-Result ORMessageQueueImpl::Enqueue(uint32_t mask, uintptr_t payload, void* completion) {
+void ORMessageQueueImpl::Finish(QueueMessage* message, Result outcome) {
+  SendCompletion* completion = message->completion;
+  delete message;
+  if (!completion) return;
+  void* event = completion->event;
+  completion->outcome = outcome;
+  EventSet(event);
+}
+
+Result ORMessageQueueImpl::Enqueue(uint32_t mask, uintptr_t payload, SendCompletion* completion) {
   MutexHold hold(mutex_);
   TORVEX_ASSERT(channels_ == 0 || (mask & channels_) != 0);
   queue_.push_back(new QueueMessage{payload, mask, completion});
@@ -43,12 +50,12 @@ Result ORMessageQueueImpl::Post(uint32_t mask, uintptr_t payload) {
 }
 
 Result ORMessageQueueImpl::Send(uint32_t mask, uintptr_t payload) {
-  Handle done = EventCreate();
-  TORVEX_ASSERT(done != nullptr);
-  Enqueue(mask, payload, done);
-  EventWait(done, 0);
-  HandleClose(done);
-  return prc::kOk;
+  SendCompletion completion{EventCreate(), prc::kMessageDropped};
+  TORVEX_ASSERT(completion.event != nullptr);
+  Enqueue(mask, payload, &completion);
+  EventWait(completion.event, 0);
+  HandleClose(completion.event);
+  return completion.outcome;
 }
 
 QueueMessage* ORMessageQueueImpl::TakeFirstMatch(uint32_t mask) {
@@ -87,9 +94,7 @@ QueueMessage* ORMessageQueueImpl::Poll(uint32_t mask) {
 }
 
 Result ORMessageQueueImpl::Done(QueueMessage* message) {
-  if (!message) return prc::kOk;
-  if (message->completion) EventSet(message->completion);
-  delete message;
+  if (message) Finish(message, prc::kOk);
   return prc::kOk;
 }
 

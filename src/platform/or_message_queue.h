@@ -8,16 +8,26 @@
 
 #include "platform/platform_interface.h"
 
+// What a sender waits on: its event, and how the message ended (finished by a receiver, or
+// dropped with its queue). Whoever ends the message stores the outcome and then sets the
+// event, the last touch before the sender may return.
+struct SendCompletion {
+  void* event;
+  Result outcome;
+};
+
 struct QueueMessage {
   uintptr_t payload;
   uint32_t mask;
-  void* completion;  // the sender's event, null for a posted message
+  SendCompletion* completion;  // the sender's, null for a posted message
 };
 
 class ORMessageQueueImpl final : public PlatformObject {
  public:
   ORMessageQueueImpl();
   void Destroy() override;
+  // 0 once a receiver has finished the message; prc::kMessageDropped when the queue was
+  // destroyed before that.
   virtual Result Send(uint32_t mask, uintptr_t payload);
   virtual Result Post(uint32_t mask, uintptr_t payload);
   // Null on time-out or failure; a time-out of 0 waits without limit.
@@ -42,7 +52,9 @@ class ORMessageQueueImpl final : public PlatformObject {
 
  private:
   static bool Matches(uint32_t wanted, uint32_t mask) { return wanted == 0 || (wanted & mask); }
-  Result Enqueue(uint32_t mask, uintptr_t payload, void* completion);
+  Result Enqueue(uint32_t mask, uintptr_t payload, SendCompletion* completion);
+  // Deletes the message and lets its sender, if any, go with `outcome`.
+  static void Finish(QueueMessage* message, Result outcome);
   QueueMessage* TakeFirstMatch(uint32_t mask);
 
   void* mutex_;

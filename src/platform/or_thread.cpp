@@ -20,30 +20,39 @@ std::map<uint32_t, ORThreadImpl*>* thread_table = nullptr;
 }  // namespace
 
 bool ThreadTableCreate() {
-  if (thread_table) return true;
-  thread_mutex = MutexCreate();
+  if (!thread_mutex) thread_mutex = MutexCreate();
   if (!thread_mutex) return false;
-  thread_table = new std::map<uint32_t, ORThreadImpl*>;
+  MutexHold hold(thread_mutex);
+  if (!thread_table) thread_table = new std::map<uint32_t, ORThreadImpl*>;
   return true;
 }
 
+// A thread may still be ending (erasing itself under the mutex), so the table goes under the
+// mutex too. The mutex itself lives until the process ends: an ending thread may be about to
+// take it, and a closed handle could by then name another object.
 void ThreadTableDestroy() {
+  if (!thread_mutex) return;
+  MutexHold hold(thread_mutex);
   delete thread_table;
   thread_table = nullptr;
-  if (thread_mutex) HandleClose(thread_mutex);
-  thread_mutex = nullptr;
 }
 
 ORThreadImpl::ORThreadImpl() : finished_event_(EventCreate()) { EventSet(finished_event_); }
 
-ORThreadImpl::~ORThreadImpl() { HandleClose(finished_event_); }
+// A thread that has just ended may still be leaving Body, which holds the table's mutex until
+// it no longer touches the object.
+ORThreadImpl::~ORThreadImpl() {
+  MutexHold hold(thread_mutex);
+  HandleClose(finished_event_);
+}
 
 void ORThreadImpl::Destroy() { delete this; }
 
 Result ORThreadImpl::Start(ThreadEntry entry, void* argument, uint32_t stack_size,
                            uint8_t priority, uint32_t flags, const char* name) {
-  if (!entry || !thread_table) return prc::kThreadFailed;
+  if (!entry || !thread_mutex) return prc::kThreadFailed;
   MutexHold hold(thread_mutex);
+  if (!thread_table) return prc::kThreadFailed;
   if (thread_id_ != 0) return prc::kThreadAlreadyStarted;
   entry_ = entry;
   argument_ = argument;
@@ -64,10 +73,14 @@ Result ORThreadImpl::Start(ThreadEntry entry, void* argument, uint32_t stack_siz
 
 Result ORThreadImpl::StartDetached(ThreadEntry entry, void* argument, uint32_t stack_size,
                                    uint8_t priority, uint32_t flags, const char* name) {
-  if (!thread_table) return prc::kThreadFailed;
+  if (!thread_mutex) return prc::kThreadFailed;
+  // Marked detached only once its thread exists: an object whose start failed (or that runs
+  // a thread already) stays its owner's to release. The thread cannot end before the mark,
+  // as it takes this mutex on its way out.
   MutexHold hold(thread_mutex);
-  mode_ = kDetached;
-  return Start(entry, argument, stack_size, priority, flags, name);
+  const Result result = Start(entry, argument, stack_size, priority, flags, name);
+  if (result == prc::kOk) mode_ = kDetached;
+  return result;
 }
 
 void ORThreadImpl::Body(void* self_pointer) {
@@ -143,10 +156,11 @@ const char* ORThreadImpl::Name() {
 ORThreadImpl* ORThreadImpl::Current() { return CurrentORThread(); }
 
 ORThreadImpl* CurrentORThread() {
-  if (!thread_table) return nullptr;
+  if (!thread_mutex) return nullptr;
   uint32_t id = RegistryCurrentThread();
   if (id == 0) return nullptr;
   MutexHold hold(thread_mutex);
+  if (!thread_table) return nullptr;
   auto found = thread_table->find(id);
   return found == thread_table->end() ? nullptr : found->second;
 }

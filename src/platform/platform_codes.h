@@ -19,6 +19,8 @@ constexpr Result kNoSuchTimer = static_cast<Result>(0x80780004);
 constexpr Result kEventWaitFailed = static_cast<Result>(0x80C80001);
 constexpr Result kMutexFailed = static_cast<Result>(0x80DC0001);
 constexpr Result kMutexMissing = static_cast<Result>(0x80DC0002);
+// A sent message whose queue was destroyed before a receiver finished it (E_ABORT).
+constexpr Result kMessageDropped = static_cast<Result>(0x80004004);
 
 constexpr Result kThreadFailed = static_cast<Result>(0x80E60001);
 constexpr Result kThreadUnknown = static_cast<Result>(0x80E60002);

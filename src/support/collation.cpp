@@ -91,6 +91,22 @@ int CompareCollated(const char* a, const char* b) {
   return result != 0 ? result : tie;
 }
 
+std::u32string CollationLostCodePoints(const char* text) {
+  text = OrEmpty(text);
+  std::u32string lost;
+  while (*text != '\0') {
+    const char* start = text;
+    const int32_t code_point = DecodeUtf8Char(text);
+    if (code_point < 0) {
+      for (; start != text; ++start)
+        lost.push_back(static_cast<char32_t>(0x110000 + static_cast<uint8_t>(*start)));
+    } else if (code_point > 0xFFFF) {
+      lost.push_back(static_cast<char32_t>(code_point));
+    }
+  }
+  return lost;
+}
+
 int32_t FindInSortedStrings(const char* block, size_t size, const char* key) {
   if (!block || !key || size == 0 || size > static_cast<size_t>(INT32_MAX)) return -1;
   // The last text may lack its NUL: it ends at size, so it is compared from a copy.

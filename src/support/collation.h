@@ -20,6 +20,11 @@ int CompareFolded(const char* a, const char* b, int* tie_break);
 std::u16string CollationKey(const char* text);
 // CompareFolded, with the tie-break deciding when the folded texts are equal.
 int CompareCollated(const char* a, const char* b);
+// What the comparisons' decoding loses of a text, in text order: each byte of a sequence that
+// is no valid UTF-8 (as 0x110000 + the byte; all such sequences decode to one unit) and each
+// code point above U+FFFF (which they cut to 16 bits). Two texts that compare equal are the
+// same text but for case, accents or ignored characters only when these agree as well.
+std::u32string CollationLostCodePoints(const char* text);
 // Offset of `key` in a block of NUL-terminated texts sorted by CompareCollated, or -1.
 int32_t FindInSortedStrings(const char* block, size_t size, const char* key);
 

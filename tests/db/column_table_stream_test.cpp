@@ -315,6 +315,84 @@ TEST(ColumnTableStream, StoredNextRowNumberIsRaisedAboveEveryRow) {
   EXPECT_EQ(table.PeekNextRowNumber(), 1000u);  // a larger number is kept
 }
 
+TEST(ColumnTableStream, NextRowNumberThatWouldWrapIsRefused) {
+  ColumnTable table(8, 3, nullptr);
+  EXPECT_EQ(LoadBytes(&table, WithWord(kFixtureStream, Field("next_row"), 0xFFFFFFFFu)),
+            rc::kBadData);
+  EXPECT_TRUE(IsEmptied(table));
+  // An open row whose successor could not be stored.
+  for (uint32_t row : {0xFFFFFFFEu, 0xFFFFFFFFu}) {
+    SCOPED_TRACE(row);
+    EXPECT_EQ(LoadBytes(&table, WithWord(kFixtureStream, Field("open_row_1"), row)), rc::kBadData);
+  }
+}
+
+TEST(ColumnTableStream, LastRowNumbersAreHandedOutOnceAndTheTableStillLoads) {
+  ColumnTable table(8, 3, nullptr);
+  ASSERT_EQ(LoadBytes(&table, WithWord(kFixtureStream, Field("next_row"), 0xFFFFFFFDu)), rc::kOk);
+  const std::vector<std::string> before = ScanColumn(&table, "title");
+  RefPtr<RecordSet> set;
+  table.OpenRecordSet(&set);
+  ASSERT_EQ(set->AddNew(), rc::kOk);
+  ASSERT_EQ(set->SetString("title", "last"), rc::kOk);
+  ASSERT_EQ(set->Update(), rc::kOk);
+  EXPECT_EQ(set->AddNew(), rc::kBadIndex) << "no number is left";
+  EXPECT_EQ(set->SetString("title", "wrapped"), rc::kShortTransfer);
+  std::vector<std::string> expected = before;
+  expected.push_back("last");
+  EXPECT_EQ(ScanColumn(&table, "title"), expected);
+
+  ColumnTable loaded(8, 3, nullptr);
+  ASSERT_EQ(LoadBytes(&loaded, StreamOf(table)), rc::kOk);
+  EXPECT_EQ(ScanColumn(&loaded, "title"), expected);
+  RefPtr<RecordSet> again;
+  loaded.OpenRecordSet(&again);
+  EXPECT_EQ(again->AddNew(), rc::kBadIndex);
+}
+
+TEST(ColumnTableStream, OpenRowWithItsColumnRowLiveReplacesIt) {
+  ColumnTable table(8, 3, nullptr);
+  AddMusicColumns(&table);
+  for (int32_t i = 1; i <= 3; ++i) AddTrack(&table, {i, "t" + std::to_string(i), "a", "", 0, 0});
+  ASSERT_EQ(table.Compact(nullptr), rc::kOk);
+  RefPtr<ColumnRow> row = table.GetRow(1, false);
+  row->SetText(1, "edited");
+  ASSERT_EQ(table.WriteBack(row.Get()), rc::kOk);
+  std::string bytes = StreamOf(table);
+  const size_t bitmap = bytes.size() - 4 - 1;  // one byte for three rows
+  ASSERT_EQ(static_cast<uint8_t>(bytes[bitmap]), 0x02);
+  bytes[bitmap] = 0;  // the column copy of row 1 left live
+
+  ColumnTable loaded(8, 3, nullptr);
+  ASSERT_EQ(LoadBytes(&loaded, bytes), rc::kOk);
+  EXPECT_TRUE(loaded.IsDeleted(1));
+  EXPECT_EQ(ScanColumn(&loaded, "title"), (std::vector<std::string>{"t1", "edited", "t3"}));
+  RefPtr<RecordSet> found;
+  ASSERT_EQ(loaded.FindRow(&found, 2), rc::kOk);
+  EXPECT_EQ(found->GetString("title"), "edited");
+  ASSERT_EQ(loaded.Compact(nullptr), rc::kOk);
+  EXPECT_EQ(ScanColumn(&loaded, "title"), (std::vector<std::string>{"t1", "t3", "edited"}));
+}
+
+// A stream without columns: version, stamp, kind, format, n = 0, L = 0, P = 0, next row, R,
+// B = 0, stamp (44 bytes). Nothing bounds R but the columns, so rows without one are refused.
+TEST(ColumnTableStream, RowsWithoutColumnsAreRefused) {
+  for (uint32_t rows : {0u, 1u, 100000000u, 0xFFFFFFFFu}) {
+    SCOPED_TRACE(rows);
+    std::string bytes;
+    for (uint32_t word : {2u, 9u, 8u, 3u, 0u, 0u, 0u, 0u, rows, 0u, 9u}) {
+      uint8_t le[4];
+      bytes::PutLe32(le, word);
+      bytes.append(reinterpret_cast<const char*>(le), 4);
+    }
+    ASSERT_EQ(bytes.size(), 44u);
+    ColumnTable table(8, 3, nullptr);
+    EXPECT_EQ(LoadBytes(&table, bytes), rows == 0 ? rc::kOk : rc::kBadData);
+    EXPECT_EQ(table.RowCount(), 0u);
+    EXPECT_EQ(table.Compact(nullptr), rc::kOk);
+  }
+}
+
 TEST(ColumnTableStream, SaveReportsShortAndFailedWrites) {
   ColumnTable table(8, 3, nullptr);
   ASSERT_EQ(LoadBytes(&table, kFixtureStream), rc::kOk);

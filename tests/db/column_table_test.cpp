@@ -176,6 +176,38 @@ TEST_F(MusicTable, ListenerHearsDeletionsAndCompaction) {
   table_.SetListener(nullptr);
 }
 
+// Records the data size the table reports at each notification.
+class SizeListener : public TableChangeListener {
+ public:
+  void OnTableChanged(ColumnTable* table) override { sizes.push_back(table->GetDataSize()); }
+  std::vector<uint64_t> sizes;
+};
+
+TEST_F(MusicTable, ListenerIsToldOnceTheOpenRowIsSettled) {
+  SizeListener listener;
+  table_.SetListener(&listener);
+  RefPtr<ColumnRow> row = table_.GetRow(2, false);
+  row->SetText(1, "A title that the pool does not hold yet");
+  ASSERT_EQ(table_.WriteBack(row.Get()), rc::kOk);
+  table_.SetListener(nullptr);
+  EXPECT_EQ(listener.sizes, (std::vector<uint64_t>{table_.GetDataSize()}));
+}
+
+TEST_F(MusicTable, UndeleteOfARowWithAnOpenRowLeavesItLiveOnce) {
+  RefPtr<ColumnRow> row = table_.GetRow(1, false);
+  row->SetText(1, "Bravo Edited");
+  ASSERT_EQ(table_.WriteBack(row.Get()), rc::kOk);
+  table_.Undelete(1);
+  EXPECT_EQ(table_.OpenRow(1), nullptr) << "the column copy is the row again";
+  EXPECT_EQ(ScanColumn(&table_, "title"),
+            (std::vector<std::string>{"Alpha", "Bravo", "Charlie", "Delta", "Echo"}));
+  RefPtr<RecordSet> found;
+  ASSERT_EQ(table_.FindRow(&found, 0x20), rc::kOk);
+  EXPECT_EQ(found->GetString("title"), "Bravo");
+  ASSERT_EQ(table_.Compact(nullptr), rc::kOk);
+  EXPECT_EQ(table_.RowCount(), 5u);
+}
+
 class RecordingProgress : public CompactProgress {
  public:
   void Report(uint32_t done, uint32_t total) override { steps.emplace_back(done, total); }

@@ -200,6 +200,17 @@ TEST(ORMessageQueueTest, SendReturnsOnlyAfterTheReceiverIsDone) {
   EXPECT_TRUE(sent);
 }
 
+TEST(ORMessageQueueTest, SendFailsWhenTheQueueIsDestroyedBeforeAnyoneTookTheMessage) {
+  Owned<ORMessageQueueImpl> queue(new ORMessageQueueImpl);
+  queue->Post(0x1, 1);
+  Result sent = prc::kOk;
+  std::thread sender([&] { sent = queue->Send(0x1, 2); });
+  ASSERT_TRUE(Eventually([&] { return queue->Count() == 2; }));
+  queue.reset();  // deletes both messages and lets the sender go
+  sender.join();
+  EXPECT_EQ(prc::kMessageDropped, sent);
+}
+
 TEST(ORMessageQueueTest, ListOperationsEditTheQueueInPlace) {
   Owned<ORMessageQueueImpl> queue(new ORMessageQueueImpl);
   queue->Lock();

@@ -111,6 +111,49 @@ TEST_F(ThreadTest, DetachedThreadDeletesItsObject) {
   EXPECT_EQ(0u, RegistryCount());
 }
 
+// A detached start that fails, or that finds the object running, must leave the object its
+// owner's: were it marked detached, its next thread would delete it while the owner still holds
+// it, and the owner's release would free it a second time.
+TEST_F(ThreadTest, FailedDetachedStartLeavesTheObjectToItsOwner) {
+  ORThreadImpl* thread = new ORThreadImpl;
+  EXPECT_EQ(prc::kThreadFailed, thread->StartDetached(nullptr, nullptr, 0, 100, 0, "none"));
+  Probe probe;
+  probe.thread = thread;
+  ASSERT_EQ(0, thread->Start(&Probe::Entry, &probe, 0, 100, ORThreadImpl::kStartRunning, "owned"));
+  EXPECT_EQ(prc::kThreadAlreadyStarted,
+            thread->StartDetached(&Probe::Entry, &probe, 0, 100, ORThreadImpl::kStartRunning, "x"));
+  EXPECT_EQ(0, JoinWhileRunning(thread, &probe));
+  for (int i = 0; i < 500 && RegistryCount() != 0; ++i) Sleep(2);
+  // Still alive and still startable: its thread did not delete it.
+  EXPECT_EQ(ORThreadImpl::kStateStopped, thread->State());
+  probe.release = true;
+  ASSERT_EQ(0, thread->Start(&Probe::Entry, &probe, 0, 100, ORThreadImpl::kStartRunning, "again"));
+  EXPECT_EQ(0, thread->Join());
+  EXPECT_EQ(2, probe.runs.load());
+  thread->Destroy();
+}
+
+// Threads that end while the table is destroyed and made again: each ending thread takes the
+// table's mutex, which must stay valid, and must never find a table being deleted.
+TEST_F(ThreadTest, ThreadsEndingWhileTheTableIsDestroyed) {
+  constexpr int kThreads = 16;
+  for (int round = 0; round < 20; ++round) {
+    ORThreadImpl* threads[kThreads];
+    for (ORThreadImpl*& thread : threads) {
+      thread = new ORThreadImpl;
+      ASSERT_EQ(0, thread->Start([](void*) {}, nullptr, 0, 100, ORThreadImpl::kStartRunning, "e"));
+    }
+    ThreadTableDestroy();
+    EXPECT_EQ(nullptr, CurrentORThread());
+    ASSERT_TRUE(ThreadTableCreate());
+    for (ORThreadImpl* thread : threads) {
+      const Result joined = thread->Join();  // a thread already ended counts as not started
+      EXPECT_TRUE(joined == 0 || joined == prc::kThreadNotStarted) << joined;
+      thread->Destroy();
+    }
+  }
+}
+
 TEST_F(ThreadTest, RegistryAnswersForUnknownThreads) {
   EXPECT_EQ(2, RegistryResume(0));
   EXPECT_EQ(2, RegistryResume(0x7FFFFFF0));

@@ -153,6 +153,27 @@ TEST(CollationCompare, KeysOrderLikeCompareFolded) {
   EXPECT_TRUE(CollationKey(nullptr).empty());
 }
 
+// What the comparisons' decoding loses: bytes of invalid sequences (as 0x110000 + byte) and
+// code points above U+FFFF, in text order; valid text up to U+FFFF loses nothing.
+TEST(CollationCompare, LostCodePoints) {
+  struct Case {
+    const char* text;
+    std::u32string lost;
+  };
+  const Case cases[] = {
+      {"", U""},
+      {"Sigur R\xC3\xB3s", U""},
+      {"\xEF\x98\x80", U""},                                       // U+F600
+      {"\xED\x84\x9E", U""},                                       // U+D11E
+      {"x\xF0\x9F\x98\x80y", U"\U0001F600"},                       // U+1F600
+      {"Bj\xF6rk", std::u32string(1, char32_t{0x1100F6})},          // a stray lead byte
+      {"\x80\xE9", std::u32string{0x110080, 0x1100E9}},             // continuation, cut lead
+      {"a\xC0\x81", std::u32string{0x1100C0, 0x110081}},            // overlong
+  };
+  for (const Case& c : cases) EXPECT_EQ(CollationLostCodePoints(c.text), c.lost) << c.text;
+  EXPECT_EQ(CollationLostCodePoints(nullptr), U"");
+}
+
 TEST(CollationArticles, ListInOrder) {
   const char* expected[kArticleCount] = {"a ",  "un ",  "une ", "the ", "le ",  "la ",   "l'",
                                          "les ", "der ", "die ", "das ", "ein ", "eine ", "einen "};
