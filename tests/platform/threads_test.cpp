@@ -57,11 +57,18 @@ struct Probe {
   }
 };
 
-// Joins from another thread while the probe still runs, then lets the probe end.
+// Joins from another thread while the probe still runs, then lets the probe end. The joiner
+// must be inside Join before the probe ends (a join after the end answers "not started"), so
+// the probe is released well after the joiner began, however late a loaded machine starts it.
 Result JoinWhileRunning(ORThreadImpl* thread, Probe* probe) {
   Result joined = -1;
-  std::thread joiner([&] { joined = thread->Join(); });
-  Sleep(50);
+  std::atomic<bool> joining{false};
+  std::thread joiner([&] {
+    joining = true;
+    joined = thread->Join();
+  });
+  while (!joining) Sleep(1);
+  Sleep(200);
   probe->release = true;
   joiner.join();
   return joined;
