@@ -139,11 +139,29 @@ def main(out_path):
     ogg_id3 = os.path.join(folder, "with_id3.ogg")
     shutil.copy(ogg, ogg_id3)
     tag.save(ogg_id3, v2_version=3)
-    for path in (ogg, bare, ogg_id3):
+    # The tag's padding holds what looks like the start of the stream: a copy of the real first
+    # page (a valid page, beginning of stream), or only a page header with that flag.
+    fake_pages = []
+    with open(ogg, "rb") as f:
+        stream = f.read()
+    first_page_length = 27 + stream[26] + sum(stream[27:27 + stream[26]])
+    for name, fake in (("page_in_padding.ogg", stream[:first_page_length]),
+                       ("header_in_padding.ogg", b"OggS\0\x02" + bytes(21))):
+        path = os.path.join(folder, name)
+        shutil.copy(ogg, path)
+        tag.save(path, v2_version=3, padding=lambda info: 1024)
+        with open(path, "r+b") as f:
+            data = f.read()
+            tag_end = id3v2_size(data)
+            assert data[tag_end - 512:tag_end] == bytes(512)
+            f.seek(tag_end - 512)
+            f.write(fake)
+        fake_pages.append(path)
+    for path in [ogg, bare, ogg_id3] + fake_pages:
         with open(path, "rb") as f:
             data = f.read()
         # mutagen reads no Ogg file with a tag in front; the stream behind it is the same.
-        info = OggVorbis(ogg if path == ogg_id3 else path).info
+        info = OggVorbis(path if path in (ogg, bare) else ogg).info
         add(path, "=result", "0")
         add(path, "codec", "vorbis")
         add(path, "samplerate", str(info.sample_rate))
@@ -160,8 +178,9 @@ def main(out_path):
     expect_absent(ogg, "fid_generation", "image_path")
     assert not OggVorbis(bare).tags.keys()
     add(bare, "title", "No Comments")
-    add(ogg_id3, "title", "ID3 Title")
-    expect_absent(ogg_id3, "artist", "mood")
+    for path in [ogg_id3] + fake_pages:
+        add(path, "title", "ID3 Title")
+        expect_absent(path, "artist", "mood")
 
     # WAV: LIST INFO by ffmpeg, an odd chunk in front of it, 24-bit, float and IMA ADPCM.
     info_wav = os.path.join(folder, "info.wav")
@@ -183,7 +202,20 @@ def main(out_path):
     run(["ffmpeg", "-v", "error", "-y", "-i", stereo, "-c:a", "adpcm_ima_wav", adpcm])
     floating = os.path.join(folder, "float.wav")
     run(["ffmpeg", "-v", "error", "-y", "-i", stereo, "-c:a", "pcm_f32le", floating])
-    for path in (info_wav, odd, wide, adpcm):
+    # Sizes a streaming writer leaves: 0xFFFFFFFF for RIFF and data when piped, and a RIFF
+    # size larger than a file cut short inside its audio.
+    piped = os.path.join(folder, "piped.wav")
+    with open(piped, "wb") as f:
+        subprocess.run(["ffmpeg", "-v", "error", "-i", stereo, "-c:a", "pcm_s16le", "-f", "wav",
+                        "pipe:1"], stdout=f, check=True)
+    with open(piped, "rb") as f:
+        assert f.read(8)[4:] == b"\xff\xff\xff\xff"
+    cut = os.path.join(folder, "cut.wav")
+    with open(info_wav, "rb") as f:
+        data = f.read()
+    with open(cut, "wb") as f:
+        f.write(data[:-1001])
+    for path in (info_wav, odd, wide, adpcm, piped, cut):
         with open(path, "rb") as f:
             data = f.read()
         chunks = dict(wav_chunks(data))
