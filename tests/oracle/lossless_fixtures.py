@@ -53,6 +53,25 @@ def ogg_audio_start(data):
     return at
 
 
+def ogg_crc(page):
+    """The page checksum: CRC-32 with polynomial 0x04C11DB7, not reflected, initial value 0."""
+    crc = 0
+    for byte in page:
+        crc ^= byte << 24
+        for _ in range(8):
+            crc = ((crc << 1) ^ 0x04C11DB7 if crc & 0x80000000 else crc << 1) & 0xFFFFFFFF
+    return crc
+
+
+def with_serial(page, serial):
+    """The page as another logical stream's, its checksum made anew."""
+    page = bytearray(page)
+    page[14:18] = struct.pack("<I", serial)
+    page[22:26] = bytes(4)
+    page[22:26] = struct.pack("<I", ogg_crc(page))
+    return bytes(page)
+
+
 def wav_chunks(data):
     at = 12
     while at + 8 <= len(data):
@@ -139,13 +158,16 @@ def main(out_path):
     ogg_id3 = os.path.join(folder, "with_id3.ogg")
     shutil.copy(ogg, ogg_id3)
     tag.save(ogg_id3, v2_version=3)
-    # The tag's padding holds what looks like the start of the stream: a copy of the real first
-    # page (a valid page, beginning of stream), or only a page header with that flag.
+    # The tag's padding holds what looks like the start of a stream: a copy of the real first
+    # page (a valid page, beginning of stream), that page as another stream's, or only a page
+    # header with that flag.
     fake_pages = []
     with open(ogg, "rb") as f:
         stream = f.read()
-    first_page_length = 27 + stream[26] + sum(stream[27:27 + stream[26]])
-    for name, fake in (("page_in_padding.ogg", stream[:first_page_length]),
+    first_page = stream[:27 + stream[26] + sum(stream[27:27 + stream[26]])]
+    assert with_serial(first_page, struct.unpack_from("<I", first_page, 14)[0]) == first_page
+    for name, fake in (("page_in_padding.ogg", first_page),
+                       ("other_stream_in_padding.ogg", with_serial(first_page, 0x1234567)),
                        ("header_in_padding.ogg", b"OggS\0\x02" + bytes(21))):
         path = os.path.join(folder, name)
         shutil.copy(ogg, path)

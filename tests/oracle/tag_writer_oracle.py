@@ -425,14 +425,15 @@ def conversion_cases(plain):
                 lambda t: [(f.owner, f.data) for f in t.getall("UFID")])
     mutagen_tag("v24_priv", [PRIV(owner="Owner", data=b"\x00\x01\xff\xfe")],
                 lambda t: [(f.owner, f.data) for f in t.getall("PRIV")])
+    # 2.3 keeps hours and minutes (TIME is HHMM): mutagen gives the seconds as 0 then.
     mutagen_tag("v24_tdrc", [TDRC(encoding=3, text="2001-05-03T10:20")],
-                lambda t: [str(t.get("TDRC"))])
-    # 2.4 unsynchronises frame by frame: the frame's flag, and the tag's flag for readers
-    # that look there.
+                lambda t: [(s.year, s.month, s.day, s.hour, s.minute)
+                           for s in t["TDRC"].text])
+    # 2.4 unsynchronises frame by frame, flagged in the frame's format byte.
     apic = b"\0image/jpeg\0\x03\0" + COVER
     add("v24_unsynchronised",
-        id3_tag(4, [frame24(b"TIT2", b"\0Old"), frame24(b"APIC", unsynchronised(apic), 0x0002)],
-                flags=0x80), picture)
+        id3_tag(4, [frame24(b"TIT2", b"\0Old"), frame24(b"APIC", unsynchronised(apic), 0x0002)]),
+        picture)
     # A 2.3 frame compressed with zlib: the decompressed size, then the data.
     text = b"\0comp\0" + b"compressed value " * 20
     add("v23_compressed",
