@@ -294,6 +294,10 @@ void WalkId3v2Frames(SeekableStream* stream, const Id3v2Header& header, uint32_t
     frame.in_file = in_file;
     if (header.major == 3 && (format & (kFrame23Compressed | kFrame23Encrypted))) {
       visitor->OnSealedFrame(tag, frame);
+    } else if (header.major >= 4 && (format & (kFrame24Compressed | kFrame24Encrypted))) {
+      frame.unsynchronised =
+          (format & kFrame24Unsynchronised) != 0 || (header.flags & kTagUnsynchronised) != 0;
+      visitor->OnSealedFrame(tag, frame);
     } else if (ApplyFormatFlags(header, format, &frame)) {
       visitor->OnFrame(tag, frame);
     }

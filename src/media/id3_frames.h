@@ -71,8 +71,9 @@ class Id3FrameVisitor {
   virtual ~Id3FrameVisitor() = default;
   // `stream` holds the body at frame.position; the visitor may move it.
   virtual void OnFrame(SeekableStream* stream, const Id3Frame& frame) = 0;
-  // A compressed or encrypted frame of a 2.3 tag: the body is the frame's data as stored,
-  // with the bytes its format flags put in front. Readers pass these over.
+  // A compressed or encrypted frame: the body is the frame's data as stored, with the bytes
+  // its format flags put in front (in 2.4, unsynchronisation is still to be undone as
+  // flagged). Readers pass these over.
   virtual void OnSealedFrame(SeekableStream* /*stream*/, const Id3Frame& /*frame*/) {}
 };
 
@@ -82,7 +83,6 @@ Result ReadId3FrameBody(SeekableStream* stream, const Id3Frame& frame, std::stri
 // Calls the visitor for every frame of a tag whose header was read (major version 4 or
 // below). The walk stays inside the tag and the tag inside `file_size`; it ends quietly at
 // padding, at a frame that would reach past the tag, at a zero or malformed size, and at a
-// failed read. Compressed and encrypted frames of 2.3 tags go to OnSealedFrame; those of 2.4
-// tags are passed over.
+// failed read. Compressed and encrypted frames go to OnSealedFrame.
 void WalkId3v2Frames(SeekableStream* stream, const Id3v2Header& header, uint32_t file_size,
                      Id3FrameVisitor* visitor);

@@ -167,8 +167,12 @@ void Id3TagWriter::OnFrame(SeekableStream* stream, const Id3Frame& frame) {
 void Id3TagWriter::OnSealedFrame(SeekableStream* stream, const Id3Frame& frame) {
   if (replaced_.count(std::string(frame.id, 4)) != 0) return;
   std::string body;
-  if (rc::Succeeded(ReadId3FrameBody(stream, frame, &body)))
+  if (rc::Failed(ReadId3FrameBody(stream, frame, &body))) return;
+  if (frame.major == 3) {
     KeepId3v23Frame(frame, frame.format_flags, body);
+  } else {
+    AppendSealedAsId3v23(frame, body, &kept_frames_);
+  }
 }
 
 void Id3TagWriter::KeepId3v23Frame(const Id3Frame& frame, uint8_t format_flags,

@@ -22,7 +22,7 @@ class Id3TagWriter : public TagWriter, private Id3FrameVisitor {
 
  private:
   void OnFrame(SeekableStream* stream, const Id3Frame& frame) override;
-  // Compressed and encrypted 2.3 frames are kept as stored.
+  // Compressed and encrypted frames are kept as stored (2.4 ones in 2.3's frame layout).
   void OnSealedFrame(SeekableStream* stream, const Id3Frame& frame) override;
   void KeepId3v23Frame(const Id3Frame& frame, uint8_t format_flags, const std::string& body);
   // Writes the new tag behind the old one's place through the sibling file.

@@ -19,6 +19,15 @@ constexpr uint8_t kReadOnly24 = 0x10;
 constexpr uint8_t kDiscardOnFileChange23 = 0x40;
 constexpr uint8_t kReadOnly23 = 0x20;
 
+// Format flags (second flag byte) of 2.4 frames and their 2.3 places.
+constexpr uint8_t kGrouped24 = 0x40;
+constexpr uint8_t kCompressed24 = 0x08;
+constexpr uint8_t kEncrypted24 = 0x04;
+constexpr uint8_t kDataLength24 = 0x01;
+constexpr uint8_t kCompressed23 = 0x80;
+constexpr uint8_t kEncrypted23 = 0x40;
+constexpr uint8_t kGrouped23 = 0x20;
+
 // Frames of 2.4 that describe the audio in a way 2.3 cannot.
 const char* const kNoCounterpart[] = {"ASPI", "EQU2", "RVA2", "SEEK", "SIGN"};
 // 2.4 times without a 2.3 frame of their own.
@@ -244,13 +253,53 @@ std::string Id3TextBody(const std::string& value) {
   }
 }
 
+namespace {
+
+// The 2.3 status flags of a 2.4 frame; false when it asks to go as the tag changes.
+bool StatusFor23(uint8_t status24, uint8_t* status23) {
+  *status23 = 0;
+  if (status24 & kDiscardOnTagChange24) return false;
+  if (status24 & kDiscardOnFileChange24) *status23 |= kDiscardOnFileChange23;
+  if (status24 & kReadOnly24) *status23 |= kReadOnly23;
+  return true;
+}
+
+}  // namespace
+
+bool AppendSealedAsId3v23(const Id3Frame& frame, const std::string& body, std::string* out) {
+  uint8_t status = 0;
+  if (!StatusFor23(frame.status_flags, &status)) return false;
+  const uint8_t flags = frame.format_flags;
+  // 2.4 puts group, method and data length in front; 2.3 size, method and group.
+  const size_t in_front = ((flags & kGrouped24) ? 1 : 0) + ((flags & kEncrypted24) ? 1 : 0) +
+                          ((flags & kDataLength24) ? 4 : 0);
+  if (body.size() <= in_front || ((flags & kCompressed24) && !(flags & kDataLength24))) return false;
+  size_t at = 0;
+  std::string group, method, length;
+  if (flags & kGrouped24) group = body.substr(at++, 1);
+  if (flags & kEncrypted24) method = body.substr(at++, 1);
+  if (flags & kDataLength24) {
+    uint32_t size = 0;
+    for (int i = 0; i < 4; ++i) size = size << 7 | (static_cast<uint8_t>(body[at + i]) & 0x7F);
+    uint8_t raw[4];
+    bytes::PutBe32(raw, size);
+    length.assign(reinterpret_cast<char*>(raw), 4);
+    at += 4;
+  }
+  uint8_t format = 0;
+  if (flags & kCompressed24) format |= kCompressed23;
+  if (flags & kEncrypted24) format |= kEncrypted23;
+  if (flags & kGrouped24) format |= kGrouped23;
+  if (!(flags & kCompressed24)) length.clear();  // 2.3 gives a size only with compression
+  *out += Id3v23Frame(frame.id, length + method + group + body.substr(at), status, format);
+  return true;
+}
+
 std::vector<Id3v23Part> ConvertToId3v23(const Id3Frame& frame, const std::string& body) {
   std::vector<Id3v23Part> parts;
   uint8_t status = 0;
   if (frame.major >= 4) {
-    if (frame.status_flags & kDiscardOnTagChange24) return parts;
-    if (frame.status_flags & kDiscardOnFileChange24) status |= kDiscardOnFileChange23;
-    if (frame.status_flags & kReadOnly24) status |= kReadOnly23;
+    if (!StatusFor23(frame.status_flags, &status)) return parts;
   } else if (FindId3Frame22(frame.id22) == nullptr || std::strcmp(frame.id22, "LNK") == 0) {
     return parts;  // an unknown layout, or a link whose body names a 3-character id
   }

@@ -29,3 +29,8 @@ struct Id3v23Part {
 // signatures, the 2.4 equaliser and volume frames, 2.2 frames of unknown layout, texts in an
 // unknown encoding).
 std::vector<Id3v23Part> ConvertToId3v23(const Id3Frame& frame, const std::string& body);
+
+// A compressed or encrypted 2.4 frame as the same sealed data in a 2.3 frame: the group,
+// method and data-length bytes in front of the data in 2.3's order and form. False (nothing
+// appended) when it cannot be: compressed without its data length, or a body too short.
+bool AppendSealedAsId3v23(const Id3Frame& frame, const std::string& body, std::string* out);

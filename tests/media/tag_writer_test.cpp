@@ -114,6 +114,15 @@ TEST(Id3TagWriter, KeepsOldFramesInTheir23Form) {
        ""},
       {"2.4 flags", Tag(4, Frame24("TCOM", Text(0, "c"), 0x4000) + Frame24("TPE2", Text(0, "e"), 0x3000)),
        Frame23("TPE2", Text(0, "e"), 0x6000), "TCOM"},
+      // Group byte, method and sync-safe data length in front in 2.4; size, method, group in 2.3.
+      {"2.4 compressed and encrypted frames as stored",
+       Tag(4, Frame24("TPE1", SyncSafe(300) + "zz", 0x0009) +
+                  Frame24("PRIV", std::string("\x05\x81", 2) + SyncSafe(2) + "zz", 0x1045)),
+       Frame23("TPE1", BigEndian(300, 4) + "zz", 0x0080) +
+           Frame23("PRIV", std::string("\x81\x05zz", 4), 0x2060),
+       ""},
+      {"2.4 compressed frame without its length", Tag(4, Frame24("TPE2", "zzzz", 0x0008)), "",
+       "TPE2"},
       {"2.4 volume frame has no 2.3 form", Tag(4, Frame24("RVA2", std::string("x\0\x01\0\0\0", 6))),
        "", "RVA2"},
       {"2.4 unsynchronised frame",
