@@ -441,6 +441,11 @@ def conversion_cases(plain):
                     frame23(b"TXXX", len(text).to_bytes(4, "big") + zlib.compress(text),
                             0x0080)]),
         lambda t: [(f.desc, f.text) for f in t.getall("TXXX")])
+    # The same compressed in 2.4: a data length indicator (sync-safe) in front of the data.
+    add("v24_compressed",
+        id3_tag(4, [frame24(b"TIT2", b"\0Old"),
+                    frame24(b"TXXX", syncsafe(len(text)) + zlib.compress(text), 0x0009)]),
+        lambda t: [(f.desc, f.text) for f in t.getall("TXXX")])
     return cases
 
 
