@@ -48,6 +48,15 @@ bool IsOneOf(const std::string& id, const char* const (&ids)[N]) {
   return IsOneOf(id, ids, N);
 }
 
+// The 2.3 status flags of a 2.4 frame; false when it asks to go as the tag changes.
+bool StatusFor23(uint8_t status24, uint8_t* status23) {
+  *status23 = 0;
+  if (status24 & kDiscardOnTagChange24) return false;
+  if (status24 & kDiscardOnFileChange24) *status23 |= kDiscardOnFileChange23;
+  if (status24 & kReadOnly24) *status23 |= kReadOnly23;
+  return true;
+}
+
 bool IsWide(uint8_t encoding) { return encoding == kId3Utf16 || encoding == kId3Utf16Be; }
 
 // Decodes the string at *offset and moves behind its terminator (or to the end).
@@ -107,8 +116,7 @@ bool AllDigits(const std::string& text, size_t from, size_t count) {
 }
 
 // A 2.4 timestamp (yyyy-MM-ddTHH:mm:ss, cut anywhere) as 2.3's year, DDMM date and HHMM time.
-void AppendRecordingTime(const std::string& time, std::vector<Id3v23Part>* parts,
-                         uint8_t status) {
+void AppendRecordingTime(const std::string& time, std::vector<Id3v23Part>* parts, uint8_t status) {
   if (!AllDigits(time, 0, 4)) return;
   parts->push_back({"TYER", Id3TextBody(time.substr(0, 4)), status});
   if (time.size() < 10 || time[4] != '-' || time[7] != '-' || !AllDigits(time, 5, 2) ||
@@ -139,7 +147,8 @@ std::string GenreFor23(const Texts& values) {
 
 std::string PictureMimeType(const std::string& format) {
   std::string lower;
-  for (const char c : format) lower += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  for (const char c : format)
+    lower += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
   if (lower == "jpg") return "image/jpeg";
   if (lower.empty() || lower == "-->") return lower;
   return "image/" + lower;
@@ -185,7 +194,8 @@ std::string ConvertLanguageText(const std::string& id, const std::string& body) 
   texts.push_back(TakeString(encoding, body, &at));
   const uint8_t out = EncodingFor(texts);
   std::string converted = std::string(1, static_cast<char>(out)) + body.substr(1, 3);
-  for (size_t i = 0; i < texts.size(); ++i) converted += Encoded(out, texts[i], i + 1 < texts.size());
+  for (size_t i = 0; i < texts.size(); ++i)
+    converted += Encoded(out, texts[i], i + 1 < texts.size());
   return converted;
 }
 
@@ -213,7 +223,8 @@ void ConvertTextFrame(const std::string& id, const std::string& body, uint8_t st
   if (id == "TDRC") {
     AppendRecordingTime(values[0], parts, status);
   } else if (id == "TDOR") {
-    if (AllDigits(values[0], 0, 4)) parts->push_back({"TORY", Id3TextBody(values[0].substr(0, 4)), status});
+    if (AllDigits(values[0], 0, 4))
+      parts->push_back({"TORY", Id3TextBody(values[0].substr(0, 4)), status});
   } else if (id == "TIPL" || id == "TMCL") {
     const uint8_t out = EncodingFor(values);
     std::string list(1, static_cast<char>(out));
@@ -221,8 +232,9 @@ void ConvertTextFrame(const std::string& id, const std::string& body, uint8_t st
     parts->push_back({"IPLS", list, status});
   } else if (IsOneOf(id, kTimesAsUserText)) {
     const uint8_t out = EncodingFor(values);
-    parts->push_back({"TXXX", std::string(1, static_cast<char>(out)) + Encoded(out, id, true) +
-                                  Encoded(out, values[0], false),
+    parts->push_back({"TXXX",
+                      std::string(1, static_cast<char>(out)) + Encoded(out, id, true) +
+                          Encoded(out, values[0], false),
                       status});
   } else if (id == "TCON") {
     parts->push_back({id, Id3TextBody(GenreFor23(values)), status});
@@ -253,19 +265,6 @@ std::string Id3TextBody(const std::string& value) {
   }
 }
 
-namespace {
-
-// The 2.3 status flags of a 2.4 frame; false when it asks to go as the tag changes.
-bool StatusFor23(uint8_t status24, uint8_t* status23) {
-  *status23 = 0;
-  if (status24 & kDiscardOnTagChange24) return false;
-  if (status24 & kDiscardOnFileChange24) *status23 |= kDiscardOnFileChange23;
-  if (status24 & kReadOnly24) *status23 |= kReadOnly23;
-  return true;
-}
-
-}  // namespace
-
 bool AppendSealedAsId3v23(const Id3Frame& frame, const std::string& body, std::string* out) {
   uint8_t status = 0;
   if (!StatusFor23(frame.status_flags, &status)) return false;
@@ -273,7 +272,8 @@ bool AppendSealedAsId3v23(const Id3Frame& frame, const std::string& body, std::s
   // 2.4 puts group, method and data length in front; 2.3 size, method and group.
   const size_t in_front = ((flags & kGrouped24) ? 1 : 0) + ((flags & kEncrypted24) ? 1 : 0) +
                           ((flags & kDataLength24) ? 4 : 0);
-  if (body.size() <= in_front || ((flags & kCompressed24) && !(flags & kDataLength24))) return false;
+  if (body.size() <= in_front || ((flags & kCompressed24) && !(flags & kDataLength24)))
+    return false;
   size_t at = 0;
   std::string group, method, length;
   if (flags & kGrouped24) group = body.substr(at++, 1);

@@ -71,7 +71,8 @@ Result ReadFormat(SeekableStream* stream, uint32_t size, TagSink* sink, WaveForm
   format->tag = tag;
   sink->SetInt("samplerate", sample_rate);
   const uint64_t kbits = uint64_t{channels} * bits * sample_rate / 1000;
-  const std::string bitrate = std::string("f") + (channels == 1 ? 'm' : 's') + std::to_string(kbits);
+  const std::string bitrate =
+      std::string("f") + (channels == 1 ? 'm' : 's') + std::to_string(kbits);
   sink->SetString("bitrate", bitrate.c_str());
   return rc::kOk;
 }

@@ -45,8 +45,9 @@ std::string KeptInfoEntries(const std::string& list,
   while (list.size() - at >= 8) {
     const uint32_t id = bytes::Le32(reinterpret_cast<const uint8_t*>(list.data() + at));
     const uint32_t size = bytes::Le32(reinterpret_cast<const uint8_t*>(list.data() + at + 4));
-    if (size > list.size() - at - 8) break;
-    const size_t taken = static_cast<size_t>(std::min<uint64_t>(PaddedSize(size), list.size() - at - 8));
+    const size_t rest = list.size() - at - 8;
+    if (size > rest) break;
+    const size_t taken = static_cast<size_t>(std::min<uint64_t>(PaddedSize(size), rest));
     if (!IsReplaced(id, values)) {
       kept += list.substr(at, 8 + size);
       if (size & 1) kept += '\0';

@@ -27,7 +27,8 @@ TEST(CleanUtf8, MalformedSequencesBecomeReplacementCharacters) {
     std::string in;
     std::string out;
   } cases[] = {
-      {"well formed", "a\xC3\xA9\xE2\x82\xAC\xF0\x9F\x8E\xB5", "a\xC3\xA9\xE2\x82\xAC\xF0\x9F\x8E\xB5"},
+      {"well formed", "a\xC3\xA9\xE2\x82\xAC\xF0\x9F\x8E\xB5",
+       "a\xC3\xA9\xE2\x82\xAC\xF0\x9F\x8E\xB5"},
       {"NUL kept", std::string("a\0b", 3), std::string("a\0b", 3)},
       {"stray continuation", "a\x80z", "a" + kFffd + "z"},
       {"lead without its continuation", "\xC3z", kFffd + "z"},
@@ -61,8 +62,10 @@ TEST(CleanUtf8, VorbisCommentsId3AndAsfTexts) {
   ASSERT_TRUE(DecodeId3Text(kId3Utf16Be, "\xDC\x00\x00\x42", 4, &text));  // lone low half
   EXPECT_EQ(kFffd + "B", text);
 
-  const std::string mp3 = id3test::Tag(3, id3test::Frame23("TPE1", id3test::Text(1, std::string("\xFF\xFE\x00\xDC", 4)))) +
-                          id3test::Audio(3);
+  const std::string mp3 =
+      id3test::Tag(3,
+                   id3test::Frame23("TPE1", id3test::Text(1, std::string("\xFF\xFE\x00\xDC", 4)))) +
+      id3test::Audio(3);
   MemoryStream mp3_stream(mp3);
   Mp3TagReader mp3_reader("a.mp3");
   RecordingSink mp3_sink;
