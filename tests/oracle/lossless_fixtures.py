@@ -179,6 +179,21 @@ def main(out_path):
             f.seek(tag_end - 512)
             f.write(fake)
         fake_pages.append(path)
+    # Two streams one after the other (a chained file), a tag and a page in its padding in
+    # front: vorbisfile walks back and forth between the links.
+    chained = os.path.join(folder, "chained_in_tag.ogg")
+    second = os.path.join(folder, "second.ogg")
+    run(["oggenc", "-Q", "-q", "3", "-o", second, mono])
+    with open(chained, "wb") as f:
+        f.write(stream + open(second, "rb").read())
+    tag.save(chained, v2_version=3, padding=lambda info: 1024)
+    with open(chained, "r+b") as f:
+        f.seek(id3v2_size(f.read()) - 512)
+        f.write(with_serial(first_page, 0x7654321))
+    chained_ms = int((OggVorbis(ogg).info.length + OggVorbis(second).info.length) * 1000)
+    os.remove(second)
+    add(chained, "~duration", str(chained_ms))
+    fake_pages.append(chained)
     for path in [ogg, bare, ogg_id3] + fake_pages:
         with open(path, "rb") as f:
             data = f.read()
@@ -187,7 +202,8 @@ def main(out_path):
         add(path, "=result", "0")
         add(path, "codec", "vorbis")
         add(path, "samplerate", str(info.sample_rate))
-        add(path, "~duration", str(int(info.length * 1000)))
+        if path != chained:
+            add(path, "~duration", str(int(info.length * 1000)))
         add(path, "bitrate", "v%s%d" % ("s" if info.channels == 2 else "m", info.bitrate // 1000))
         add(path, "rid", fingerprint(data, ogg_audio_start(data), len(data)))
     comments = OggVorbis(ogg).tags
