@@ -159,7 +159,7 @@ TEST(WavTagReader, ReadsHeadersInFewReads) {
   RecordingSink sink;
   ASSERT_EQ(rc::kOk, reader.Read(&counted, &sink));
   EXPECT_EQ("T", sink.Get("title"));
-  EXPECT_LE(counted.reads(), 3);  // 46 before, four bytes at a time
+  EXPECT_LE(counted.reads(), 3);
 }
 
 TEST(VorbisCommentKeys, NamesAndKeys) {
