@@ -8,6 +8,7 @@
 #include "media/content_fingerprint.h"
 #include "media/metadata_editor.h"
 #include "media/record_set.h"
+#include "media/utf8_clean.h"
 #include "support/clock.h"
 #include "support/md5.h"
 #include "support/stream.h"
@@ -43,7 +44,7 @@ bool EqualNoCase(const std::string& a, const char* b) {
 
 // UTF-16 bytes up to the first zero unit, as UTF-8.
 std::string Utf8FromUtf16(const uint8_t* bytes, uint32_t length) {
-  return WideToUtf8String(WideFromCountedBuffer(bytes, length / 2));
+  return CleanUtf8(WideToUtf8String(WideFromCountedBuffer(bytes, length / 2)));
 }
 
 std::string HexDigest(const uint8_t digest[kMd5DigestSize]) {

@@ -271,6 +271,7 @@ void WalkId3v2Frames(SeekableStream* stream, const Id3v2Header& header, uint32_t
     if (short_headers) {
       const Id3FrameInfo* row = FindId3Frame22(reinterpret_cast<const char*>(raw));
       std::memcpy(frame.id, row != nullptr ? row->id : "TXXX", 4);
+      std::memcpy(frame.id22, raw, 3);
       frame.size = bytes::Be24(raw + 3);
     } else {
       std::memcpy(frame.id, raw, 4);
@@ -291,6 +292,14 @@ void WalkId3v2Frames(SeekableStream* stream, const Id3v2Header& header, uint32_t
     frame.major = header.major;
     frame.position = static_cast<uint32_t>(body);
     frame.in_file = in_file;
-    if (ApplyFormatFlags(header, format, &frame)) visitor->OnFrame(tag, frame);
+    if (header.major == 3 && (format & (kFrame23Compressed | kFrame23Encrypted))) {
+      visitor->OnSealedFrame(tag, frame);
+    } else if (header.major >= 4 && (format & (kFrame24Compressed | kFrame24Encrypted))) {
+      frame.unsynchronised =
+          (format & kFrame24Unsynchronised) != 0 || (header.flags & kTagUnsynchronised) != 0;
+      visitor->OnSealedFrame(tag, frame);
+    } else if (ApplyFormatFlags(header, format, &frame)) {
+      visitor->OnFrame(tag, frame);
+    }
   }
 }

@@ -53,6 +53,7 @@ Result ReadId3v2Header(SeekableStream* stream, Id3v2Header* header);
 
 struct Id3Frame {
   char id[5];                // 4-character id (2.2 ids mapped through the table), with a NUL
+  char id22[4];              // a 2.2 frame's own 3-character id with a NUL; empty later
   const Id3FrameInfo* info;  // the table row, null for an id the table lacks
   uint8_t major;             // the tag's major version
   uint32_t position;         // start of the body in the walked stream
@@ -70,6 +71,10 @@ class Id3FrameVisitor {
   virtual ~Id3FrameVisitor() = default;
   // `stream` holds the body at frame.position; the visitor may move it.
   virtual void OnFrame(SeekableStream* stream, const Id3Frame& frame) = 0;
+  // A compressed or encrypted frame: the body is the frame's data as stored, with the bytes
+  // its format flags put in front (in 2.4, unsynchronisation is still to be undone as
+  // flagged). Readers pass these over.
+  virtual void OnSealedFrame(SeekableStream* /*stream*/, const Id3Frame& /*frame*/) {}
 };
 
 // The body of a frame that OnFrame was given, with unsynchronisation undone where flagged.
@@ -78,6 +83,6 @@ Result ReadId3FrameBody(SeekableStream* stream, const Id3Frame& frame, std::stri
 // Calls the visitor for every frame of a tag whose header was read (major version 4 or
 // below). The walk stays inside the tag and the tag inside `file_size`; it ends quietly at
 // padding, at a frame that would reach past the tag, at a zero or malformed size, and at a
-// failed read. Compressed and encrypted frames are passed over.
+// failed read. Compressed and encrypted frames go to OnSealedFrame.
 void WalkId3v2Frames(SeekableStream* stream, const Id3v2Header& header, uint32_t file_size,
                      Id3FrameVisitor* visitor);

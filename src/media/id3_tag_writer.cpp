@@ -7,6 +7,7 @@
 #include "media/create_for_path.h"
 #include "media/id3_genres.h"
 #include "media/id3_text.h"
+#include "media/id3v23_frames.h"
 #include "support/byte_order.h"
 #include "support/file_stream.h"
 #include "support/stream_io.h"
@@ -20,6 +21,10 @@ constexpr uint32_t kCopyBlock = 65536;
 constexpr uint32_t kId3v1Size = 128;
 
 enum class Encoder { kText, kNumber, kComment };
+
+// Flags of 2.3 frames.
+constexpr uint8_t kDiscardOnTagChange23 = 0x80;  // status
+constexpr uint8_t kGrouped23 = 0x20;             // format
 
 const struct FrameRow {
   const char* key;
@@ -41,28 +46,12 @@ const struct FrameRow {
     {"artistsort", "TSOP", Encoder::kText},    {"titlesort", "TSOT", Encoder::kText},
 };
 
-// Text frames of version 2.3 itself; frames of 2.2 and 2.4 tags are kept only when they are
-// one of these (or a comment), re-encoded for 2.3.
-const char* const kId3v23TextFrames[] = {
-    "TALB", "TBPM", "TCOM", "TCON", "TCOP", "TDAT", "TDLY", "TENC", "TEXT", "TFLT", "TIME",
-    "TIT1", "TIT2", "TIT3", "TKEY", "TLAN", "TLEN", "TMED", "TOAL", "TOFN", "TOLY", "TOPE",
-    "TORY", "TOWN", "TPE1", "TPE2", "TPE3", "TPE4", "TPOS", "TPUB", "TRCK", "TRDA", "TRSN",
-    "TRSO", "TSIZ", "TSRC", "TSSE", "TYER",
-};
-
 // ID3v1 fields: offset and length.
 constexpr size_t kV1Title = 3, kV1Artist = 33, kV1Album = 63, kV1Year = 93, kV1Comment = 97;
 enum : uint8_t {
   kMaskTitle = 0x01, kMaskArtist = 0x02, kMaskAlbum = 0x04, kMaskYear = 0x08,
   kMaskComment = 0x10, kMaskGenre = 0x20, kMaskTrack = 0x40,
 };
-
-bool IsId3v23TextFrame(const char* id) {
-  for (const char* known : kId3v23TextFrames) {
-    if (std::strncmp(known, id, 4) == 0) return true;
-  }
-  return false;
-}
 
 std::string CommentBody(const std::string& value) {
   const std::string text = Id3TextBody(value);
@@ -115,32 +104,6 @@ Result OldTagSize(SeekableStream* file, uint32_t file_size, uint32_t* size, bool
 
 }  // namespace
 
-std::string Id3v23Frame(const char* id, const std::string& body) {
-  uint8_t size[4];
-  bytes::PutBe32(size, static_cast<uint32_t>(body.size()));
-  return std::string(id, 4) + std::string(reinterpret_cast<char*>(size), 4) +
-         std::string(2, '\0') + body;
-}
-
-std::string Id3TextBody(const std::string& value) {
-  if (value.empty()) return "";
-  switch (ClassifyUtf8Text(value)) {
-    case kTextLatin1:
-      return std::string(1, '\0') + Utf8ToLatin1(value);
-    case kTextBeyondLatin1: {
-      const std::wstring wide = EnsureByteOrderMark(Utf8ToWideString(value));
-      std::string body(1, '\x01');
-      for (const wchar_t unit : wide) {
-        body += static_cast<char>(unit & 0xFF);
-        body += static_cast<char>((unit >> 8) & 0xFF);
-      }
-      return body;
-    }
-    default:
-      return std::string(1, '\0') + value;
-  }
-}
-
 Id3TagWriter::Id3TagWriter(std::string path) : path_(std::move(path)) {
   std::memcpy(id3v1_, "TAG", 3);
 }
@@ -151,7 +114,11 @@ Result Id3TagWriter::SetProperty(const char* key_text, const char* value_text) {
   for (const FrameRow& row : kId3WriterFrames) {
     if (key != row.key) continue;
     replaced_.insert(row.id);
-    new_frames_ += EncodeFrame(row, value);
+    // A later value for the key replaces the earlier one.
+    new_frames_.erase(std::remove_if(new_frames_.begin(), new_frames_.end(),
+                                     [&row](const NewFrame& f) { return f.id == row.id; }),
+                      new_frames_.end());
+    new_frames_.push_back({row.id, EncodeFrame(row, value)});
   }
   const std::string ansi = Utf8ToAnsiString(value);
   if (key == "title") {
@@ -186,27 +153,33 @@ void Id3TagWriter::OnFrame(SeekableStream* stream, const Id3Frame& frame) {
   std::string body;
   if (rc::Failed(ReadId3FrameBody(stream, frame, &body))) return;
   if (frame.major == 3) {
-    // A frame that asks to be dropped when the tag changes is dropped.
-    if (frame.status_flags & 0x80) return;
     // The grouping byte was read past; the kept body no longer carries it.
-    const uint8_t format = frame.format_flags & static_cast<uint8_t>(~0x20);
-    uint8_t size[4];
-    bytes::PutBe32(size, static_cast<uint32_t>(body.size()));
-    kept_frames_ += std::string(frame.id, 4) + std::string(reinterpret_cast<char*>(size), 4) +
-                    static_cast<char>(frame.status_flags) + static_cast<char>(format) + body;
+    KeepId3v23Frame(frame, frame.format_flags & static_cast<uint8_t>(~kGrouped23), body);
     return;
   }
-  // From 2.2 and 2.4 only what 2.3 knows, with its text in a 2.3 encoding.
-  std::string text;
-  if (std::strncmp(frame.id, "COMM", 4) == 0) {
-    if (DecodeId3CommentFrame(body, &text)) {
-      const std::string comment = CommentBody(text);
-      if (!comment.empty()) kept_frames_ += Id3v23Frame("COMM", comment);
-    }
-  } else if (IsId3v23TextFrame(frame.id)) {
-    const std::string encoded = Id3TextBody(DecodeId3TextFrame(body));
-    if (!encoded.empty()) kept_frames_ += Id3v23Frame(frame.id, encoded);
+  // Frames of 2.2 and 2.4 tags in their 2.3 form; a new value replaces what they become.
+  for (const Id3v23Part& part : ConvertToId3v23(frame, body)) {
+    if (replaced_.count(part.id) == 0 && !part.body.empty())
+      kept_frames_ += Id3v23Frame(part.id.c_str(), part.body, part.status_flags);
   }
+}
+
+void Id3TagWriter::OnSealedFrame(SeekableStream* stream, const Id3Frame& frame) {
+  if (replaced_.count(std::string(frame.id, 4)) != 0) return;
+  std::string body;
+  if (rc::Failed(ReadId3FrameBody(stream, frame, &body))) return;
+  if (frame.major == 3) {
+    KeepId3v23Frame(frame, frame.format_flags, body);
+  } else {
+    AppendSealedAsId3v23(frame, body, &kept_frames_);
+  }
+}
+
+void Id3TagWriter::KeepId3v23Frame(const Id3Frame& frame, uint8_t format_flags,
+                                   const std::string& body) {
+  // A frame that asks to be dropped when the tag changes is dropped.
+  if (frame.status_flags & kDiscardOnTagChange23) return;
+  kept_frames_ += Id3v23Frame(frame.id, body, frame.status_flags, format_flags);
 }
 
 Result Id3TagWriter::Write() {
@@ -227,7 +200,9 @@ Result Id3TagWriter::Write() {
   }
   kept_frames_.clear();
   if (old_size > 0) WalkId3v2Frames(file.get(), header, file_size, this);
-  const std::string frames = new_frames_ + kept_frames_;
+  std::string frames;
+  for (const NewFrame& frame : new_frames_) frames += frame.bytes;
+  frames += kept_frames_;
 
   if (old_size > 0 && frames.size() + kId3v2HeaderSize <= old_size) {
     std::string tag = SyncSafeHeader(old_size - kId3v2HeaderSize) + frames;

@@ -6,8 +6,10 @@
 #include <memory>
 #include <set>
 #include <string>
+#include <vector>
 
 #include "media/id3_frames.h"
+#include "media/id3v23_frames.h"
 #include "media/tag_writer.h"
 
 class Id3TagWriter : public TagWriter, private Id3FrameVisitor {
@@ -20,22 +22,23 @@ class Id3TagWriter : public TagWriter, private Id3FrameVisitor {
 
  private:
   void OnFrame(SeekableStream* stream, const Id3Frame& frame) override;
+  // Compressed and encrypted frames are kept as stored (2.4 ones in 2.3's frame layout).
+  void OnSealedFrame(SeekableStream* stream, const Id3Frame& frame) override;
+  void KeepId3v23Frame(const Id3Frame& frame, uint8_t format_flags, const std::string& body);
   // Writes the new tag behind the old one's place through the sibling file.
   Result RewriteThroughSibling(FileStream* original, uint32_t old_size, const std::string& frames);
   Result UpdateId3v1InPlace();
 
   std::string path_;
   std::set<std::string> replaced_;
-  std::string new_frames_;
+  struct NewFrame {
+    std::string id;
+    std::string bytes;  // empty: the frame only goes
+  };
+  std::vector<NewFrame> new_frames_;  // in call order
   std::string kept_frames_;
   uint8_t id3v1_[128] = {};
   uint8_t id3v1_mask_ = 0;
 };
-
-// One frame as written into a 2.3 tag: id, big-endian size, two zero flag bytes, body.
-std::string Id3v23Frame(const char* id, const std::string& body);
-// The body of a text frame for a UTF-8 value: Latin-1 when it fits, else UTF-16 with a
-// byte-order mark; empty for an empty value.
-std::string Id3TextBody(const std::string& value);
 
 Result CreateId3TagWriter(const std::string& path, std::unique_ptr<TagWriter>* out);

@@ -1,5 +1,6 @@
 #include "media/id3_text.h"
 
+#include "media/utf8_clean.h"
 #include "support/text_convert.h"
 
 namespace {
@@ -18,7 +19,9 @@ std::string RemoveUnsynchronisation(const std::string& bytes) {
   return out;
 }
 
-bool DecodeId3Text(uint8_t encoding, const char* data, size_t size, std::string* text) {
+namespace {
+
+bool DecodeUnchecked(uint8_t encoding, const char* data, size_t size, std::string* text) {
   switch (encoding) {
     case kId3Latin1:
       *text = Latin1ToUtf8(std::string(data, size));
@@ -38,6 +41,15 @@ bool DecodeId3Text(uint8_t encoding, const char* data, size_t size, std::string*
     default:
       return false;
   }
+}
+
+}  // namespace
+
+bool DecodeId3Text(uint8_t encoding, const char* data, size_t size, std::string* text) {
+  // UTF-8 as stored and unpaired UTF-16 surrogates come out as U+FFFD.
+  if (!DecodeUnchecked(encoding, data, size, text)) return false;
+  *text = CleanUtf8(*text);
+  return true;
 }
 
 std::string DecodeId3TextFrame(const std::string& body) {

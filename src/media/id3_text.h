@@ -18,7 +18,8 @@ enum Id3TextEncoding : uint8_t {
 std::string RemoveUnsynchronisation(const std::string& bytes);
 
 // `size` bytes of text in `encoding` as UTF-8, up to the first NUL character. An odd last
-// byte of UTF-16 is dropped. False (and no text) for an unknown encoding.
+// byte of UTF-16 is dropped; malformed text becomes U+FFFD. False (and no text) for an
+// unknown encoding.
 bool DecodeId3Text(uint8_t encoding, const char* data, size_t size, std::string* text);
 
 // The text of a text-frame body (encoding byte, then text); empty when there is none.

@@ -1,6 +1,7 @@
 #include "media/mp3_tag_reader.h"
 
 #include <algorithm>
+#include <cstring>
 #include <new>
 
 #include "media/content_fingerprint.h"
@@ -20,6 +21,11 @@ namespace {
 constexpr uint32_t kHasPictureOption = 4096;
 // Enough for the picture header of any frame a real writer makes; longer ones are read whole.
 constexpr uint32_t kPictureHeaderProbe = 4096;
+
+bool IsNumber(const std::string& text) {
+  return !text.empty() && text.size() <= 6 &&
+         std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
 
 }  // namespace
 
@@ -84,6 +90,9 @@ void Mp3TagReader::OnFrame(SeekableStream* stream, const Id3Frame& frame) {
   std::string text;
   if (handler == Id3Handler::kText) {
     text = DecodeId3TextFrame(body);
+    // 2.4 may give a genre as a bare number: the same as 2.3's "(n)".
+    if (frame.major >= 4 && std::strcmp(frame.id, "TCON") == 0 && IsNumber(text))
+      text = "(" + text + ")";
     if (!text.empty()) values_.Gather(frame.id, text);
   } else if (DecodeId3CommentFrame(body, &text)) {
     values_.Gather("COMM", text);

@@ -17,41 +17,51 @@ namespace {
 constexpr uint32_t kReadPiece = 8192;
 constexpr int kVorbisHeaderPackets = 3;
 
-SeekableStream* StreamOf(void* data) { return static_cast<SeekableStream*>(data); }
+// What vorbisfile sees: the stream from where the audio starts to the file's end, with
+// positions relative to that start. Handing it absolute positions behind an ID3v2 tag makes
+// its backward page search look for pages where there are none.
+struct AudioView {
+  SeekableStream* stream;
+  uint32_t start;
+};
+
+AudioView* ViewOf(void* data) { return static_cast<AudioView*>(data); }
 
 size_t ReadCallback(void* buffer, size_t size, size_t count, void* data) {
   if (size == 0) return 0;
   const uint64_t wanted = uint64_t{size} * count;
   uint32_t got = 0;
   if (wanted > UINT32_MAX ||
-      rc::Failed(StreamOf(data)->Read(buffer, static_cast<uint32_t>(wanted), &got))) {
+      rc::Failed(ViewOf(data)->stream->Read(buffer, static_cast<uint32_t>(wanted), &got))) {
     return 0;
   }
   return got / size;
 }
 
 int SeekCallback(void* data, ogg_int64_t offset, int whence) {
-  SeekableStream* stream = StreamOf(data);
+  const AudioView* view = ViewOf(data);
   int64_t target = offset;
   if (whence == SEEK_CUR) {
     uint32_t position = 0;
-    if (rc::Failed(stream->GetPosition(&position))) return -1;
-    target += position;
+    if (rc::Failed(view->stream->GetPosition(&position))) return -1;
+    target += int64_t{position} - view->start;
   } else if (whence == SEEK_END) {
     uint32_t size = 0;
-    if (rc::Failed(stream->GetSize(&size))) return -1;
-    target += size;
+    if (rc::Failed(view->stream->GetSize(&size))) return -1;
+    target += int64_t{size} - view->start;
   }
-  if (target < 0 || target > UINT32_MAX) return -1;
-  return rc::Failed(stream->Seek(static_cast<uint32_t>(target))) ? -1 : 0;
+  target += view->start;
+  if (target < view->start || target > UINT32_MAX) return -1;
+  return rc::Failed(view->stream->Seek(static_cast<uint32_t>(target))) ? -1 : 0;
 }
 
 int CloseCallback(void*) { return 0; }
 
 long TellCallback(void* data) {
+  const AudioView* view = ViewOf(data);
   uint32_t position = 0;
-  if (rc::Failed(StreamOf(data)->GetPosition(&position))) return -1;
-  return static_cast<long>(position);
+  if (rc::Failed(view->stream->GetPosition(&position)) || position < view->start) return -1;
+  return static_cast<long>(position - view->start);
 }
 
 std::string BitrateOf(const vorbis_info* info) {
@@ -88,7 +98,8 @@ Result OggTagReader::Read(SeekableStream* stream, TagSink* sink) {
 
   const ov_callbacks callbacks = {ReadCallback, SeekCallback, CloseCallback, TellCallback};
   OggVorbis_File file;
-  if (ov_open_callbacks(stream, &file, nullptr, 0, callbacks) != 0) return rc::kNoTagHandler;
+  AudioView view{stream, audio_start};
+  if (ov_open_callbacks(&view, &file, nullptr, 0, callbacks) != 0) return rc::kNoTagHandler;
   const vorbis_comment* comments = ov_comment(&file, -1);
   if (comments == nullptr || comments->comments == 0) {
     sink->SetString("title", AnsiToUtf8String(TitleFromFileName(Path())).c_str());
@@ -118,8 +129,9 @@ Result OggTagReader::Read(SeekableStream* stream, TagSink* sink) {
 }
 
 Result OggTagReader::Fingerprint(SeekableStream* stream, std::string* fingerprint) {
+  // The pages are looked for behind the tag only: its padding may hold bytes that look like one.
   uint32_t audio_start = Id3v2End(stream);
-  Result r = stream->Seek(0);
+  Result r = stream->Seek(audio_start);
   if (rc::Failed(r)) return r;
   ogg_sync_state sync;
   ogg_stream_state logical;

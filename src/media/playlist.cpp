@@ -20,7 +20,10 @@ bool PlaylistWriter::EntryFor(const std::string& track, std::string* canonical,
 }
 
 Result DeliverPlaylistEntry(PlaylistEntrySink* sink, const std::string& folder,
-                            const std::string& entry, bool utf8) {
+                            const std::string& entry_text, bool utf8) {
+  // An entry ends at a NUL byte, whether it names an absolute or a relative path.
+  const std::string entry = entry_text.substr(0, entry_text.find('\0'));
+  if (entry.empty()) return rc::kOk;
   std::string absolute;
   if (rc::Failed(MakeAbsolutePath(folder, utf8 ? Utf8ToAnsiString(entry) : entry, &absolute))) {
     return rc::kOk;

@@ -61,7 +61,8 @@ Result WriteFileReplacing(const std::string& path, const std::string& text);
 bool StripUtf8ByteOrderMark(std::string* text);
 
 // Makes an entry of a playlist in `folder` absolute (converting it from UTF-8 first when
-// `utf8`) and hands it to the sink; an entry that cannot be made absolute is skipped (0).
+// `utf8`) and hands it to the sink; the entry ends at a NUL byte, and one that is empty or
+// cannot be made absolute is skipped (0).
 // Otherwise the sink's result.
 Result DeliverPlaylistEntry(PlaylistEntrySink* sink, const std::string& folder,
                             const std::string& entry, bool utf8);

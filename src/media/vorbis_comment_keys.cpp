@@ -3,6 +3,7 @@
 #include <cctype>
 
 #include "media/tag_reader.h"
+#include "media/utf8_clean.h"
 
 namespace {
 
@@ -48,7 +49,7 @@ std::string KeyToVorbisName(const std::string& key) {
 }
 
 void DeliverVorbisComment(const char* entry, size_t length, TagSink* sink) {
-  const std::string text(entry, length);
+  const std::string text = CleanUtf8(entry, length);
   const size_t equals = text.find('=');
   if (equals == std::string::npos) return;
   std::string name = text.substr(0, equals);

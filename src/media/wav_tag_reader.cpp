@@ -1,12 +1,14 @@
 #include "media/wav_tag_reader.h"
 
+#include <algorithm>
 #include <cstdlib>
+#include <string>
 #include <vector>
 
 #include "media/content_fingerprint.h"
 #include "media/create_for_path.h"
 #include "media/riff.h"
-#include "support/format_string.h"
+#include "support/buffered_reader.h"
 #include "support/stream.h"
 #include "support/stream_io.h"
 #include "support/text_convert.h"
@@ -18,6 +20,9 @@ constexpr uint16_t kAdpcm = 2;
 constexpr uint16_t kImaAdpcm = 17;
 constexpr uint16_t kExtensible = 0xFFFE;
 constexpr uint32_t kLongestInfoValue = 2048;
+// Ten times the highest rate audio formats use (768 kHz), so that radio recordings kept as
+// WAV still read; anything above, or 0, is a damaged header.
+constexpr uint32_t kHighestSampleRate = 10000000;
 
 struct InfoRow {
   uint32_t id;
@@ -29,7 +34,8 @@ const InfoRow kInfoRows[] = {
     {FourCc("INAM"), "title", false}, {FourCc("IART"), "artist", false},
     {FourCc("IPRD"), "source", false}, {FourCc("ICMT"), "comment", false},
     {FourCc("IGNR"), "genre", false}, {FourCc("ICRD"), "year", true},
-    {FourCc("itrk"), "tracknr", true},
+    {FourCc("itrk"), "tracknr", true}, {FourCc("ITRK"), "tracknr", true},
+    {FourCc("IPRT"), "tracknr", true},
 };
 
 struct WaveFormat {
@@ -61,12 +67,13 @@ Result ReadFormat(SeekableStream* stream, uint32_t size, TagSink* sink, WaveForm
   if (rc::Succeeded(r) && tag == kExtensible) r = ReadExtensibleTag(stream, size, &tag);
   if (rc::Failed(r)) return r;
   if (tag != kPcm && tag != kAdpcm && tag != kImaAdpcm) return rc::kUnsupportedWaveFormat;
+  if (sample_rate == 0 || sample_rate > kHighestSampleRate) return rc::kUnsupportedWaveFormat;
   format->tag = tag;
   sink->SetInt("samplerate", sample_rate);
-  sink->SetString("bitrate", FormatString("f%c%ld", channels == 1 ? 'm' : 's',
-                                          static_cast<long>(static_cast<uint32_t>(
-                                              channels * bits * sample_rate) / 1000))
-                                 .c_str());
+  const uint64_t kbits = uint64_t{channels} * bits * sample_rate / 1000;
+  const std::string bitrate =
+      std::string("f") + (channels == 1 ? 'm' : 's') + std::to_string(kbits);
+  sink->SetString("bitrate", bitrate.c_str());
   return rc::kOk;
 }
 
@@ -104,9 +111,9 @@ Result ReadInfoList(SeekableStream* stream, uint32_t size, TagSink* sink) {
   return rc::kOk;
 }
 
-// Walks the chunks; delivers the format, the INFO tags and, with both "fmt " and "data", the
-// codec, duration, length and "rid".
-Result WalkChunks(SeekableStream* stream, TagSink* sink, bool fingerprint) {
+// Walks the chunks through `stream`; delivers the format, the INFO tags and, with both "fmt "
+// and "data", the codec, duration, length and "rid" (read from `file`).
+Result WalkChunks(SeekableStream* stream, SeekableStream* file, TagSink* sink, bool fingerprint) {
   uint32_t riff = 0;
   uint32_t riff_size = 0;
   uint32_t form = 0;
@@ -115,24 +122,42 @@ Result WalkChunks(SeekableStream* stream, TagSink* sink, bool fingerprint) {
   if (rc::Succeeded(r)) r = ReadLe32(stream, &form);
   if (rc::Failed(r)) return r;
   if (riff != FourCc("RIFF") || form != FourCc("WAVE")) return rc::kNotWave;
+  uint32_t file_size = 0;
+  r = stream->GetSize(&file_size);
+  if (rc::Failed(r)) return r;
   uint64_t remaining = riff_size >= 4 ? riff_size - 4 : 0;
   WaveFormat format;
   bool have_format = false;
   bool have_data = false;
   uint32_t data_size = 0;
   while (remaining >= 8) {
+    uint32_t header = 0;
+    r = stream->GetPosition(&header);
+    if (rc::Failed(r)) return r;
+    // Streaming writers leave a RIFF size larger than the file (0xFFFFFFFF when piped): a
+    // walk that meets the file's end between chunks ends with what it found.
+    if (uint64_t{header} + 8 > file_size) break;
     uint32_t id = 0;
     uint32_t size = 0;
     r = ReadLe32(stream, &id);
     if (rc::Succeeded(r)) r = ReadLe32(stream, &size);
     if (rc::Failed(r)) return r;
+    const uint32_t body = header + 8;
+    if (id == FourCc("data")) {
+      have_data = true;
+      data_size = size;
+      // Audio whose size was never filled in, or cut short: the duration comes from what
+      // is there.
+      const uint64_t there = std::min<uint64_t>(remaining - 8, file_size - body);
+      if (size > there) {
+        data_size = static_cast<uint32_t>(there);
+        break;
+      }
+    }
     if (size > remaining - 8) break;
     // The pad byte of an odd chunk belongs to it; a last chunk may lack it.
     const uint64_t taken = std::min<uint64_t>(PaddedSize(size), remaining - 8);
     remaining -= 8 + taken;
-    uint32_t body = 0;
-    r = stream->GetPosition(&body);
-    if (rc::Failed(r)) return r;
     if (id == FourCc("fmt ")) {
       r = ReadFormat(stream, size, sink, &format);
       if (rc::Failed(r)) return r;
@@ -146,9 +171,6 @@ Result WalkChunks(SeekableStream* stream, TagSink* sink, bool fingerprint) {
         r = ReadInfoList(stream, size - 4, sink);
         if (rc::Failed(r)) return r;
       }
-    } else if (id == FourCc("data")) {
-      have_data = true;
-      data_size = size;
     }
     if (body + taken > UINT32_MAX) break;
     r = stream->Seek(static_cast<uint32_t>(body + taken));
@@ -158,13 +180,10 @@ Result WalkChunks(SeekableStream* stream, TagSink* sink, bool fingerprint) {
   sink->SetString("codec", format.tag == kImaAdpcm ? "wave-ima-adpcm" : "wave");
   sink->SetInt("duration",
                static_cast<uint32_t>(uint64_t{data_size} * 1000 / format.bytes_per_second));
-  uint32_t size = 0;
-  r = stream->GetSize(&size);
-  if (rc::Failed(r)) return r;
-  sink->SetInt("length", size);
+  sink->SetInt("length", file_size);
   if (!fingerprint) return rc::kOk;
   std::string rid;
-  r = ContentFingerprint(stream, 0, size, &rid);
+  r = ContentFingerprint(file, 0, file_size, &rid);
   if (rc::Failed(r)) return r;
   sink->SetString("rid", rid.c_str());
   return rc::kOk;
@@ -176,7 +195,9 @@ Result WavTagReader::Read(SeekableStream* stream, TagSink* sink) {
   sink->SetString("title", AnsiToUtf8String(TitleFromFileName(Path())).c_str());
   const Result r = stream->Seek(0);
   if (rc::Failed(r)) return r;
-  return WalkChunks(stream, sink, ComputesFingerprint());
+  // The chunk headers are small reads: they go through a read-ahead window.
+  BufferedReader reader(stream);
+  return WalkChunks(&reader, stream, sink, ComputesFingerprint());
 }
 
 Result WavTagReader::Fingerprint(SeekableStream* stream, std::string* fingerprint) {

@@ -1,5 +1,7 @@
 #include "media/wav_tag_writer.h"
 
+#include <algorithm>
+
 #include "media/create_for_path.h"
 #include "media/riff.h"
 #include "media/tag_reader.h"
@@ -16,7 +18,44 @@ const struct {
   const char* key;
   const char* id;
 } kInfoIds[] = {{"artist", "IART"}, {"comment", "ICMT"}, {"year", "ICRD"}, {"genre", "IGNR"},
-                {"title", "INAM"},  {"source", "IPRD"},  {"tracknr", "itrk"}};
+                {"title", "INAM"},  {"source", "IPRD"},  {"tracknr", "itrk"},
+                // The players read "itrk"; exiftool and ffprobe read "ITRK".
+                {"tracknr", "ITRK"}};
+// Track entries other tools write (ffmpeg "IPRT"); a new track number replaces them too.
+const char* const kOtherTrackIds[] = {"IPRT", "TRCK"};
+
+uint32_t IdOf(const char* id) { return bytes::Le32(reinterpret_cast<const uint8_t*>(id)); }
+
+// Whether an old INFO entry gives way to the values being written.
+bool IsReplaced(uint32_t id, const std::map<std::string, std::string>& values) {
+  for (const auto& row : kInfoIds) {
+    if (IdOf(row.id) == id && values.count(row.key) != 0) return true;
+  }
+  for (const char* other : kOtherTrackIds) {
+    if (IdOf(other) == id && values.count("tracknr") != 0) return true;
+  }
+  return false;
+}
+
+// The entries of an INFO list body (behind its type) that stay; a damaged tail is dropped.
+std::string KeptInfoEntries(const std::string& list,
+                            const std::map<std::string, std::string>& values) {
+  std::string kept;
+  size_t at = 0;
+  while (list.size() - at >= 8) {
+    const uint32_t id = bytes::Le32(reinterpret_cast<const uint8_t*>(list.data() + at));
+    const uint32_t size = bytes::Le32(reinterpret_cast<const uint8_t*>(list.data() + at + 4));
+    const size_t rest = list.size() - at - 8;
+    if (size > rest) break;
+    const size_t taken = static_cast<size_t>(std::min<uint64_t>(PaddedSize(size), rest));
+    if (!IsReplaced(id, values)) {
+      kept += list.substr(at, 8 + size);
+      if (size & 1) kept += '\0';
+    }
+    at += 8 + taken;
+  }
+  return kept;
+}
 
 std::string Le32Bytes(uint32_t value) {
   uint8_t raw[4];
@@ -36,9 +75,9 @@ Result Copy(Stream* from, Stream* to, uint64_t length) {
   return rc::kOk;
 }
 
-// Copies every chunk but the INFO lists; rc::kNoTagHandler when a chunk runs past the RIFF
-// size.
-Result CopyChunks(SeekableStream* in, Stream* out, uint32_t riff_size) {
+// Copies every chunk but the INFO lists, whose entries go to `info` (the whole entries, each
+// padded); rc::kNoTagHandler when a chunk runs past the RIFF size.
+Result CopyChunks(SeekableStream* in, Stream* out, uint32_t riff_size, std::string* info) {
   uint64_t rest = riff_size >= 4 ? riff_size - 4 : 0;
   while (rest >= 8) {
     uint32_t id = 0;
@@ -55,7 +94,10 @@ Result CopyChunks(SeekableStream* in, Stream* out, uint32_t riff_size) {
       r = ReadLe32(in, &type);
       if (rc::Failed(r)) return r;
       if (type == FourCc("INFO")) {
-        r = SkipForward(in, size - 4 + (pad_in_file ? 1 : 0));
+        const size_t have = info->size();
+        info->resize(have + size - 4);
+        r = ReadExact(in, &(*info)[have], size - 4);
+        if (rc::Succeeded(r) && pad_in_file) r = SkipForward(in, 1);
         if (rc::Failed(r)) return r;
         continue;
       }
@@ -76,7 +118,8 @@ Result CopyChunks(SeekableStream* in, Stream* out, uint32_t riff_size) {
 
 }  // namespace
 
-std::string BuildInfoList(const std::map<std::string, std::string>& values) {
+std::string BuildInfoList(const std::map<std::string, std::string>& values,
+                          const std::string& old_entries) {
   std::string data = "INFO";
   for (const auto& row : kInfoIds) {
     const auto value = values.find(row.key);
@@ -87,6 +130,7 @@ std::string BuildInfoList(const std::map<std::string, std::string>& values) {
     if (body.size() & 1) body += '\0';
     data += std::string(row.id, 4) + Le32Bytes(static_cast<uint32_t>(body.size())) + body;
   }
+  data += KeptInfoEntries(old_entries, values);
   return "LIST" + Le32Bytes(static_cast<uint32_t>(data.size())) + data;
 }
 
@@ -112,9 +156,10 @@ Result WavTagWriter::Write() {
   if (rc::Failed(r)) return r;
   if (riff != FourCc("RIFF") || form != FourCc("WAVE")) return rc::kNoTagHandler;
   r = WriteExact(out, (std::string("RIFF") + Le32Bytes(0) + "WAVE").data(), 12);
-  if (rc::Succeeded(r)) r = CopyChunks(in.get(), out, riff_size);
+  std::string old_entries;
+  if (rc::Succeeded(r)) r = CopyChunks(in.get(), out, riff_size, &old_entries);
   in->Close();
-  const std::string list = BuildInfoList(values_);
+  const std::string list = BuildInfoList(values_, old_entries);
   if (rc::Succeeded(r)) r = WriteExact(out, list.data(), static_cast<uint32_t>(list.size()));
   uint32_t end = 0;
   if (rc::Succeeded(r)) r = sibling.Stream()->GetPosition(&end);

@@ -1,5 +1,5 @@
 // Rewrites the RIFF LIST INFO chunk of a WAV file: every other chunk is copied as it is and a
-// new INFO list goes to the end.
+// new INFO list goes to the end, keeping the old entries that no value replaces.
 #pragma once
 
 #include <map>
@@ -21,7 +21,10 @@ class WavTagWriter : public TagWriter {
   std::map<std::string, std::string> values_;  // ANSI code page
 };
 
-// The LIST chunk of the INFO values (with its header), in the writer's fixed order.
-std::string BuildInfoList(const std::map<std::string, std::string>& values);
+// The LIST chunk of the INFO values (with its header), in the writer's fixed order, followed by
+// the entries of the old INFO lists (`old_entries`: their bodies behind the list type, one
+// after another) that the values do not replace.
+std::string BuildInfoList(const std::map<std::string, std::string>& values,
+                          const std::string& old_entries);
 
 Result CreateWavTagWriter(const std::string& path, std::unique_ptr<TagWriter>* out);

@@ -93,9 +93,15 @@ TEST(WavTagReader, FormatsAndDamage) {
       {"not wave", "RIFF" + Le32Text(4) + "AVI ", rc::kNotWave, nullptr},
       {"cut in the fmt chunk", Riff(Fmt(1, 2, 44100, 16)).substr(0, 26), rc::kShortTransfer,
        nullptr},
-      {"chunk larger than the file", Riff(Fmt(1, 2, 44100, 16) + "data" + Le32Text(1u << 31)),
+      {"data larger than the file", Riff(Fmt(1, 2, 44100, 16) + "data" + Le32Text(1u << 31)),
+       rc::kOk, "wave"},
+      {"chunk larger than the file", Riff(Fmt(1, 2, 44100, 16) + "junk" + Le32Text(1u << 31)),
        rc::kOk, nullptr},
-      {"zero rate", Riff(Fmt(1, 0, 0, 16) + Chunk("data", "dd")), rc::kOk, nullptr},
+      {"zero rate", Riff(Fmt(1, 2, 0, 16) + Chunk("data", "dd")), rc::kUnsupportedWaveFormat,
+       nullptr},
+      {"rate no audio has", Riff(Fmt(1, 1, 3000000000u, 8) + Chunk("data", "dd")),
+       rc::kUnsupportedWaveFormat, nullptr},
+      {"no bytes per second", Riff(Fmt(1, 0, 44100, 16) + Chunk("data", "dd")), rc::kOk, nullptr},
       {"empty", "", rc::kShortTransfer, nullptr},
   };
   for (const Case& c : cases) {
@@ -106,6 +112,54 @@ TEST(WavTagReader, FormatsAndDamage) {
     EXPECT_EQ(c.codec ? c.codec : "<none>", sink.Get("codec"));
     EXPECT_EQ("a b", sink.Get("title"));
   }
+}
+
+// Sizes streaming writers leave: the RIFF size and the data size say more than the file
+// holds. The walk ends at the file's end; the duration comes from the audio that is there.
+TEST(WavTagReader, SizesBeyondTheFile) {
+  const std::string fmt = Fmt(1, 2, 44100, 16);
+  const std::string info = Chunk("LIST", "INFO" + Chunk("INAM", std::string("Piped\0", 6)));
+  const std::string audio(17640, 'd');
+  std::string piped = Riff(fmt + info + "data" + Le32Text(0xFFFFFFFF) + audio);
+  piped.replace(4, 4, Le32Text(0xFFFFFFFF));
+  std::string long_riff = Riff(fmt + info + Chunk("data", audio));
+  long_riff.replace(4, 4, Le32Text(static_cast<uint32_t>(long_riff.size() + 5000)));
+  const std::string cut = Riff(fmt + info + Chunk("data", audio + audio)).substr(0, long_riff.size());
+  for (const std::string& bytes : {piped, long_riff, cut}) {
+    Result result = 1;
+    const RecordingSink sink = ReadWav(bytes, &result);
+    EXPECT_EQ(rc::kOk, result);
+    EXPECT_EQ("wave", sink.Get("codec"));
+    EXPECT_EQ("Piped", sink.Get("title"));
+    EXPECT_EQ("100", sink.Get("duration"));
+    EXPECT_EQ(std::to_string(bytes.size()), sink.Get("length"));
+  }
+}
+
+TEST(WavTagReader, BitRateIn64Bits) {
+  Result result = 1;
+  // 16 channels of 32 bits at 9.6 MHz: 4,915,200,000 bit/s, beyond 32 bits.
+  const RecordingSink sink =
+      ReadWav(Riff(Fmt(1, 16, 9600000, 32) + Chunk("data", std::string(64, 'd'))), &result);
+  EXPECT_EQ(rc::kOk, result);
+  EXPECT_EQ("fs4915200", sink.Get("bitrate"));
+  EXPECT_EQ("9600000", sink.Get("samplerate"));
+}
+
+// The chunk headers are read through a read-ahead window, not a few bytes at a time.
+TEST(WavTagReader, ReadsHeadersInFewReads) {
+  std::string chunks = Fmt(1, 2, 44100, 16);
+  for (int i = 0; i < 10; ++i) chunks += Chunk("junk", std::string(33, 'j'));
+  const std::string bytes = Riff(chunks + Chunk("LIST", "INFO" + Chunk("INAM", std::string("T\0", 2))) +
+                                 Chunk("data", std::string(400, 'd')));
+  MemoryStream memory(bytes);
+  FaultInjectingStream counted(&memory);
+  WavTagReader reader("a.wav");
+  reader.SetComputeFingerprint(false);
+  RecordingSink sink;
+  ASSERT_EQ(rc::kOk, reader.Read(&counted, &sink));
+  EXPECT_EQ("T", sink.Get("title"));
+  EXPECT_LE(counted.reads(), 3);
 }
 
 TEST(VorbisCommentKeys, NamesAndKeys) {

@@ -172,6 +172,22 @@ TEST(Mp3TagReaderTest, Id3v24YearAndGenreFallback) {
   EXPECT_EQ("200", sink.Get("tracknr"));
 }
 
+// 2.4 may name a genre by its bare number; 2.3 only in parentheses.
+TEST(Mp3TagReaderTest, BareGenreNumbers) {
+  const struct {
+    uint8_t major;
+    const char* genre;
+    const char* expected;
+  } cases[] = {{4, "17", "Rock"}, {4, "(17)", "Rock"}, {4, "Synth", "Synth"},
+               {4, "999", "<none>"}, {3, "17", "17"}, {3, "(17)", "Rock"}};
+  for (const auto& c : cases) {
+    const std::string frame = c.major == 4 ? Frame24("TCON", Text(0, c.genre))
+                                           : Frame23("TCON", Text(0, c.genre));
+    EXPECT_EQ(c.expected, ReadBytes(Tag(c.major, frame) + Audio(3)).Get("genre"))
+        << int{c.major} << " " << c.genre;
+  }
+}
+
 TEST(Mp3TagReaderTest, TagsOnlyLeavesTheEndAndTheAudioAlone) {
   const Mp3File file = RichFile();
   Result result = rc::kFail;

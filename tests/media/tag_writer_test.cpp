@@ -64,11 +64,16 @@ TEST(Id3TagWriter, InPlaceWhenTheFramesFitElseThroughTheSibling) {
   EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesA((path + ".new").c_str()));
 }
 
-TEST(Id3TagWriter, KeepsOnlyWhatVersion23Knows) {
+// Frames of the old tag behind the new ones: 2.3 frames as they are, 2.2 and 2.4 frames in
+// their 2.3 form; what 2.3 cannot hold, or what asks to go when the tag changes, goes.
+TEST(Id3TagWriter, KeepsOldFramesInTheir23Form) {
+  const std::string latin_desc = std::string("\0d\xE9sc\0", 6);
+  const std::string wide_cafe = std::string("\x01\xFF\xFE" "C\0\xE9\0\x16\x04", 9);
+  const std::string picture = std::string("\xFF\xD8\xFF\xE0\0\x01", 6);
   struct Case {
     const char* what;
     std::string tag;
-    std::string kept;     // a frame expected byte for byte in the new tag, or empty
+    std::string kept;     // frames expected byte for byte in the new tag, or empty
     std::string dropped;  // a frame id that must be gone
   } cases[] = {
       {"2.3 frames byte for byte", Tag(3, Frame23("TXXX", Text(0, std::string("d\0v", 3))) +
@@ -76,12 +81,58 @@ TEST(Id3TagWriter, KeepsOnlyWhatVersion23Knows) {
        Frame23("TXXX", Text(0, std::string("d\0v", 3))) + Frame23("APIC", std::string(40, 'p')),
        ""},
       {"2.3 frame that asks to go", Tag(3, Frame23("TCOM", Text(0, "c"), 0x8000)), "", "TCOM"},
+      {"2.3 compressed and encrypted frames as stored",
+       Tag(3, Frame23("TPE1", BigEndian(99, 4) + "zz", 0x0080) +
+                  Frame23("PRIV", std::string("\x81zz", 3), 0x2040)),
+       Frame23("TPE1", BigEndian(99, 4) + "zz", 0x0080) +
+           Frame23("PRIV", std::string("\x81zz", 3), 0x2040),
+       ""},
       {"2.4 UTF-8 text re-encoded", Tag(4, Frame24("TCOM", Text(3, "C\xC3\xA9"))),
        Frame23("TCOM", Text(0, "C\xE9")), ""},
-      {"2.4-only frame dropped", Tag(4, Frame24("TDRC", Text(3, "2001"))), "", "TDRC"},
+      {"2.4 values joined", Tag(4, Frame24("TPE2", Text(3, std::string("A\0B\0", 4)))),
+       Frame23("TPE2", Text(0, "A/B")), ""},
+      {"2.4 bare genre number", Tag(4, Frame24("TCON", Text(0, std::string("17\0Pop", 6)))),
+       Frame23("TCON", Text(0, "(17)Pop")), ""},
+      {"2.4 recording time", Tag(4, Frame24("TDRC", Text(3, "2001-05-03T10:20"))),
+       Frame23("TYER", Text(0, "2001")) + Frame23("TDAT", Text(0, "0305")) +
+           Frame23("TIME", Text(0, "1020")),
+       "TDRC"},
+      {"2.4 release time as a user text", Tag(4, Frame24("TDRL", Text(0, "2002"))),
+       Frame23("TXXX", Text(0, std::string("TDRL\0" "2002", 9))), ""},
+      {"2.4 user text in UTF-8",
+       Tag(4, Frame24("TXXX", Text(3, std::string("d\xC3\xA9sc\0v", 7)))),
+       Frame23("TXXX", latin_desc + "v"), ""},
+      {"2.4 lyrics beyond Latin-1",
+       Tag(4, Frame24("USLT", std::string("\x03" "eng", 4) + std::string("\0C\xC3\xA9\xD0\x96", 6))),
+       Frame23("USLT", std::string("\x01" "eng\0\0", 6) + wide_cafe.substr(1)), ""},
+      {"2.4 picture", Tag(4, Frame24("APIC", std::string("\x03image/png\0\x03" "d\xC3\xA9sc\0", 18) + picture)),
+       Frame23("APIC", std::string("\0image/png\0\x03", 12) + latin_desc.substr(1) + picture),
+       ""},
+      {"2.4 frames without text", Tag(4, Frame24("POPM", std::string("a@b\0\xC4\0\x0C", 7)) +
+                                             Frame24("PRIV", std::string("o\0\xFF", 3))),
+       Frame23("POPM", std::string("a@b\0\xC4\0\x0C", 7)) + Frame23("PRIV", std::string("o\0\xFF", 3)),
+       ""},
+      {"2.4 flags", Tag(4, Frame24("TCOM", Text(0, "c"), 0x4000) + Frame24("TPE2", Text(0, "e"), 0x3000)),
+       Frame23("TPE2", Text(0, "e"), 0x6000), "TCOM"},
+      // Group byte, method and sync-safe data length in front in 2.4; size, method, group in 2.3.
+      {"2.4 compressed and encrypted frames as stored",
+       Tag(4, Frame24("TPE1", SyncSafe(300) + "zz", 0x0009) +
+                  Frame24("PRIV", std::string("\x05\x81", 2) + SyncSafe(2) + "zz", 0x1045)),
+       Frame23("TPE1", BigEndian(300, 4) + "zz", 0x0080) +
+           Frame23("PRIV", std::string("\x81\x05zz", 4), 0x2060),
+       ""},
+      {"2.4 compressed frame without its length", Tag(4, Frame24("TPE2", "zzzz", 0x0008)), "",
+       "TPE2"},
+      {"2.4 volume frame has no 2.3 form", Tag(4, Frame24("RVA2", std::string("x\0\x01\0\0\0", 6))),
+       "", "RVA2"},
+      {"2.4 unsynchronised frame",
+       Tag(4, Frame24("PRIV", std::string("o\0\xFF\0\xE0", 5), 0x0002)),
+       Frame23("PRIV", std::string("o\0\xFF\xE0", 4)), ""},
       {"2.2 text mapped", Tag(2, Frame22("TCM", Text(0, "Comp"))), Frame23("TCOM", Text(0, "Comp")),
        ""},
-      {"2.2 picture dropped", Tag(2, Frame22("PIC", std::string(30, 'p'))), "", "APIC"},
+      {"2.2 picture", Tag(2, Frame22("PIC", std::string("\0JPG\x03\0", 6) + picture)),
+       Frame23("APIC", std::string("\0image/jpeg\0\x03\0", 14) + picture), ""},
+      {"2.2 frame of unknown layout", Tag(2, Frame22("XYZ", Text(0, "x"))), "", "TXXX"},
       // The frame's body is FF E0, stored as FF 00 E0 behind a 10-byte extended header.
       {"unsynchronised 2.3 tag with extended header",
        Tag(3, std::string("\0\0\0\x06\0\0\0\0\0\0", 10) + "TCOM" + Le32(0x03000000) +
@@ -107,6 +158,25 @@ TEST(Id3TagWriter, KeepsOnlyWhatVersion23Knows) {
     }
     EXPECT_EQ(Audio(5), bytes.substr(bytes.size() - Audio(5).size()));
   }
+}
+
+TEST(Id3TagWriter, ALaterValueForAKeyReplacesTheEarlier) {
+  TempDir dir;
+  const std::string path =
+      dir.WriteFile("a.mp3", Tag(4, Frame24("TDRC", Text(0, "2001")), 0, 200) + Audio(5));
+  Result result = 1;
+  const std::string bytes = WriteTags(path,
+                                      {{"title", "One"}, {"year", "1999"}, {"title", "Two"},
+                                       {"artist", "A"}, {"artist", ""}},
+                                      &result);
+  ASSERT_EQ(rc::kOk, result);
+  EXPECT_EQ(std::string::npos, bytes.find("One"));
+  EXPECT_NE(std::string::npos, bytes.find(Frame23("TIT2", Text(0, "Two"))));
+  EXPECT_EQ(std::string::npos, bytes.find("TPE1"));
+  // The old recording time would become a second year frame: the new year replaces it.
+  EXPECT_NE(std::string::npos, bytes.find(Frame23("TYER", Text(0, "1999"))));
+  EXPECT_EQ(std::string::npos, bytes.find("2001"));
+  EXPECT_EQ("Two", ReadMp3(path).Get("title"));
 }
 
 TEST(Id3TagWriter, DamagedTagSizesAreNotRewritten) {
@@ -164,16 +234,22 @@ TEST(WavTagWriter, ReplacesOnlyTheInfoList) {
   const std::string odd = Chunk("odd ", "abc");
   const std::string adtl = Chunk("LIST", "adtl" + Chunk("labl", "cue"));
   const std::string data = Chunk("data", std::string(101, 'd'));
+  // Entries given no value stay (the copyright, an unknown one); those given one go, ffmpeg's
+  // track entry with the track number.
+  const std::string copyright = Chunk("ICOP", std::string("(c)", 3));
+  const std::string unknown = Chunk("IXYZ", std::string("x\0", 2));
   const std::string path = dir.WriteFile(
-      "a.wav", Wave(fmt + Chunk("LIST", "INFO" + Chunk("INAM", "old")) + odd + adtl + data));
+      "a.wav", Wave(fmt + Chunk("LIST", "INFO" + Chunk("INAM", "old") + copyright) + odd +
+                    adtl + data + Chunk("LIST", "INFO" + Chunk("IPRT", "9") + unknown)));
   Result result = 1;
   const std::string bytes =
       WriteTags(path, {{"genre", "Rock"}, {"year", "0"}, {"tracknr", "3"}, {"title", ""}},
                 &result);
   ASSERT_EQ(rc::kOk, result);
-  const std::string info =
-      "LIST" + Le32(4 + 14 + 10) + "INFO" + "IGNR" + Le32(6) + std::string("Rock\0\0", 6) +
-      "itrk" + Le32(2) + std::string("3\0", 2);
+  const std::string entries = "IGNR" + Le32(6) + std::string("Rock\0\0", 6) + "itrk" + Le32(2) +
+                              std::string("3\0", 2) + "ITRK" + Le32(2) + std::string("3\0", 2) +
+                              copyright + unknown;
+  const std::string info = "LIST" + Le32(static_cast<uint32_t>(4 + entries.size())) + "INFO" + entries;
   EXPECT_EQ(Wave(fmt + odd + adtl + data + info), bytes);
 }
 

@@ -53,6 +53,25 @@ def ogg_audio_start(data):
     return at
 
 
+def ogg_crc(page):
+    """The page checksum: CRC-32 with polynomial 0x04C11DB7, not reflected, initial value 0."""
+    crc = 0
+    for byte in page:
+        crc ^= byte << 24
+        for _ in range(8):
+            crc = ((crc << 1) ^ 0x04C11DB7 if crc & 0x80000000 else crc << 1) & 0xFFFFFFFF
+    return crc
+
+
+def with_serial(page, serial):
+    """The page as another logical stream's, its checksum made anew."""
+    page = bytearray(page)
+    page[14:18] = struct.pack("<I", serial)
+    page[22:26] = bytes(4)
+    page[22:26] = struct.pack("<I", ogg_crc(page))
+    return bytes(page)
+
+
 def wav_chunks(data):
     at = 12
     while at + 8 <= len(data):
@@ -139,15 +158,52 @@ def main(out_path):
     ogg_id3 = os.path.join(folder, "with_id3.ogg")
     shutil.copy(ogg, ogg_id3)
     tag.save(ogg_id3, v2_version=3)
-    for path in (ogg, bare, ogg_id3):
+    # The tag's padding holds what looks like the start of a stream: a copy of the real first
+    # page (a valid page, beginning of stream), that page as another stream's, or only a page
+    # header with that flag.
+    fake_pages = []
+    with open(ogg, "rb") as f:
+        stream = f.read()
+    first_page = stream[:27 + stream[26] + sum(stream[27:27 + stream[26]])]
+    assert with_serial(first_page, struct.unpack_from("<I", first_page, 14)[0]) == first_page
+    for name, fake in (("page_in_padding.ogg", first_page),
+                       ("other_stream_in_padding.ogg", with_serial(first_page, 0x1234567)),
+                       ("header_in_padding.ogg", b"OggS\0\x02" + bytes(21))):
+        path = os.path.join(folder, name)
+        shutil.copy(ogg, path)
+        tag.save(path, v2_version=3, padding=lambda info: 1024)
+        with open(path, "r+b") as f:
+            data = f.read()
+            tag_end = id3v2_size(data)
+            assert data[tag_end - 512:tag_end] == bytes(512)
+            f.seek(tag_end - 512)
+            f.write(fake)
+        fake_pages.append(path)
+    # Two streams one after the other (a chained file), a tag and a page in its padding in
+    # front: vorbisfile walks back and forth between the links.
+    chained = os.path.join(folder, "chained_in_tag.ogg")
+    second = os.path.join(folder, "second.ogg")
+    run(["oggenc", "-Q", "-q", "3", "-o", second, mono])
+    with open(chained, "wb") as f:
+        f.write(stream + open(second, "rb").read())
+    tag.save(chained, v2_version=3, padding=lambda info: 1024)
+    with open(chained, "r+b") as f:
+        f.seek(id3v2_size(f.read()) - 512)
+        f.write(with_serial(first_page, 0x7654321))
+    chained_ms = int((OggVorbis(ogg).info.length + OggVorbis(second).info.length) * 1000)
+    os.remove(second)
+    add(chained, "~duration", str(chained_ms))
+    fake_pages.append(chained)
+    for path in [ogg, bare, ogg_id3] + fake_pages:
         with open(path, "rb") as f:
             data = f.read()
         # mutagen reads no Ogg file with a tag in front; the stream behind it is the same.
-        info = OggVorbis(ogg if path == ogg_id3 else path).info
+        info = OggVorbis(path if path in (ogg, bare) else ogg).info
         add(path, "=result", "0")
         add(path, "codec", "vorbis")
         add(path, "samplerate", str(info.sample_rate))
-        add(path, "~duration", str(int(info.length * 1000)))
+        if path != chained:
+            add(path, "~duration", str(int(info.length * 1000)))
         add(path, "bitrate", "v%s%d" % ("s" if info.channels == 2 else "m", info.bitrate // 1000))
         add(path, "rid", fingerprint(data, ogg_audio_start(data), len(data)))
     comments = OggVorbis(ogg).tags
@@ -160,8 +216,9 @@ def main(out_path):
     expect_absent(ogg, "fid_generation", "image_path")
     assert not OggVorbis(bare).tags.keys()
     add(bare, "title", "No Comments")
-    add(ogg_id3, "title", "ID3 Title")
-    expect_absent(ogg_id3, "artist", "mood")
+    for path in [ogg_id3] + fake_pages:
+        add(path, "title", "ID3 Title")
+        expect_absent(path, "artist", "mood")
 
     # WAV: LIST INFO by ffmpeg, an odd chunk in front of it, 24-bit, float and IMA ADPCM.
     info_wav = os.path.join(folder, "info.wav")
@@ -183,7 +240,20 @@ def main(out_path):
     run(["ffmpeg", "-v", "error", "-y", "-i", stereo, "-c:a", "adpcm_ima_wav", adpcm])
     floating = os.path.join(folder, "float.wav")
     run(["ffmpeg", "-v", "error", "-y", "-i", stereo, "-c:a", "pcm_f32le", floating])
-    for path in (info_wav, odd, wide, adpcm):
+    # Sizes a streaming writer leaves: 0xFFFFFFFF for RIFF and data when piped, and a RIFF
+    # size larger than a file cut short inside its audio.
+    piped = os.path.join(folder, "piped.wav")
+    with open(piped, "wb") as f:
+        subprocess.run(["ffmpeg", "-v", "error", "-i", stereo, "-c:a", "pcm_s16le", "-f", "wav",
+                        "pipe:1"], stdout=f, check=True)
+    with open(piped, "rb") as f:
+        assert f.read(8)[4:] == b"\xff\xff\xff\xff"
+    cut = os.path.join(folder, "cut.wav")
+    with open(info_wav, "rb") as f:
+        data = f.read()
+    with open(cut, "wb") as f:
+        f.write(data[:-1001])
+    for path in (info_wav, odd, wide, adpcm, piped, cut):
         with open(path, "rb") as f:
             data = f.read()
         chunks = dict(wav_chunks(data))

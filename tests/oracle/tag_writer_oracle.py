@@ -16,9 +16,11 @@ import shutil
 import struct
 import subprocess
 import sys
+import zlib
 
 from mutagen.flac import FLAC, Picture
-from mutagen.id3 import APIC, COMM, ID3, TALB, TCOM, TDRC, TIT2, TPE1, TXXX
+from mutagen.id3 import (APIC, COMM, ID3, POPM, PRIV, TALB, TCOM, TDRC, TIT2, TPE1, TXXX,
+                         UFID, USLT)
 from mutagen.oggvorbis import OggVorbis
 
 from oracle_common import windows_path
@@ -229,7 +231,8 @@ def refused_cases(tone):
 def wav_cases(tone):
     info = os.path.join(WORK, "info.wav")
     run("ffmpeg", "-v", "error", "-y", "-i", tone, "-fflags", "+bitexact", "-metadata",
-        "title=Old", "-metadata", "artist=Old Artist5", "-c:a", "pcm_s16le", info)
+        "title=Old", "-metadata", "artist=Old Artist5", "-metadata", "copyright=Old Copyright",
+        "-metadata", "track=3", "-c:a", "pcm_s16le", info)
     with open(info, "rb") as f:
         data = f.read()
     # Another LIST (associated data) and an odd chunk in front of the audio.
@@ -265,12 +268,17 @@ def check_wav(path, before_md5, before_chunks):
         key, _, value = line.partition(":")
         riff[key.strip()] = value.strip()
     ansi_title = TITLE.encode("cp1252", "replace").decode("cp1252")
+    # Entries the writer was not given stay; the track number reaches exiftool and ffprobe.
     expected = {"Title": ansi_title, "Artist": "New Artist", "Product": "New Album",
-                "DateCreated": "1999", "Genre": "Jazz", "Comment": "Oracle comment"}
+                "DateCreated": "1999", "Genre": "Jazz", "Comment": "Oracle comment",
+                "TrackNumber": "7"}
+    if "info" in path:
+        expected["Copyright"] = "Old Copyright"
     for key, value in expected.items():
         check(riff.get(key) == value, f"{path}: exiftool {key} = {riff.get(key)!r}")
     # ffprobe takes INFO text for UTF-8, which the ANSI title is not: the others only.
-    check_ffprobe(path, {"artist": "New Artist", "album": "New Album", "genre": "Jazz"})
+    check_ffprobe(path, {"artist": "New Artist", "album": "New Album", "genre": "Jazz",
+                         "track": "7"})
     chunks = wav_chunks(path)
     infos = [c for c in chunks if c[0] == b"LIST" and c[1][:4] == b"INFO"]
     check(len(infos) == 1 and chunks[-1] == infos[0], f"{path}: INFO lists {len(infos)}")
@@ -336,6 +344,122 @@ def check_mp3(path, before_md5, before_frames, has_v1):
     check(audio_md5(path) == before_md5, f"{path}: audio changed")
 
 
+# Old tags of other versions and with frames beyond the text frames, rewritten with only a new
+# title: mutagen must read every old frame as it read it before. The 2.2, unsynchronised and
+# compressed tags are built here from the ID3v2 descriptions (mutagen writes none of them).
+NEW_TITLE = [("title", "New Title")]
+COVER = b"\xff\xd8\xff\xe0" + bytes(range(256)) * 8 + b"\xff\x00\xff\xe1\xff"
+UNICODE = "Caf\u00e9 \u0416 \u263a"
+
+
+def syncsafe(n):
+    return bytes([(n >> 21) & 0x7F, (n >> 14) & 0x7F, (n >> 7) & 0x7F, n & 0x7F])
+
+
+def unsynchronised(data):
+    out = bytearray()
+    for i, b in enumerate(data):
+        out.append(b)
+        if b == 0xFF and (i + 1 == len(data) or data[i + 1] >= 0xE0 or data[i + 1] == 0):
+            out.append(0)
+    return bytes(out)
+
+
+def id3_tag(major, frames, flags=0, padding=256):
+    body = b"".join(frames) + bytes(padding)
+    return b"ID3" + bytes([major, 0, flags]) + syncsafe(len(body)) + body
+
+
+def frame22(fid, body):
+    return fid + len(body).to_bytes(3, "big") + body
+
+
+def frame23(fid, body, flags=0):
+    return fid + len(body).to_bytes(4, "big") + flags.to_bytes(2, "big") + body
+
+
+def frame24(fid, body, flags=0):
+    return fid + syncsafe(len(body)) + flags.to_bytes(2, "big") + body
+
+
+def picture(tag):
+    pictures = tag.getall("APIC")
+    return [(p.mime, p.type, p.desc, p.data) for p in pictures]
+
+
+def conversion_cases(plain):
+    """(name, path, what mutagen reads that must stay)."""
+    cases = []
+
+    def add(name, tag_bytes, read):
+        path = os.path.join(WORK, "convert_" + name + ".mp3")
+        with open(plain, "rb") as f:
+            audio = f.read()
+        with open(path, "wb") as f:
+            f.write(tag_bytes + audio)
+        cases.append((name, path, read))
+
+    def mutagen_tag(name, frames, read):
+        path = os.path.join(WORK, "convert_" + name + ".mp3")
+        shutil.copy(plain, path)
+        tag = ID3()
+        tag.add(TIT2(encoding=3, text="Old"))
+        for frame in frames:
+            tag.add(frame)
+        tag.save(path, v2_version=4)
+        cases.append((name, path, read))
+
+    title22 = frame22(b"TT2", b"\0Old")
+    # 2.2 names the image format ("JPG"), which mutagen hands on as it is; 2.3 a MIME type.
+    add("v22_pic", id3_tag(2, [title22, frame22(b"PIC", b"\0JPG\x03cover\0" + COVER)]),
+        lambda t: [("image/jpeg" if m == "JPG" else m, *rest) for m, *rest in picture(t)])
+    mutagen_tag("v24_apic", [APIC(encoding=3, mime="image/png", type=3, desc=UNICODE,
+                                  data=COVER)], picture)
+    mutagen_tag("v24_txxx", [TXXX(encoding=3, desc=UNICODE, text="value " + UNICODE)],
+                lambda t: [(f.desc, f.text) for f in t.getall("TXXX")])
+    mutagen_tag("v24_uslt", [USLT(encoding=3, lang="eng", desc="d", text="line\n" + UNICODE)],
+                lambda t: [(f.lang, f.desc, f.text) for f in t.getall("USLT")])
+    mutagen_tag("v24_popm", [POPM(email="a@b.c", rating=196, count=12)],
+                lambda t: [(f.email, f.rating, f.count) for f in t.getall("POPM")])
+    mutagen_tag("v24_ufid", [UFID(owner="http://example.org", data=b"id-\xff\x00-1")],
+                lambda t: [(f.owner, f.data) for f in t.getall("UFID")])
+    mutagen_tag("v24_priv", [PRIV(owner="Owner", data=b"\x00\x01\xff\xfe")],
+                lambda t: [(f.owner, f.data) for f in t.getall("PRIV")])
+    # 2.3 keeps hours and minutes (TIME is HHMM): mutagen gives the seconds as 0 then.
+    mutagen_tag("v24_tdrc", [TDRC(encoding=3, text="2001-05-03T10:20")],
+                lambda t: [(s.year, s.month, s.day, s.hour, s.minute)
+                           for s in t["TDRC"].text])
+    # 2.4 unsynchronises frame by frame, flagged in the frame's format byte.
+    apic = b"\0image/jpeg\0\x03\0" + COVER
+    add("v24_unsynchronised",
+        id3_tag(4, [frame24(b"TIT2", b"\0Old"), frame24(b"APIC", unsynchronised(apic), 0x0002)]),
+        picture)
+    # A 2.3 frame compressed with zlib: the decompressed size, then the data.
+    text = b"\0comp\0" + b"compressed value " * 20
+    add("v23_compressed",
+        id3_tag(3, [frame23(b"TIT2", b"\0Old"),
+                    frame23(b"TXXX", len(text).to_bytes(4, "big") + zlib.compress(text),
+                            0x0080)]),
+        lambda t: [(f.desc, f.text) for f in t.getall("TXXX")])
+    # The same compressed in 2.4: a data length indicator (sync-safe) in front of the data.
+    add("v24_compressed",
+        id3_tag(4, [frame24(b"TIT2", b"\0Old"),
+                    frame24(b"TXXX", syncsafe(len(text)) + zlib.compress(text), 0x0009)]),
+        lambda t: [(f.desc, f.text) for f in t.getall("TXXX")])
+    return cases
+
+
+def check_conversions(cases, before, results):
+    for (name, path, read), result in zip(cases, results):
+        check(result == 0, f"{name}: write failed with {result & 0xFFFFFFFF:#x}")
+        tag = ID3(path)
+        check(tag.version[:2] == (2, 3), f"{name}: version {tag.version}")
+        check(str(tag.get("TIT2")) == "New Title", f"{name}: title {tag.get('TIT2')}")
+        old = before[path]
+        check(old and read(tag) == old, f"{name}: {read(tag)!r} != {old!r}")
+        check(audio_md5(path) == before[path + "#audio"], f"{name}: audio changed")
+
+
 def main():
     shutil.rmtree(WORK, ignore_errors=True)
     os.makedirs(WORK)
@@ -345,6 +469,11 @@ def main():
     wavs = wav_cases(tone)
     mp3s = mp3_cases(tone)
     refused = refused_cases(tone)
+    conversions = conversion_cases(os.path.join(WORK, "plain.mp3"))
+    converted_before = {}
+    for name, path, read in conversions:
+        converted_before[path] = read(ID3(path))
+        converted_before[path + "#audio"] = audio_md5(path)
 
     before = {}
     for path in flacs + oggs + wavs + mp3s:
@@ -367,7 +496,11 @@ def main():
     refused_md5 = {path: file_md5(path) for path in refused}
 
     jobs = [(path, VALUES) for path in flacs + oggs + wavs + mp3s + refused]
+    jobs += [(path, NEW_TITLE) for _, path, _ in conversions]
     results = run_writers(jobs)
+    check_conversions(conversions, converted_before, results[-len(conversions):])
+    jobs = jobs[:-len(conversions)]
+    results = results[:len(jobs)]
     check(len(results) == len(jobs), f"{len(results)} of {len(jobs)} writes reported")
     for (path, _), result in zip(jobs, results):
         if path in refused:
