@@ -18,33 +18,6 @@
 /* The driver loads on Windows 98 as well as on the NT family, so it imports no routine that
  * only the NT kernel exports: interlocked operations are the processor's own instructions, and
  * a spin lock starts as the zero it is. */
-static inline LONG MirrinCompareExchange(LONG volatile* target, LONG exchange, LONG comparand) {
-  __atomic_compare_exchange_n(target, &comparand, exchange, 0, __ATOMIC_SEQ_CST,
-                              __ATOMIC_SEQ_CST);
-  return comparand;
-}
-static inline LONG MirrinExchange(LONG volatile* target, LONG value) {
-  return __atomic_exchange_n(target, value, __ATOMIC_SEQ_CST);
-}
-static inline PVOID MirrinExchangePointer(PVOID volatile* target, PVOID value) {
-  return __atomic_exchange_n(target, value, __ATOMIC_SEQ_CST);
-}
-static inline LONG MirrinIncrement(LONG volatile* target) {
-  return __atomic_add_fetch(target, 1, __ATOMIC_SEQ_CST);
-}
-static inline LONG MirrinDecrement(LONG volatile* target) {
-  return __atomic_sub_fetch(target, 1, __ATOMIC_SEQ_CST);
-}
-#undef InterlockedCompareExchange
-#undef InterlockedExchange
-#undef InterlockedIncrement
-#undef InterlockedDecrement
-#undef InterlockedExchangePointer
-#define InterlockedCompareExchange MirrinCompareExchange
-#define InterlockedExchange MirrinExchange
-#define InterlockedIncrement MirrinIncrement
-#define InterlockedDecrement MirrinDecrement
-#define InterlockedExchangePointer(target, value) \
-  MirrinExchangePointer((PVOID volatile*)(target), (PVOID)(value))
+#include "mirrin_interlocked.h"
 #undef KeInitializeSpinLock
 #define KeInitializeSpinLock(lock) ((void)(*(lock) = 0))

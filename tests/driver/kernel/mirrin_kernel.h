@@ -126,24 +126,7 @@ typedef struct _IO_STATUS_BLOCK {
 #define RtlZeroMemory(destination, length) memset((destination), 0, (length))
 #define RtlCopyMemory(destination, source, length) memcpy((destination), (source), (length))
 
-static inline LONG InterlockedCompareExchange(volatile LONG* target, LONG exchange,
-                                              LONG comparand) {
-  __atomic_compare_exchange_n(target, &comparand, exchange, 0, __ATOMIC_SEQ_CST,
-                              __ATOMIC_SEQ_CST);
-  return comparand;
-}
-static inline LONG InterlockedExchange(volatile LONG* target, LONG value) {
-  return __atomic_exchange_n(target, value, __ATOMIC_SEQ_CST);
-}
-static inline LONG InterlockedIncrement(volatile LONG* target) {
-  return __atomic_add_fetch(target, 1, __ATOMIC_SEQ_CST);
-}
-static inline LONG InterlockedDecrement(volatile LONG* target) {
-  return __atomic_sub_fetch(target, 1, __ATOMIC_SEQ_CST);
-}
-static inline PVOID InterlockedExchangePointer(PVOID volatile* target, PVOID value) {
-  return __atomic_exchange_n(target, value, __ATOMIC_SEQ_CST);
-}
+#include "mirrin_interlocked.h" /* the driver's own, as in its real build */
 
 /* ---- dispatcher objects, spin locks, IRQL ---- */
 
