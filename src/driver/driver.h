@@ -75,8 +75,11 @@ typedef struct {
   PIRP volatile WaitWakeIrp;
   volatile LONG WaitWakeArmed;
   volatile LONG WaitWakeCancelled;
-  LONG WaitWakeRequests; /* requested and not yet ended, under StateLock */
-  KEVENT WaitWakeEnded;  /* set while WaitWakeRequests is 0 */
+  /* Wait-wake requests asked of the power manager and not yet ended, and whether removal
+   * waits for them to end (both under StateLock); the event is set for it when they have. */
+  LONG WaitWakeRequests;
+  BOOLEAN WaitWakeAwaited;
+  KEVENT WaitWakeEnded;
   SYSTEM_POWER_STATE SystemPower;
   DEVICE_POWER_STATE DevicePower;
 } MIRRIN_EXTENSION, *PMIRRIN_EXTENSION;

@@ -205,12 +205,14 @@ static NTSTATUS WaitWake(PMIRRIN_EXTENSION ext, PIRP irp) {
   return STATUS_PENDING;
 }
 
-/* Our wait-wake requests still out; removal waits for the event before the device goes. */
+/* One of our wait-wake requests has ended. Setting the event for a waiting removal is the
+ * last use of the extension: removal may delete the device as soon as it is set. */
 static void WaitWakeRequestEnded(PMIRRIN_EXTENSION ext) {
   KIRQL irql;
   KeAcquireSpinLock(&ext->StateLock, &irql);
-  if (--ext->WaitWakeRequests == 0) KeSetEvent(&ext->WaitWakeEnded, IO_NO_INCREMENT, FALSE);
+  const BOOLEAN removal_waits = --ext->WaitWakeRequests == 0 && ext->WaitWakeAwaited;
   KeReleaseSpinLock(&ext->StateLock, irql);
+  if (removal_waits) KeSetEvent(&ext->WaitWakeEnded, IO_NO_INCREMENT, FALSE);
 }
 
 static void NTAPI WokenUp(PDEVICE_OBJECT device, UCHAR minor, POWER_STATE state, PVOID context,
@@ -225,7 +227,6 @@ static void NTAPI WokenUp(PDEVICE_OBJECT device, UCHAR minor, POWER_STATE state,
     }
     MirrinArmWaitWake(ext);
   }
-  /* The last use of the extension: removal may delete the device once it is done. */
   WaitWakeRequestEnded(ext);
 }
 
@@ -237,7 +238,7 @@ NTSTATUS MirrinArmWaitWake(PMIRRIN_EXTENSION ext) {
   KIRQL irql;
   KeAcquireSpinLock(&ext->StateLock, &irql);
   const BOOLEAN going = GoingAwayLocked(ext);
-  if (!going && ++ext->WaitWakeRequests == 1) KeClearEvent(&ext->WaitWakeEnded);
+  if (!going) ++ext->WaitWakeRequests;
   KeReleaseSpinLock(&ext->StateLock, irql);
   if (going) {
     InterlockedExchange(&ext->WaitWakeArmed, 0);
@@ -253,7 +254,12 @@ NTSTATUS MirrinArmWaitWake(PMIRRIN_EXTENSION ext) {
 }
 
 void MirrinWaitForWaitWakeEnd(PMIRRIN_EXTENSION ext) {
-  KeWaitForSingleObject(&ext->WaitWakeEnded, Executive, KernelMode, FALSE, NULL);
+  KIRQL irql;
+  KeAcquireSpinLock(&ext->StateLock, &irql);
+  const BOOLEAN pending = ext->WaitWakeRequests != 0;
+  ext->WaitWakeAwaited = pending;
+  KeReleaseSpinLock(&ext->StateLock, irql);
+  if (pending) KeWaitForSingleObject(&ext->WaitWakeEnded, Executive, KernelMode, FALSE, NULL);
 }
 
 void MirrinCancelWaitWake(PMIRRIN_EXTENSION ext) {
