@@ -75,6 +75,11 @@ typedef struct {
   PIRP volatile WaitWakeIrp;
   volatile LONG WaitWakeArmed;
   volatile LONG WaitWakeCancelled;
+  /* Wait-wake requests asked of the power manager and not yet ended, and whether removal
+   * waits for them to end (both under StateLock); the event is set for it when they have. */
+  LONG WaitWakeRequests;
+  BOOLEAN WaitWakeAwaited;
+  KEVENT WaitWakeEnded;
   SYSTEM_POWER_STATE SystemPower;
   DEVICE_POWER_STATE DevicePower;
 } MIRRIN_EXTENSION, *PMIRRIN_EXTENSION;
@@ -102,8 +107,16 @@ void MirrinProcessQueueLater(PMIRRIN_EXTENSION ext);
  * must be dropped after. */
 BOOLEAN MirrinAdmitRequest(PMIRRIN_EXTENSION ext, PIRP irp, NTSTATUS* result);
 void MirrinSetQueueState(PMIRRIN_EXTENSION ext, MIRRIN_QUEUE_STATE state);
+/* Sets the queue state only while the device is started, in one step with the check, so that
+ * a surprise removal meanwhile keeps its failing queue. TRUE when it was set. */
+BOOLEAN MirrinSetQueueStateIfStarted(PMIRRIN_EXTENSION ext, MIRRIN_QUEUE_STATE state);
 /* The device is going away: new requests fail with STATUS_DELETE_PENDING. */
 BOOLEAN MirrinQueueFailing(PMIRRIN_EXTENSION ext);
+
+/* work_item.c: runs routine(ext, context) on a worker thread; FALSE when no memory is left, and
+ * then nothing is queued. */
+typedef void (*MIRRIN_WORK_ROUTINE)(PMIRRIN_EXTENSION ext, void* context);
+BOOLEAN MirrinQueueWork(PMIRRIN_EXTENSION ext, MIRRIN_WORK_ROUTINE routine, void* context);
 
 /* usb_requests.c: synchronous requests to the bus driver, at PASSIVE_LEVEL. */
 /* timeout_ms 0 waits without end; a request that runs out of time gives STATUS_IO_TIMEOUT. */
@@ -144,12 +157,16 @@ DRIVER_DISPATCH MirrinDispatchPnp;
 DRIVER_DISPATCH MirrinDispatchPower;
 NTSTATUS MirrinArmWaitWake(PMIRRIN_EXTENSION ext);
 void MirrinCancelWaitWake(PMIRRIN_EXTENSION ext);
+/* Waits until no wait-wake request of ours is out, cancelled ones included: their completion
+ * still uses the extension. */
+void MirrinWaitForWaitWakeEnd(PMIRRIN_EXTENSION ext);
 
 /* Small helpers. */
 static inline void* MirrinAllocate(SIZE_T size) {
   return ExAllocatePoolWithTag(NonPagedPool, size, MIRRIN_POOL_TAG);
 }
-static inline void MirrinFree(void* block) { ExFreePoolWithTag(block, MIRRIN_POOL_TAG); }
+/* Windows 98 has no ExFreePoolWithTag. */
+static inline void MirrinFree(void* block) { ExFreePool(block); }
 static inline MIRRIN_PNP_STATE MirrinPnpState(PMIRRIN_EXTENSION ext) {
   return *(volatile MIRRIN_PNP_STATE*)&ext->PnpState;
 }

@@ -131,6 +131,7 @@ NTSTATUS NTAPI MirrinAddDevice(PDRIVER_OBJECT driver, PDEVICE_OBJECT pdo) {
   InitializeListHead(&ext->Queue);
   KeInitializeEvent(&ext->RemoveEvent, NotificationEvent, FALSE);
   KeInitializeEvent(&ext->StopEvent, NotificationEvent, TRUE);
+  KeInitializeEvent(&ext->WaitWakeEnded, NotificationEvent, FALSE);
   ext->OutstandingIo = 1;
   ext->PnpState = ext->PreviousPnpState = MIRRIN_NOT_STARTED;
   ext->QueueState = MIRRIN_QUEUE_HOLD;

@@ -13,8 +13,10 @@ void MirrinIoDecrement(PMIRRIN_EXTENSION ext) {
   KeAcquireSpinLock(&ext->IoCountLock, &irql);
   const LONG count = --ext->OutstandingIo;
   if (count == 1) KeSetEvent(&ext->StopEvent, IO_NO_INCREMENT, FALSE);
-  if (count == 0) KeSetEvent(&ext->RemoveEvent, IO_NO_INCREMENT, FALSE);
   KeReleaseSpinLock(&ext->IoCountLock, irql);
+  /* Nothing counts again after 0, and removal may delete the device once the event is set:
+   * it is set after the lock is released, as the last use of the extension. */
+  if (count == 0) KeSetEvent(&ext->RemoveEvent, IO_NO_INCREMENT, FALSE);
 }
 
 void MirrinWaitForIdle(PMIRRIN_EXTENSION ext) {

@@ -92,6 +92,8 @@ static NTSTATUS VendorRequest(PMIRRIN_EXTENSION ext, PIRP irp, ULONG_PTR* inform
                       MIRRIN_VENDOR_DEVICE_TO_HOST) != 0;
   if (in && out_length == 0) return STATUS_INVALID_PARAMETER;
   const ULONG length = in ? out_length : in_length;
+  /* Longer than the setup packet can announce: the device would see another length. */
+  if (length > MIRRIN_VENDOR_MAX_DATA) return STATUS_INVALID_PARAMETER;
 
   PURB urb = MirrinAllocate(sizeof(struct _URB_CONTROL_VENDOR_OR_CLASS_REQUEST));
   if (!urb) return STATUS_INSUFFICIENT_RESOURCES;

@@ -23,6 +23,8 @@
 #define MIRRIN_VENDOR_RECORD_LENGTH 6u  /* data stage length, address form only */
 #define MIRRIN_VENDOR_RECORD_ADDRESS 8u /* data buffer address, address form only */
 #define MIRRIN_VENDOR_DEVICE_TO_HOST 0x80u
+/* The setup packet carries the data stage's length in 16 bits: no request moves more. */
+#define MIRRIN_VENDOR_MAX_DATA 0xFFFFu
 
 #define MIRRIN_VENDOR_REQUEST_TIMEOUT_MS 5000u
 

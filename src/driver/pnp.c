@@ -235,12 +235,16 @@ static NTSTATUS SurpriseRemoval(PMIRRIN_EXTENSION ext, PIRP irp) {
 }
 
 static NTSTATUS RemoveDevice(PMIRRIN_EXTENSION ext, PIRP irp) {
-  if (MirrinPnpState(ext) != MIRRIN_SURPRISE_REMOVED) ShutDownIo(ext);
+  const BOOLEAN surprise_removed = MirrinPnpState(ext) == MIRRIN_SURPRISE_REMOVED;
   SetPnpState(ext, MIRRIN_REMOVED, FALSE, MIRRIN_QUEUE_FAIL);
+  if (!surprise_removed) ShutDownIo(ext);
+  /* Requests held after a surprise removal's own draining fail now. */
+  MirrinProcessQueue(ext);
   /* Our own count and the device's: then the count reaches 0 once every request has ended. */
   MirrinIoDecrement(ext);
   MirrinIoDecrement(ext);
   KeWaitForSingleObject(&ext->RemoveEvent, Executive, KernelMode, FALSE, NULL);
+  MirrinWaitForWaitWakeEnd(ext);
   FreeConfiguration(ext);
   irp->IoStatus.Status = STATUS_SUCCESS;
   PDEVICE_OBJECT lower = ext->LowerDevice;

@@ -1,12 +1,6 @@
 /* System and device power, and waking the system through the device. */
 #include "driver.h"
 
-typedef struct {
-  PMIRRIN_EXTENSION Ext;
-  PIRP Irp;
-  PIO_WORKITEM Item;
-} POWER_WORK;
-
 static NTSTATUS PassPowerDown(PMIRRIN_EXTENSION ext, PIRP irp) {
   PoStartNextPowerIrp(irp);
   IoSkipCurrentIrpStackLocation(irp);
@@ -30,12 +24,14 @@ static NTSTATUS NTAPI DevicePowerDone(PDEVICE_OBJECT device, PIRP irp, PVOID con
   PMIRRIN_EXTENSION ext = context;
   PIO_STACK_LOCATION stack = IoGetCurrentIrpStackLocation(irp);
   if (irp->PendingReturned) IoMarkIrpPending(irp);
-  if (NT_SUCCESS(irp->IoStatus.Status) && stack->MinorFunction == IRP_MN_SET_POWER) {
-    const DEVICE_POWER_STATE state = stack->Parameters.Power.State.DeviceState;
-    ext->DevicePower = state;
-    PoSetPowerState(ext->Self, DevicePowerState, stack->Parameters.Power.State);
-    if (state == PowerDeviceD0 && MirrinPnpState(ext) == MIRRIN_STARTED) {
-      MirrinSetQueueState(ext, MIRRIN_QUEUE_PASS);
+  if (stack->MinorFunction == IRP_MN_SET_POWER) {
+    if (NT_SUCCESS(irp->IoStatus.Status)) {
+      ext->DevicePower = stack->Parameters.Power.State.DeviceState;
+      PoSetPowerState(ext->Self, DevicePowerState, stack->Parameters.Power.State);
+    }
+    /* Awake again, or still awake after a sleep the bus refused: requests are served. */
+    if (ext->DevicePower == PowerDeviceD0 &&
+        MirrinSetQueueStateIfStarted(ext, MIRRIN_QUEUE_PASS)) {
       MirrinProcessQueueLater(ext);
     }
   }
@@ -51,32 +47,21 @@ static void SendDevicePowerDown(PMIRRIN_EXTENSION ext, PIRP irp) {
 }
 
 /* Lets the I/O in flight end before a deeper state is set or queried. */
-static void NTAPI WaitIdleThenSend(PDEVICE_OBJECT device, PVOID context) {
-  POWER_WORK* work = context;
-  PMIRRIN_EXTENSION ext = work->Ext;
-  PIRP irp = work->Irp;
-  IoFreeWorkItem(work->Item);
-  MirrinFree(work);
+static void WaitIdleThenSend(PMIRRIN_EXTENSION ext, void* context) {
   /* The request's own count stays dropped while we wait, else we would wait for ourselves. */
   MirrinWaitForIdle(ext);
   MirrinIoIncrement(ext);
-  SendDevicePowerDown(ext, irp);
+  SendDevicePowerDown(ext, context);
 }
 
 static NTSTATUS SendWhenIdle(PMIRRIN_EXTENSION ext, PIRP irp) {
-  POWER_WORK* work = MirrinAllocate(sizeof(POWER_WORK));
-  PIO_WORKITEM item = work ? IoAllocateWorkItem(ext->Self) : NULL;
-  if (!item) {
-    if (work) MirrinFree(work);
-    MirrinIoDecrement(ext);
-    return FailPower(irp, STATUS_INSUFFICIENT_RESOURCES);
-  }
-  work->Ext = ext;
-  work->Irp = irp;
-  work->Item = item;
   IoMarkIrpPending(irp);
+  if (!MirrinQueueWork(ext, WaitIdleThenSend, irp)) {
+    MirrinIoDecrement(ext);
+    FailPower(irp, STATUS_INSUFFICIENT_RESOURCES);
+    return STATUS_PENDING;
+  }
   MirrinIoDecrement(ext);
-  IoQueueWorkItem(item, WaitIdleThenSend, DelayedWorkQueue, work);
   return STATUS_PENDING;
 }
 
@@ -84,13 +69,15 @@ static NTSTATUS DevicePower(PMIRRIN_EXTENSION ext, PIRP irp) {
   PIO_STACK_LOCATION stack = IoGetCurrentIrpStackLocation(irp);
   const DEVICE_POWER_STATE state = stack->Parameters.Power.State.DeviceState;
   if (stack->MinorFunction == IRP_MN_QUERY_POWER) {
-    if (ext->RemoteWakeup && state > ext->Capabilities.DeviceWake) {
+    /* A bus that names no device wake state leaves nothing to refuse. */
+    const DEVICE_POWER_STATE wake = ext->Capabilities.DeviceWake;
+    if (ext->RemoteWakeup && wake != PowerDeviceUnspecified && state > wake) {
       return RefuseTooDeep(ext, irp);
     }
     if (state >= ext->DevicePower) return SendWhenIdle(ext, irp);
   } else {
     if (state > ext->DevicePower && ext->DevicePower == PowerDeviceD0) {
-      if (MirrinPnpState(ext) == MIRRIN_STARTED) MirrinSetQueueState(ext, MIRRIN_QUEUE_HOLD);
+      MirrinSetQueueStateIfStarted(ext, MIRRIN_QUEUE_HOLD);
       return SendWhenIdle(ext, irp);
     }
     IoMarkIrpPending(irp);
@@ -104,10 +91,11 @@ static NTSTATUS DevicePower(PMIRRIN_EXTENSION ext, PIRP irp) {
 
 /* ---- system power ---- */
 
+/* The system request keeps the status the bus gave it: a device that could not follow it
+ * must not fail the system's change of state. */
 static void NTAPI DeviceRequestDone(PDEVICE_OBJECT device, UCHAR minor, POWER_STATE state,
                                     PVOID context, PIO_STATUS_BLOCK io_status) {
   PIRP system_irp = context;
-  system_irp->IoStatus.Status = io_status->Status;
   PoStartNextPowerIrp(system_irp);
   IoCompleteRequest(system_irp, IO_NO_INCREMENT);
 }
@@ -141,14 +129,27 @@ static NTSTATUS NTAPI SystemPowerDone(PDEVICE_OBJECT device, PIRP irp, PVOID con
   return STATUS_CONTINUE_COMPLETION;
 }
 
+/* The system state the device can wake the system from; PowerSystemUnspecified when it cannot
+ * wake it at all (no remote wakeup, or a bus that names no such state). */
+static SYSTEM_POWER_STATE SystemWakeState(PMIRRIN_EXTENSION ext) {
+  const SYSTEM_POWER_STATE wake = ext->Capabilities.SystemWake;
+  return ext->RemoteWakeup && wake > PowerSystemWorking && wake < PowerSystemMaximum
+             ? wake
+             : PowerSystemUnspecified;
+}
+
+/* A system sleep deeper than the device can wake the system from is refused while it is only
+ * asked about: the power manager then chooses another state or stays awake. Once the system
+ * sets a state, no driver may refuse it. */
 static NTSTATUS SystemPower(PMIRRIN_EXTENSION ext, PIRP irp) {
   PIO_STACK_LOCATION stack = IoGetCurrentIrpStackLocation(irp);
   const SYSTEM_POWER_STATE state = stack->Parameters.Power.State.SystemState;
-  if (stack->MinorFunction == IRP_MN_SET_POWER) {
-    if (ext->RemoteWakeup && state > ext->Capabilities.SystemWake) {
-      return RefuseTooDeep(ext, irp);
-    }
-    if (ext->RemoteWakeup && state > ext->SystemPower) MirrinArmWaitWake(ext);
+  const SYSTEM_POWER_STATE wake = SystemWakeState(ext);
+  if (wake != PowerSystemUnspecified && state > wake) {
+    if (stack->MinorFunction == IRP_MN_QUERY_POWER) return RefuseTooDeep(ext, irp);
+  } else if (wake != PowerSystemUnspecified && stack->MinorFunction == IRP_MN_SET_POWER &&
+             state > ext->SystemPower) {
+    MirrinArmWaitWake(ext);
   }
   IoMarkIrpPending(irp);
   IoCopyCurrentIrpStackLocationToNext(irp);
@@ -175,13 +176,27 @@ static NTSTATUS NTAPI WaitWakeDone(PDEVICE_OBJECT device, PIRP irp, PVOID contex
   return STATUS_MORE_PROCESSING_REQUIRED;
 }
 
+/* True once surprise removal or removal has begun: no new wait-wake may start then. Called
+ * under the state lock. */
+static BOOLEAN GoingAwayLocked(PMIRRIN_EXTENSION ext) {
+  return ext->PnpState == MIRRIN_SURPRISE_REMOVED || ext->PnpState == MIRRIN_REMOVED;
+}
+
 /* A wait-wake request stays with the bus for as long as the device sleeps: it is not
  * outstanding I/O, or no stop and no deeper power state could wait for idle. Removal
- * cancels it before the device goes. */
+ * cancels it before the device goes; one that arrives after removal began fails, since
+ * nothing would cancel it. */
 static NTSTATUS WaitWake(PMIRRIN_EXTENSION ext, PIRP irp) {
+  KIRQL irql;
+  KeAcquireSpinLock(&ext->StateLock, &irql);
+  const BOOLEAN going = GoingAwayLocked(ext);
+  if (!going) {
+    InterlockedExchange(&ext->WaitWakeCancelled, 0);
+    InterlockedExchangePointer((PVOID volatile*)&ext->WaitWakeIrp, irp);
+  }
+  KeReleaseSpinLock(&ext->StateLock, irql);
   MirrinIoDecrement(ext);
-  InterlockedExchange(&ext->WaitWakeCancelled, 0);
-  InterlockedExchangePointer((PVOID volatile*)&ext->WaitWakeIrp, irp);
+  if (going) return FailPower(irp, STATUS_DELETE_PENDING);
   IoMarkIrpPending(irp);
   IoCopyCurrentIrpStackLocationToNext(irp);
   IoSetCompletionRoutine(irp, WaitWakeDone, ext, TRUE, TRUE, TRUE);
@@ -190,27 +205,61 @@ static NTSTATUS WaitWake(PMIRRIN_EXTENSION ext, PIRP irp) {
   return STATUS_PENDING;
 }
 
+/* One of our wait-wake requests has ended. Setting the event for a waiting removal is the
+ * last use of the extension: removal may delete the device as soon as it is set. */
+static void WaitWakeRequestEnded(PMIRRIN_EXTENSION ext) {
+  KIRQL irql;
+  KeAcquireSpinLock(&ext->StateLock, &irql);
+  const BOOLEAN removal_waits = --ext->WaitWakeRequests == 0 && ext->WaitWakeAwaited;
+  KeReleaseSpinLock(&ext->StateLock, irql);
+  if (removal_waits) KeSetEvent(&ext->WaitWakeEnded, IO_NO_INCREMENT, FALSE);
+}
+
 static void NTAPI WokenUp(PDEVICE_OBJECT device, UCHAR minor, POWER_STATE state, PVOID context,
                           PIO_STATUS_BLOCK io_status) {
   PMIRRIN_EXTENSION ext = context;
   InterlockedExchange(&ext->WaitWakeArmed, 0);
-  if (!NT_SUCCESS(io_status->Status)) return;
-  if (ext->DevicePower != PowerDeviceD0) {
-    POWER_STATE d0;
-    d0.DeviceState = PowerDeviceD0;
-    PoRequestPowerIrp(ext->Pdo, IRP_MN_SET_POWER, d0, NULL, NULL, NULL);
+  if (NT_SUCCESS(io_status->Status)) {
+    if (ext->DevicePower != PowerDeviceD0) {
+      POWER_STATE d0;
+      d0.DeviceState = PowerDeviceD0;
+      PoRequestPowerIrp(ext->Pdo, IRP_MN_SET_POWER, d0, NULL, NULL, NULL);
+    }
+    MirrinArmWaitWake(ext);
   }
-  MirrinArmWaitWake(ext);
+  WaitWakeRequestEnded(ext);
 }
 
 NTSTATUS MirrinArmWaitWake(PMIRRIN_EXTENSION ext) {
-  if (InterlockedExchange(&ext->WaitWakeArmed, 1)) return STATUS_DEVICE_BUSY;
   POWER_STATE wake;
-  wake.SystemState = ext->Capabilities.SystemWake;
+  wake.SystemState = SystemWakeState(ext);
+  if (wake.SystemState == PowerSystemUnspecified) return STATUS_NOT_SUPPORTED;
+  if (InterlockedExchange(&ext->WaitWakeArmed, 1)) return STATUS_DEVICE_BUSY;
+  KIRQL irql;
+  KeAcquireSpinLock(&ext->StateLock, &irql);
+  const BOOLEAN going = GoingAwayLocked(ext);
+  if (!going) ++ext->WaitWakeRequests;
+  KeReleaseSpinLock(&ext->StateLock, irql);
+  if (going) {
+    InterlockedExchange(&ext->WaitWakeArmed, 0);
+    return STATUS_DELETE_PENDING;
+  }
   const NTSTATUS status =
       PoRequestPowerIrp(ext->Pdo, IRP_MN_WAIT_WAKE, wake, WokenUp, ext, NULL);
-  if (!NT_SUCCESS(status)) InterlockedExchange(&ext->WaitWakeArmed, 0);
+  if (!NT_SUCCESS(status)) {
+    InterlockedExchange(&ext->WaitWakeArmed, 0);
+    WaitWakeRequestEnded(ext);
+  }
   return status;
+}
+
+void MirrinWaitForWaitWakeEnd(PMIRRIN_EXTENSION ext) {
+  KIRQL irql;
+  KeAcquireSpinLock(&ext->StateLock, &irql);
+  const BOOLEAN pending = ext->WaitWakeRequests != 0;
+  ext->WaitWakeAwaited = pending;
+  KeReleaseSpinLock(&ext->StateLock, irql);
+  if (pending) KeWaitForSingleObject(&ext->WaitWakeEnded, Executive, KernelMode, FALSE, NULL);
 }
 
 void MirrinCancelWaitWake(PMIRRIN_EXTENSION ext) {

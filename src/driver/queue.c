@@ -8,6 +8,15 @@ void MirrinSetQueueState(PMIRRIN_EXTENSION ext, MIRRIN_QUEUE_STATE state) {
   KeReleaseSpinLock(&ext->StateLock, irql);
 }
 
+BOOLEAN MirrinSetQueueStateIfStarted(PMIRRIN_EXTENSION ext, MIRRIN_QUEUE_STATE state) {
+  KIRQL irql;
+  KeAcquireSpinLock(&ext->StateLock, &irql);
+  const BOOLEAN started = ext->PnpState == MIRRIN_STARTED;
+  if (started) ext->QueueState = state;
+  KeReleaseSpinLock(&ext->StateLock, irql);
+  return started;
+}
+
 static void NTAPI CancelHeldRequest(PDEVICE_OBJECT device, PIRP irp) {
   PMIRRIN_EXTENSION ext = MIRRIN_EXT(device);
   IoReleaseCancelSpinLock(irp->CancelIrql);
@@ -95,19 +104,15 @@ void MirrinProcessQueue(PMIRRIN_EXTENSION ext) {
   }
 }
 
-static void NTAPI ProcessQueueWork(PDEVICE_OBJECT device, PVOID context) {
-  PIO_WORKITEM item = context;
-  PMIRRIN_EXTENSION ext = MIRRIN_EXT(device);
+static void ProcessQueueWork(PMIRRIN_EXTENSION ext, void* context) {
   MirrinProcessQueue(ext);
-  IoFreeWorkItem(item);
   MirrinIoDecrement(ext);
 }
 
 void MirrinProcessQueueLater(PMIRRIN_EXTENSION ext) {
-  PIO_WORKITEM item = IoAllocateWorkItem(ext->Self);
-  if (!item) return; /* the requests wait for the next state change */
   MirrinIoIncrement(ext);
-  IoQueueWorkItem(item, ProcessQueueWork, DelayedWorkQueue, item);
+  /* Without memory the requests wait for the next state change. */
+  if (!MirrinQueueWork(ext, ProcessQueueWork, NULL)) MirrinIoDecrement(ext);
 }
 
 NTSTATUS NTAPI MirrinDispatchCleanup(PDEVICE_OBJECT device, PIRP irp) {

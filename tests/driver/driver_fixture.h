@@ -42,6 +42,7 @@ class DriverFixture : public ::testing::Test {
     EXPECT_EQ(ksub::LivePoolBlocks(), 0u) << "pool left after the device was removed";
     EXPECT_EQ(ksub::LiveMdls(), 0u);
     EXPECT_EQ(ksub::LiveWorkItems(), 0u);
+    EXPECT_EQ(ksub::HeldDeviceReferences(), 0u);
     EXPECT_EQ(ksub::OpenRegistryKeys(), 0u);
     bus_.reset();
     EXPECT_EQ(ksub::LiveIrps(), 0u);

@@ -20,7 +20,7 @@ NTSTATUS NTAPI NoDispatch(PDEVICE_OBJECT, PIRP irp) {
 bool DriverHost::Request::Wait(int timeout_ms) {
   std::unique_lock<std::mutex> guard(lock_);
   return done_changed_.wait_for(guard, std::chrono::milliseconds(timeout_ms),
-                                [this] { return done_; });
+                                [this] { return done_ && call_returned_; });
 }
 
 NTSTATUS DriverHost::Request::status() {
@@ -31,6 +31,16 @@ NTSTATUS DriverHost::Request::status() {
 ULONG_PTR DriverHost::Request::information() {
   std::lock_guard<std::mutex> guard(lock_);
   return result_.Information;
+}
+
+void DriverHost::Request::WhenDone(std::function<void()> callback) {
+  std::unique_lock<std::mutex> guard(lock_);
+  if (!done_) {
+    when_done_ = std::move(callback);
+    return;
+  }
+  guard.unlock();
+  callback();
 }
 
 void DriverHost::Request::Cancel() {
@@ -91,21 +101,26 @@ DriverHost::RequestPtr DriverHost::Send(PIRP irp, RequestPtr request,
       MmUnlockPages(mdl);
       IoFreeMdl(mdl);
     }
-    std::lock_guard<std::mutex> guard(request->lock_);
-    request->result_ = done->IoStatus;
-    // Buffered output goes back unless the request failed.
-    if (request->user_output_ && (ULONG)done->IoStatus.Status < 0xC0000000u) {
-      const ULONG_PTR count = done->IoStatus.Information;
-      if (count > request->output_length_) {
-        ksub::Violation("a buffered request returned more bytes than its output holds");
+    std::function<void()> when_done;
+    {
+      std::lock_guard<std::mutex> guard(request->lock_);
+      request->result_ = done->IoStatus;
+      // Buffered output goes back unless the request failed.
+      if (request->user_output_ && (ULONG)done->IoStatus.Status < 0xC0000000u) {
+        const ULONG_PTR count = done->IoStatus.Information;
+        if (count > request->output_length_) {
+          ksub::Violation("a buffered request returned more bytes than its output holds");
+        }
+        memcpy(request->user_output_, request->system_buffer_.data(),
+               std::min<ULONG_PTR>(count, request->output_length_));
       }
-      memcpy(request->user_output_, request->system_buffer_.data(),
-             std::min<ULONG_PTR>(count, request->output_length_));
+      request->irp_ = nullptr;
+      request->done_ = true;
+      request->done_changed_.notify_all();
+      when_done.swap(request->when_done_);
+      IoFreeIrp(done);
     }
-    request->irp_ = nullptr;
-    request->done_ = true;
-    request->done_changed_.notify_all();
-    IoFreeIrp(done);
+    if (when_done) when_done();
   });
   PDEVICE_OBJECT top = ksub::TopOfStack(bus_.pdo());
   auto dispatch = [top, irp] {
@@ -116,7 +131,13 @@ DriverHost::RequestPtr DriverHost::Send(PIRP irp, RequestPtr request,
     }
   };
   if (from_manager_thread) {
-    manager_threads_.emplace_back(dispatch);
+    request->call_returned_ = false;
+    manager_threads_.emplace_back([dispatch, request] {
+      dispatch();
+      std::lock_guard<std::mutex> guard(request->lock_);
+      request->call_returned_ = true;
+      request->done_changed_.notify_all();
+    });
   } else {
     dispatch();
   }

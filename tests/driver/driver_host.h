@@ -4,6 +4,7 @@
 #pragma once
 
 #include <condition_variable>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -18,18 +19,25 @@ class DriverHost {
   // One request in flight from user mode or from the managers.
   class Request {
    public:
-    // True once the request has come back; waits at most timeout_ms.
+    // True once the request has come back and, for one from the managers, their call to the
+    // driver has returned too (as the plug-and-play manager goes on only then); waits at most
+    // timeout_ms.
     bool Wait(int timeout_ms = 10000);
     NTSTATUS status();
     ULONG_PTR information();
     // As CancelIo would: IoCancelIrp while the request is still out.
     void Cancel();
+    // Runs `callback` once the request has come back (at once when it has), on the thread that
+    // completed it.
+    void WhenDone(std::function<void()> callback);
 
    private:
     friend class DriverHost;
     std::mutex lock_;
     std::condition_variable done_changed_;
     bool done_ = false;
+    bool call_returned_ = true;
+    std::function<void()> when_done_;
     PIRP irp_ = nullptr;
     IO_STATUS_BLOCK result_ = {};
     std::vector<uint8_t> system_buffer_;

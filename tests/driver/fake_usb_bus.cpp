@@ -98,6 +98,7 @@ FakeUsbBus::FakeUsbBus(uint16_t product_id, std::vector<Endpoint> endpoints, boo
 }
 
 FakeUsbBus::~FakeUsbBus() {
+  CompleteCancelled();
   std::lock_guard<std::recursive_mutex> guard(lock_);
   while (!held_.empty()) EndHeld(held_.begin(), STATUS_CANCELLED);
 }
@@ -190,8 +191,26 @@ void NTAPI FakeUsbBus::CancelHeld(PDEVICE_OBJECT device, PIRP irp) {
                            [irp](const auto& h) { return h.irp == irp; });
     if (it != bus->held_.end()) bus->held_.erase(it);
     bus->held_changed_.notify_all();
+    if (bus->complete_cancels_later) {
+      bus->cancelled_.push_back(irp);
+      return;
+    }
   }
   CompleteAtDispatch(irp, STATUS_CANCELLED);
+}
+
+size_t FakeUsbBus::CancelledPending() {
+  std::lock_guard<std::recursive_mutex> guard(lock_);
+  return cancelled_.size();
+}
+
+void FakeUsbBus::CompleteCancelled() {
+  std::vector<PIRP> cancelled;
+  {
+    std::lock_guard<std::recursive_mutex> guard(lock_);
+    cancelled.swap(cancelled_);
+  }
+  for (PIRP irp : cancelled) CompleteAtDispatch(irp, STATUS_CANCELLED);
 }
 
 NTSTATUS FakeUsbBus::Hold(PIRP irp, int pipe, bool wait_wake) {
@@ -373,6 +392,10 @@ NTSTATUS FakeUsbBus::Bulk(PIRP irp, PURB urb) {
     }
     memcpy(data, reply.data.data(), moved);
     record.moved = transfer.TransferBufferLength = moved;
+  } else if (hold_writes) {
+    transfers_.push_back(record);
+    transfer.TransferBufferLength = 0;
+    return Hold(irp, pipe, false);
   } else {
     ULONG moved = transfer.TransferBufferLength;
     if (out_limit != 0) moved = std::min(moved, out_limit);
@@ -450,11 +473,14 @@ NTSTATUS NTAPI FakeUsbBus::DispatchPower(PDEVICE_OBJECT device, PIRP irp) {
   switch (stack->MinorFunction) {
     case IRP_MN_SET_POWER:
     case IRP_MN_QUERY_POWER:
+      status = STATUS_SUCCESS;
       if (stack->MinorFunction == IRP_MN_SET_POWER) {
         bus->power_requests_.emplace_back(stack->Parameters.Power.Type,
                                           stack->Parameters.Power.State.DeviceState);
+        if (stack->Parameters.Power.Type == DevicePowerState) {
+          status = bus->device_power_status;
+        }
       }
-      status = STATUS_SUCCESS;
       break;
     case IRP_MN_WAIT_WAKE:
       if (bus->WaitWakePending()) {

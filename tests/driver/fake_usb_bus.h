@@ -58,8 +58,9 @@ class FakeUsbBus {
   // Replies of IN transfers, per pipe index, in order; with none queued a transfer gets a
   // full buffer of a counting pattern.
   void QueueReply(int pipe, Reply reply);
-  // OUT transfers move at most this many bytes each (0: all).
+  // OUT transfers move at most this many bytes each (0: all), or are held.
   ULONG out_limit = 0;
+  bool hold_writes = false;
   std::vector<uint8_t> Written(int pipe);
   std::vector<Transfer> Transfers();
   std::vector<std::pair<USHORT, int>> PipeRequests();  // (URB function, pipe index)
@@ -74,6 +75,11 @@ class FakeUsbBus {
   void ReleaseHeld(NTSTATUS status = STATUS_SUCCESS);
   // When false, aborting a pipe leaves its held transfers to be released later.
   bool abort_ends_held = true;
+  // When true, a cancelled request is not completed in its cancel routine but later, when the
+  // test calls CompleteCancelled, as a bus that finishes cancels on its own schedule does.
+  bool complete_cancels_later = false;
+  size_t CancelledPending();
+  void CompleteCancelled();
 
   // What a pipe reset answers.
   NTSTATUS reset_pipe_status = STATUS_SUCCESS;
@@ -85,8 +91,10 @@ class FakeUsbBus {
   // Largest MaximumTransferSize the bus accepts for a pipe.
   ULONG max_transfer_limit = 0x100000;
 
-  // Power: the capabilities it reports, the wait-wake request it holds.
+  // Power: the capabilities it reports, the wait-wake request it holds, what it answers a
+  // device SET_POWER.
   DEVICE_CAPABILITIES capabilities = {};
+  NTSTATUS device_power_status = STATUS_SUCCESS;
   bool WaitWakePending();
   void Wake();
   std::vector<std::pair<POWER_STATE_TYPE, ULONG>> PowerRequests();
@@ -129,6 +137,7 @@ class FakeUsbBus {
   std::vector<std::pair<USHORT, int>> pipe_requests_;
   std::vector<VendorRequest> vendor_requests_;
   std::deque<HeldRequest> held_;
+  std::vector<PIRP> cancelled_;  // cancelled, their completion put off
   std::vector<std::pair<POWER_STATE_TYPE, ULONG>> power_requests_;
 };
 

@@ -57,6 +57,7 @@ std::set<PMDL> g_mdls;
 struct DeviceRecord {
   PDEVICE_OBJECT attached_to = nullptr;
   bool deleted = false;
+  int references = 0;  // taken by the driver; the object outlives its deletion while any is held
 };
 std::map<PDEVICE_OBJECT, DeviceRecord> g_devices;
 
@@ -77,7 +78,7 @@ UCHAR g_wdm_major = 1, g_wdm_minor = 0x20;
 POWER_STATE g_last_power[2];
 
 std::vector<std::thread> g_work_threads;
-std::set<PIO_WORKITEM> g_work_items;
+int g_queued_work = 0;  // executive work items queued and not yet run to their end
 
 KSPIN_LOCK g_cancel_lock;
 
@@ -104,6 +105,13 @@ std::wstring FromUnicode(PCUNICODE_STRING string) {
 }
 
 PIO_STACK_LOCATION StackBase(PIRP irp) { return reinterpret_cast<PIO_STACK_LOCATION>(irp + 1); }
+
+// Deleted, with no reference left that keeps it.
+bool DeviceGone(PDEVICE_OBJECT device) {
+  std::lock_guard<std::recursive_mutex> guard(g_lock);
+  auto it = g_devices.find(device);
+  return it != g_devices.end() && it->second.deleted && it->second.references == 0;
+}
 
 NTSTATUS CallDriver(PDEVICE_OBJECT device, PIRP irp) {
   CheckIrqlAtMost(DISPATCH_LEVEL, "IoCallDriver");
@@ -149,7 +157,7 @@ void Reset() {
   g_interfaces.clear();
   g_wdm_major = 1;
   g_wdm_minor = 0x20;
-  g_work_items.clear();
+  g_queued_work = 0;
   g_cancel_lock = 0;
 }
 
@@ -289,13 +297,20 @@ size_t LiveMdls() {
 
 size_t LiveWorkItems() {
   std::lock_guard<std::recursive_mutex> guard(g_lock);
-  return g_work_items.size();
+  return static_cast<size_t>(g_queued_work);
 }
 
 size_t LiveDevices() {
   std::lock_guard<std::recursive_mutex> guard(g_lock);
   return std::count_if(g_devices.begin(), g_devices.end(),
                        [](const auto& device) { return !device.second.deleted; });
+}
+
+size_t HeldDeviceReferences() {
+  std::lock_guard<std::recursive_mutex> guard(g_lock);
+  size_t held = 0;
+  for (const auto& device : g_devices) held += device.second.references;
+  return held;
 }
 
 PDEVICE_OBJECT TopOfStack(PDEVICE_OBJECT device) {
@@ -379,6 +394,10 @@ void NTAPI KeAcquireSpinLock(PKSPIN_LOCK lock, PKIRQL old_irql) {
       break;
     }
     if (expected == me) Fatal("a spin lock acquired again by the thread that holds it");
+    // Freed pool and deleted device extensions are filled with 0xDD.
+    if (expected == static_cast<uintptr_t>(0xDDDDDDDDDDDDDDDDull)) {
+      Fatal("a spin lock in freed memory acquired");
+    }
     std::this_thread::yield();
   }
   *old_irql = t_irql;
@@ -411,27 +430,17 @@ PVOID NTAPI ExAllocatePoolWithTag(POOL_TYPE type, SIZE_T size, ULONG tag) {
   return block;
 }
 
-static void FreePool(PVOID block, const ULONG* tag) {
+void NTAPI ExFreePool(PVOID block) {
+  CheckIrqlAtMost(DISPATCH_LEVEL, "ExFreePool");
   std::lock_guard<std::recursive_mutex> guard(g_lock);
   auto it = g_pool.find(block);
   if (it == g_pool.end()) {
     ksub::Violation("ExFreePool of a block that is not in the pool");
     return;
   }
-  if (tag && it->second.tag != *tag) ksub::Violation("ExFreePoolWithTag with another tag");
   memset(block, 0xDD, it->second.size);
   std::free(block);
   g_pool.erase(it);
-}
-
-void NTAPI ExFreePoolWithTag(PVOID block, ULONG tag) {
-  CheckIrqlAtMost(DISPATCH_LEVEL, "ExFreePoolWithTag");
-  FreePool(block, &tag);
-}
-
-void NTAPI ExFreePool(PVOID block) {
-  CheckIrqlAtMost(DISPATCH_LEVEL, "ExFreePool");
-  FreePool(block, nullptr);
 }
 
 // ---- MDLs
@@ -514,6 +523,32 @@ void NTAPI MmUnlockPages(PMDL mdl) {
 
 // ---- device objects
 
+static void PoisonDevice(PDEVICE_OBJECT device) {
+  if (device->DeviceExtension) {
+    memset(device->DeviceExtension, 0xDD, device->Size - sizeof(DEVICE_OBJECT));
+  }
+}
+
+void NTAPI ObReferenceObject(PVOID object) {
+  std::lock_guard<std::recursive_mutex> guard(g_lock);
+  auto it = g_devices.find(static_cast<PDEVICE_OBJECT>(object));
+  if (it == g_devices.end() || (it->second.deleted && it->second.references == 0)) {
+    ksub::Violation("ObReferenceObject of a device object that is gone");
+    return;
+  }
+  ++it->second.references;
+}
+
+void NTAPI ObDereferenceObject(PVOID object) {
+  std::lock_guard<std::recursive_mutex> guard(g_lock);
+  auto it = g_devices.find(static_cast<PDEVICE_OBJECT>(object));
+  if (it == g_devices.end() || it->second.references == 0) {
+    ksub::Violation("ObDereferenceObject without a reference");
+    return;
+  }
+  if (--it->second.references == 0 && it->second.deleted) PoisonDevice(it->first);
+}
+
 NTSTATUS NTAPI IoCreateDevice(PDRIVER_OBJECT driver, ULONG extension_size,
                               PUNICODE_STRING name, ULONG type, ULONG characteristics,
                               BOOLEAN exclusive, PDEVICE_OBJECT* device) {
@@ -552,8 +587,9 @@ void NTAPI IoDeleteDevice(PDEVICE_OBJECT device) {
   while (*link && *link != device) link = &(*link)->NextDevice;
   if (*link) *link = device->NextDevice;
   it->second.deleted = true;
-  // The memory stays until Reset: later use reads poison instead of another object.
-  if (device->DeviceExtension) memset(device->DeviceExtension, 0xDD, device->Size - sizeof(DEVICE_OBJECT));
+  // The memory stays until Reset: later use reads poison instead of another object. A
+  // reference the driver holds keeps the object whole until it is dropped.
+  if (it->second.references == 0) PoisonDevice(device);
 }
 
 PDEVICE_OBJECT NTAPI IoAttachDeviceToDeviceStack(PDEVICE_OBJECT source, PDEVICE_OBJECT target) {
@@ -650,6 +686,9 @@ void NTAPI IoCompleteRequest(PIRP irp, CCHAR boost) {
       PDEVICE_OBJECT device = irp->CurrentLocation <= irp->StackCount
                                   ? IoGetCurrentIrpStackLocation(irp)->DeviceObject
                                   : nullptr;
+      if (device && DeviceGone(device)) {
+        ksub::Violation("a completion routine runs for a deleted device object");
+      }
       if (routine(device, irp, context) == STATUS_MORE_PROCESSING_REQUIRED) return;
     } else if (irp->PendingReturned && irp->CurrentLocation <= irp->StackCount) {
       IoMarkIrpPending(irp);
@@ -696,43 +735,25 @@ BOOLEAN NTAPI IoIsWdmVersionAvailable(UCHAR major, UCHAR minor) {
 
 // ---- work items
 
-struct _IO_WORKITEM {
-  PDEVICE_OBJECT device;
-  bool queued;
-};
-
-PIO_WORKITEM NTAPI IoAllocateWorkItem(PDEVICE_OBJECT device) {
+void NTAPI ExQueueWorkItem(PWORK_QUEUE_ITEM item, WORK_QUEUE_TYPE queue) {
+  CheckIrqlAtMost(DISPATCH_LEVEL, "ExQueueWorkItem");
   std::lock_guard<std::recursive_mutex> guard(g_lock);
-  if (AllocationFails()) return nullptr;
-  auto* item = new _IO_WORKITEM{device, false};
-  g_work_items.insert(item);
-  return item;
-}
-
-void NTAPI IoFreeWorkItem(PIO_WORKITEM item) {
-  std::lock_guard<std::recursive_mutex> guard(g_lock);
-  if (!g_work_items.erase(item)) {
-    ksub::Violation("IoFreeWorkItem of a work item that is not live");
-    return;
-  }
-  if (item->queued) ksub::Violation("IoFreeWorkItem of a work item still queued");
-  delete item;
-}
-
-void NTAPI IoQueueWorkItem(PIO_WORKITEM item, PIO_WORKITEM_ROUTINE routine,
-                           WORK_QUEUE_TYPE queue, PVOID context) {
-  CheckIrqlAtMost(DISPATCH_LEVEL, "IoQueueWorkItem");
-  std::lock_guard<std::recursive_mutex> guard(g_lock);
-  if (item->queued) ksub::Violation("IoQueueWorkItem of a work item already queued");
-  item->queued = true;
-  g_work_threads.emplace_back([item, routine, context] {
-    PDEVICE_OBJECT device = item->device;
+  // The list entry links a queued item: one queued twice would corrupt the queue.
+  if (item->List.Flink) ksub::Violation("ExQueueWorkItem of a work item already queued");
+  item->List.Flink = &item->List;
+  ++g_queued_work;
+  g_work_threads.emplace_back([item] {
+    const PWORKER_THREAD_ROUTINE routine = item->WorkerRoutine;
+    PVOID parameter = item->Parameter;
     {
       std::lock_guard<std::recursive_mutex> guard(g_lock);
-      item->queued = false;
+      item->List.Flink = nullptr;
     }
-    routine(device, context);
+    // The item may be freed by its own routine.
+    routine(parameter);
     if (t_irql != PASSIVE_LEVEL) ksub::Violation("a work item returned at a raised IRQL");
+    std::lock_guard<std::recursive_mutex> guard(g_lock);
+    --g_queued_work;
   });
 }
 

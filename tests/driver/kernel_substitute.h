@@ -23,7 +23,7 @@ void Violation(const std::string& what);
 // Pool blocks still allocated, of one tag or (0) of all.
 size_t LivePoolBlocks(ULONG tag = 0);
 // The allocation that many calls from now fails (1: the next); 0 turns it off. Counts pool,
-// requests, MDLs and work items alike.
+// requests and MDLs alike.
 void FailAllocation(int countdown);
 bool AllocationFailureFired();
 // While one lives, allocations on this thread are the system's own and never fail.
@@ -77,8 +77,11 @@ void SetRequestOwner(PIRP irp, std::function<void(PIRP)> finish);
 
 size_t LiveIrps();
 size_t LiveMdls();
+// Work items queued and not yet run to their end.
 size_t LiveWorkItems();
 size_t LiveDevices();
+// References the driver took on device objects and has not dropped.
+size_t HeldDeviceReferences();
 PDEVICE_OBJECT TopOfStack(PDEVICE_OBJECT device);
 POWER_STATE LastPowerState(POWER_STATE_TYPE type);
 

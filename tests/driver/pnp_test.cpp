@@ -227,6 +227,41 @@ TEST_F(PnpTest, RemoveAfterSurpriseRemovalWaitsForTransfersInFlight) {
   EXPECT_EQ(ksub::LivePoolBlocks(), pool_before_add_);
 }
 
+// A request held after the surprise removal's own draining (the queue set back to hold by a
+// path that read the state before the removal) still fails when REMOVE comes.
+TEST_F(PnpTest, RemoveAfterSurpriseRemovalFailsRequestsHeldMeanwhile) {
+  StartPlayer();
+  auto pipe = Open(L"\\PIPE00");
+  ASSERT_EQ(host_->Pnp(IRP_MN_SURPRISE_REMOVAL), STATUS_SUCCESS);
+  MirrinSetQueueState(MIRRIN_EXT(host_->fdo()), MIRRIN_QUEUE_HOLD);
+  auto held = host_->Read(pipe.get(), buffer_, sizeof(buffer_));
+  EXPECT_FALSE(held->Wait(50));
+  ASSERT_EQ(host_->Pnp(IRP_MN_REMOVE_DEVICE), STATUS_SUCCESS);
+  ASSERT_TRUE(held->Wait(kWatchdogMs)) << "REMOVE left a request held";
+  EXPECT_EQ(held->status(), STATUS_DELETE_PENDING);
+  host_->Close(std::move(pipe));
+}
+
+// Power changes after a surprise removal do not reopen or hold its failing queue.
+TEST_F(PnpTest, PowerChangesAfterSurpriseRemovalKeepTheQueueFailing) {
+  StartPlayer();
+  auto pipe = Open(L"\\PIPE00");
+  auto power = [this](ULONG state) {
+    auto request = host_->SendPower(IRP_MN_SET_POWER, DevicePowerState, state);
+    return request->Wait(kWatchdogMs) ? request->status() : STATUS_TIMEOUT;
+  };
+  ASSERT_EQ(power(PowerDeviceD3), STATUS_SUCCESS);
+  ASSERT_EQ(host_->Pnp(IRP_MN_SURPRISE_REMOVAL), STATUS_SUCCESS);
+  for (ULONG state : {PowerDeviceD0, PowerDeviceD3}) {
+    ASSERT_EQ(power(state), STATUS_SUCCESS);
+    ksub::DrainWorkItems();
+    auto read = host_->Read(pipe.get(), buffer_, sizeof(buffer_));
+    ASSERT_TRUE(read->Wait(kWatchdogMs)) << "a read was held in D" << state - 1;
+    EXPECT_EQ(read->status(), STATUS_DELETE_PENDING);
+  }
+  host_->Close(std::move(pipe));
+}
+
 TEST_F(PnpTest, RemoveAbortsTheOpenPipes) {
   StartPlayer();
   auto pipe = Open(L"\\PIPE00");

@@ -27,7 +27,7 @@ class NoDrives : public MassStorageSource {
 // The driver answers the device descriptor with product id `id`.
 void AnswerDescriptor(FakeWin32UsbApi& api, uint16_t id) {
   api.on_ioctl = [id](const FakeWin32UsbApi::IoctlCall& call, uint8_t* out) {
-    if (call.code != kIoctlDeviceDescriptor)
+    if (call.code != MIRRIN_IOCTL_GET_DEVICE_DESCRIPTOR)
       return FakeWin32UsbApi::Fail(ERROR_INVALID_FUNCTION);
     std::memset(out, 0, call.out_size);
     out[10] = static_cast<uint8_t>(id);

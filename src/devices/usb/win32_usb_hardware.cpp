@@ -57,15 +57,18 @@ uint32_t ReplyAddress(const void* reply) {
 
 }  // namespace
 
-void EncodeVendorRecord(uint8_t request, uint16_t value, uint16_t index, uint32_t reply_address,
-                        uint8_t record[kVendorRecordSize]) {
-  record[0] = kVendorDeviceToHost;
-  record[1] = request;
-  bytes::PutLe16(record + 2, value);
-  bytes::PutLe16(record + 4, index);
-  bytes::PutLe16(record + 6, UsbHardware::kReplySize);
-  bytes::PutLe16(record + 8, static_cast<uint16_t>(reply_address));
-  bytes::PutLe16(record + 10, static_cast<uint16_t>(reply_address >> 16));
+bool EncodeVendorRecord(uint8_t request, uint16_t value, uint16_t index, uint32_t reply_length,
+                        uint32_t reply_address, uint8_t record[MIRRIN_VENDOR_RECORD_SIZE]) {
+  if (reply_length > MIRRIN_VENDOR_MAX_DATA) return false;
+  record[MIRRIN_VENDOR_RECORD_REQUEST_TYPE] = kVendorDeviceToHost;
+  record[MIRRIN_VENDOR_RECORD_REQUEST] = request;
+  bytes::PutLe16(record + MIRRIN_VENDOR_RECORD_VALUE, value);
+  bytes::PutLe16(record + MIRRIN_VENDOR_RECORD_INDEX, index);
+  bytes::PutLe16(record + MIRRIN_VENDOR_RECORD_LENGTH, static_cast<uint16_t>(reply_length));
+  bytes::PutLe16(record + MIRRIN_VENDOR_RECORD_ADDRESS, static_cast<uint16_t>(reply_address));
+  bytes::PutLe16(record + MIRRIN_VENDOR_RECORD_ADDRESS + 2,
+                 static_cast<uint16_t>(reply_address >> 16));
+  return true;
 }
 
 Win32UsbHardware::Win32UsbHardware(const std::string& path, uint32_t product_id,
@@ -108,7 +111,8 @@ Result Win32UsbHardware::OpenFiles() {
   struct {
     const char* suffix;
     HANDLE* handle;
-  } const files[] = {{"\\PIPE00", &read_pipe_}, {"\\PIPE01", &write_pipe_}, {"", &device_}};
+  } const files[] = {
+      {MIRRIN_PIPE_READ_NAME, &read_pipe_}, {MIRRIN_PIPE_WRITE_NAME, &write_pipe_}, {"", &device_}};
   for (const auto& file : files) {
     *file.handle = OpenPath(api_, path_ + file.suffix);
     if (*file.handle == INVALID_HANDLE_VALUE) {
@@ -140,18 +144,20 @@ Result Win32UsbHardware::Close() {
 
 Result Win32UsbHardware::ControlRequest(uint8_t request, uint16_t value, uint16_t index,
                                         uint8_t reply[kReplySize]) {
-  uint8_t record[kVendorRecordSize];
-  EncodeVendorRecord(request, value, index, ReplyAddress(reply), record);
-  if (control_code_ == kIoctlVendorRequest) {
+  uint8_t record[MIRRIN_VENDOR_RECORD_SIZE];
+  static_assert(kReplySize <= MIRRIN_VENDOR_MAX_DATA, "a reply fits one control transfer");
+  EncodeVendorRecord(request, value, index, kReplySize, ReplyAddress(reply), record);
+  if (control_code_ == MIRRIN_IOCTL_VENDOR_REQUEST) {
     DWORD returned = 0;
-    if (api_->DeviceIoControl(device_, kIoctlVendorRequest, record, kVendorRecordSize, reply,
-                              kReplySize, &returned, nullptr)) {
+    if (api_->DeviceIoControl(device_, MIRRIN_IOCTL_VENDOR_REQUEST, record,
+                              MIRRIN_VENDOR_RECORD_SIZE, reply, kReplySize, &returned,
+                              nullptr)) {
       return returned == kReplySize ? rc::kOk : rc::kWrongReplySize;
     }
     const DWORD error = api_->GetLastError();
     if (error != ERROR_INVALID_PARAMETER) return ControlError(error);
     // A driver of the first generation: it only knows the older code, for good.
-    control_code_ = kIoctlVendorRequestOld;
+    control_code_ = MIRRIN_IOCTL_VENDOR_REQUEST_AT_ADDRESS;
   }
   return SendOldVendorRequest(record, reply);
 }
@@ -160,8 +166,8 @@ Result Win32UsbHardware::SendOldVendorRequest(uint8_t* record, uint8_t* reply) {
   // The record holds the reply's address in 32 bits, which no 64-bit address fits.
   if (sizeof(void*) != 4) return rc::kNotImplemented;
   DWORD returned = 0;
-  if (api_->DeviceIoControl(device_, kIoctlVendorRequestOld, record, kVendorRecordSize, reply,
-                            kReplySize, &returned, nullptr)) {
+  if (api_->DeviceIoControl(device_, MIRRIN_IOCTL_VENDOR_REQUEST_AT_ADDRESS, record,
+                            MIRRIN_VENDOR_RECORD_SIZE, reply, kReplySize, &returned, nullptr)) {
     return rc::kOk;
   }
   return ControlError(api_->GetLastError());
@@ -177,8 +183,9 @@ uint32_t Win32UsbHardware::QueryMaxTransfer() {
   std::unique_ptr<uint8_t[]> info(new (std::nothrow) uint8_t[kInterfaceInfoSize]());
   DWORD returned = 0;
   if (info &&
-      api_->DeviceIoControl(device_, kIoctlInterfaceInfo, info.get(), kInterfaceInfoSize,
-                            info.get(), kInterfaceInfoSize, &returned, nullptr) &&
+      api_->DeviceIoControl(device_, MIRRIN_IOCTL_GET_INTERFACE_INFO, info.get(),
+                            kInterfaceInfoSize, info.get(), kInterfaceInfoSize, &returned,
+                            nullptr) &&
       returned >= sizeof(USBD_INTERFACE_INFORMATION) &&
       bytes::Le32(info.get() + kPipeCountOffset) != 0) {
     max_transfer_ = bytes::Le32(info.get() + kMaxTransferOffset);
@@ -294,7 +301,7 @@ Result Win32UsbHardware::Write(const void* buffer, uint32_t length, uint32_t* do
 // to the caller.
 void Win32UsbHardware::ResetWritePipe() {
   DWORD n = 0;
-  if (api_->DeviceIoControl(write_pipe_, kIoctlResetPipe, nullptr, 0, nullptr, 0, &n,
+  if (api_->DeviceIoControl(write_pipe_, MIRRIN_IOCTL_RESET_PIPE, nullptr, 0, nullptr, 0, &n,
                             &overlapped_)) {
     return;
   }
@@ -332,7 +339,7 @@ Result ReadUsbProductId(const std::string& path, uint32_t* product_id, Win32UsbA
   if (device == INVALID_HANDLE_VALUE) return ErrorResult(api->GetLastError());
   uint8_t descriptor[kDescriptorSize] = {};
   DWORD returned = 0;
-  const BOOL ok = api->DeviceIoControl(device, kIoctlDeviceDescriptor, descriptor,
+  const BOOL ok = api->DeviceIoControl(device, MIRRIN_IOCTL_GET_DEVICE_DESCRIPTOR, descriptor,
                                        kDescriptorSize, descriptor, kDescriptorSize, &returned,
                                        nullptr);
   api->CloseHandle(device);

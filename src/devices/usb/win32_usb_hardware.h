@@ -10,23 +10,16 @@
 #include <string>
 
 #include "devices/usb_hardware.h"
+#include "driver/mirrin_ioctl.h"  // the driver's control codes, record and pipe names
 
 class Clock;
 class Win32UsbApi;
 
-// I/O control codes of the driver.
-constexpr DWORD kIoctlResetPipe = 0x220008;
-constexpr DWORD kIoctlVendorRequestOld = 0x220010;  // reply address inside the record
-constexpr DWORD kIoctlDeviceDescriptor = 0x220018;
-constexpr DWORD kIoctlVendorRequest = 0x22001C;  // reply in the output buffer
-constexpr DWORD kIoctlInterfaceInfo = 0x220020;
-
-constexpr uint32_t kVendorRecordSize = 12;
-
 // The 12-byte input record of both vendor request codes, little-endian: request type 0xC0
-// (vendor, device to host), request, value, index, reply length 12, reply address.
-void EncodeVendorRecord(uint8_t request, uint16_t value, uint16_t index, uint32_t reply_address,
-                        uint8_t record[kVendorRecordSize]);
+// (vendor, device to host), request, value, index, reply length, reply address. False, and
+// nothing written, for a reply longer than a control transfer's data stage can be.
+bool EncodeVendorRecord(uint8_t request, uint16_t value, uint16_t index, uint32_t reply_length,
+                        uint32_t reply_address, uint8_t record[MIRRIN_VENDOR_RECORD_SIZE]);
 
 class Win32UsbHardware : public UsbHardware {
  public:
@@ -81,7 +74,7 @@ class Win32UsbHardware : public UsbHardware {
   HANDLE event_ = INVALID_HANDLE_VALUE;
   // Shared by reads, writes and the pipe reset: transfers on one object never overlap.
   OVERLAPPED overlapped_ = {};
-  DWORD control_code_ = kIoctlVendorRequest;
+  DWORD control_code_ = MIRRIN_IOCTL_VENDOR_REQUEST;
   uint32_t max_transfer_ = 0;
 };
 

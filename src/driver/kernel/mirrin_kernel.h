@@ -14,3 +14,10 @@
 #else
 #define MIRRIN_CALLER_IS_32BIT(irp) TRUE
 #endif
+
+/* The driver loads on Windows 98 as well as on the NT family, so it imports no routine that
+ * only the NT kernel exports: interlocked operations are the processor's own instructions, and
+ * a spin lock starts as the zero it is. */
+#include "mirrin_interlocked.h"
+#undef KeInitializeSpinLock
+#define KeInitializeSpinLock(lock) ((void)(*(lock) = 0))

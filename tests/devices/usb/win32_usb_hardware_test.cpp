@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -146,11 +147,21 @@ TEST(Win32UsbHardwareRealLockTest, NamedSemaphoreRefusesASecondHolder) {
 // --- vendor requests ---
 
 TEST(VendorRecordTest, EncodesLittleEndianFieldsByteByByte) {
-  uint8_t record[kVendorRecordSize];
-  EncodeVendorRecord(0x85, 0x1234, 0xBEEF, 0x89ABCDEF, record);
+  uint8_t record[MIRRIN_VENDOR_RECORD_SIZE];
+  ASSERT_TRUE(EncodeVendorRecord(0x85, 0x1234, 0xBEEF, 12, 0x89ABCDEF, record));
   const uint8_t expected[] = {0xC0, 0x85, 0x34, 0x12, 0xEF, 0xBE,
                               0x0C, 0x00, 0xEF, 0xCD, 0xAB, 0x89};
   EXPECT_EQ(std::memcmp(record, expected, sizeof expected), 0);
+}
+
+TEST(VendorRecordTest, AReplyLongerThanASetupPacketCanAnnounceIsRefused) {
+  uint8_t record[MIRRIN_VENDOR_RECORD_SIZE] = {};
+  ASSERT_TRUE(EncodeVendorRecord(1, 0, 0, 0xFFFF, 0, record));
+  EXPECT_EQ(record[6], 0xFF);
+  EXPECT_EQ(record[7], 0xFF);
+  uint8_t untouched[MIRRIN_VENDOR_RECORD_SIZE] = {};
+  EXPECT_FALSE(EncodeVendorRecord(1, 0, 0, 0x10000, 0, untouched));
+  EXPECT_EQ(std::count(untouched, untouched + sizeof untouched, 0), 12);
 }
 
 TEST_F(Win32UsbHardwareTest, ControlRequestSendsTheRecordToTheDeviceAndTakesTheReply) {
@@ -164,7 +175,7 @@ TEST_F(Win32UsbHardwareTest, ControlRequestSendsTheRecordToTheDeviceAndTakesTheR
   ASSERT_EQ(api_.ioctls.size(), 1u);
   const auto& call = api_.ioctls[0];
   EXPECT_EQ(call.target, kPath);
-  EXPECT_EQ(call.code, kIoctlVendorRequest);
+  EXPECT_EQ(call.code, MIRRIN_IOCTL_VENDOR_REQUEST);
   EXPECT_EQ(call.out_size, 12u);
   EXPECT_FALSE(call.overlapped);
   ASSERT_EQ(call.input.size(), 12u);
@@ -202,7 +213,7 @@ TEST_F(Win32UsbHardwareTest, ControlRequestFailuresMapToTheirCodes) {
     EXPECT_EQ(hardware_.ControlRequest(1, 0, 0, reply), c.expected);
   }
   // None of them made the transport give up the current request code.
-  for (DWORD code : api_.IoctlCodes()) EXPECT_EQ(code, kIoctlVendorRequest);
+  for (DWORD code : api_.IoctlCodes()) EXPECT_EQ(code, MIRRIN_IOCTL_VENDOR_REQUEST);
 }
 
 // A driver that does not know the current code is served with the older one for good; a
@@ -210,15 +221,15 @@ TEST_F(Win32UsbHardwareTest, ControlRequestFailuresMapToTheirCodes) {
 TEST_F(Win32UsbHardwareTest, InvalidParameterFallsBackToTheOlderRequestForGood) {
   OpenOrFail();
   api_.on_ioctl = [](const FakeWin32UsbApi::IoctlCall& call, uint8_t*) {
-    return call.code == kIoctlVendorRequest ? FakeWin32UsbApi::Fail(ERROR_INVALID_PARAMETER)
+    return call.code == MIRRIN_IOCTL_VENDOR_REQUEST ? FakeWin32UsbApi::Fail(ERROR_INVALID_PARAMETER)
                                             : FakeWin32UsbApi::Done(0);
   };
   uint8_t reply[UsbHardware::kReplySize];
   const Result expected = k64Bit ? rc::kNotImplemented : rc::kOk;
   EXPECT_EQ(hardware_.ControlRequest(1, 0, 0, reply), expected);
   EXPECT_EQ(hardware_.ControlRequest(2, 0, 0, reply), expected);
-  std::vector<DWORD> sent = {kIoctlVendorRequest};
-  if (!k64Bit) sent.insert(sent.end(), {kIoctlVendorRequestOld, kIoctlVendorRequestOld});
+  std::vector<DWORD> sent = {MIRRIN_IOCTL_VENDOR_REQUEST};
+  if (!k64Bit) sent.insert(sent.end(), {MIRRIN_IOCTL_VENDOR_REQUEST_AT_ADDRESS, MIRRIN_IOCTL_VENDOR_REQUEST_AT_ADDRESS});
   EXPECT_EQ(api_.IoctlCodes(), sent);
 
   // A clone starts again with the current code.
@@ -228,7 +239,7 @@ TEST_F(Win32UsbHardwareTest, InvalidParameterFallsBackToTheOlderRequestForGood) 
   api_.ioctls.clear();
   api_.on_ioctl = nullptr;
   EXPECT_EQ(clone->ControlRequest(3, 0, 0, reply), rc::kOk);
-  EXPECT_EQ(api_.IoctlCodes(), std::vector<DWORD>{kIoctlVendorRequest});
+  EXPECT_EQ(api_.IoctlCodes(), std::vector<DWORD>{MIRRIN_IOCTL_VENDOR_REQUEST});
 }
 
 // --- bulk transfers ---
@@ -240,7 +251,7 @@ FakeWin32UsbApi::IoctlHandler InterfaceInfo(uint32_t pipes, uint32_t max_transfe
   const size_t pipes_at = k64Bit ? 16 : 12;
   const size_t max_transfer_at = k64Bit ? 40 : 28;
   return [=](const FakeWin32UsbApi::IoctlCall& call, uint8_t* out) {
-    if (call.code != kIoctlInterfaceInfo) return FakeWin32UsbApi::DefaultIoctl(call, out);
+    if (call.code != MIRRIN_IOCTL_GET_INTERFACE_INFO) return FakeWin32UsbApi::DefaultIoctl(call, out);
     std::memcpy(out + pipes_at, &pipes, 4);
     std::memcpy(out + max_transfer_at, &max_transfer, 4);
     return FakeWin32UsbApi::Done(returned);
@@ -275,7 +286,7 @@ TEST_F(Win32UsbHardwareTest, TransfersAreClampedToThePipesMaximumAskedOnce) {
     EXPECT_EQ(done, c.expected);
     EXPECT_EQ(api.read_lengths, std::vector<DWORD>{c.expected});
     EXPECT_EQ(api.write_lengths, std::vector<DWORD>{c.expected});
-    EXPECT_EQ(api.IoctlCodes(), std::vector<DWORD>{kIoctlInterfaceInfo});
+    EXPECT_EQ(api.IoctlCodes(), std::vector<DWORD>{MIRRIN_IOCTL_GET_INTERFACE_INFO});
   }
 }
 
@@ -412,7 +423,7 @@ TEST_F(Win32UsbHardwareTest, WriteTimeOutResetsTheWritePipeAndReportsTheBytesSen
   EXPECT_EQ(api_.cancels, 1);
   ASSERT_FALSE(api_.ioctls.empty());
   const auto& reset = api_.ioctls.back();
-  EXPECT_EQ(reset.code, kIoctlResetPipe);
+  EXPECT_EQ(reset.code, MIRRIN_IOCTL_RESET_PIPE);
   EXPECT_EQ(reset.target, kWritePipe);
   EXPECT_TRUE(reset.overlapped);
   EXPECT_TRUE(reset.input.empty());
@@ -423,7 +434,7 @@ TEST_F(Win32UsbHardwareTest, PendingPipeResetIsAwaitedBounded) {
   api_.writes = {FakeWin32UsbApi::Pending()};
   api_.waits = {WAIT_TIMEOUT, WAIT_TIMEOUT, WAIT_TIMEOUT, WAIT_TIMEOUT};
   api_.on_ioctl = [](const FakeWin32UsbApi::IoctlCall& call, uint8_t* out) {
-    return call.code == kIoctlResetPipe ? FakeWin32UsbApi::Pending()
+    return call.code == MIRRIN_IOCTL_RESET_PIPE ? FakeWin32UsbApi::Pending()
                                         : FakeWin32UsbApi::DefaultIoctl(call, out);
   };
   uint8_t buffer[10] = {};
@@ -502,7 +513,7 @@ TEST(ReadUsbProductIdTest, TakesIdProductOfTheWholeDescriptorAndClosesTheHandle)
     SCOPED_TRACE(c.what);
     FakeWin32UsbApi api;
     api.on_ioctl = [&](const FakeWin32UsbApi::IoctlCall& call, uint8_t* out) {
-      EXPECT_EQ(call.code, kIoctlDeviceDescriptor);
+      EXPECT_EQ(call.code, MIRRIN_IOCTL_GET_DEVICE_DESCRIPTOR);
       EXPECT_EQ(call.out_size, 18u);
       const uint8_t descriptor[18] = {18, 1, 0x10, 0x01, 0, 0, 0, 64, 0x21, 0x0E, 0x10, 0x50};
       std::memcpy(out, descriptor, sizeof descriptor);

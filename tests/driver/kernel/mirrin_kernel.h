@@ -126,24 +126,7 @@ typedef struct _IO_STATUS_BLOCK {
 #define RtlZeroMemory(destination, length) memset((destination), 0, (length))
 #define RtlCopyMemory(destination, source, length) memcpy((destination), (source), (length))
 
-static inline LONG InterlockedCompareExchange(volatile LONG* target, LONG exchange,
-                                              LONG comparand) {
-  __atomic_compare_exchange_n(target, &comparand, exchange, 0, __ATOMIC_SEQ_CST,
-                              __ATOMIC_SEQ_CST);
-  return comparand;
-}
-static inline LONG InterlockedExchange(volatile LONG* target, LONG value) {
-  return __atomic_exchange_n(target, value, __ATOMIC_SEQ_CST);
-}
-static inline LONG InterlockedIncrement(volatile LONG* target) {
-  return __atomic_add_fetch(target, 1, __ATOMIC_SEQ_CST);
-}
-static inline LONG InterlockedDecrement(volatile LONG* target) {
-  return __atomic_sub_fetch(target, 1, __ATOMIC_SEQ_CST);
-}
-static inline PVOID InterlockedExchangePointer(PVOID volatile* target, PVOID value) {
-  return __atomic_exchange_n(target, value, __ATOMIC_SEQ_CST);
-}
+#include "mirrin_interlocked.h" /* the driver's own, as in its real build */
 
 /* ---- dispatcher objects, spin locks, IRQL ---- */
 
@@ -177,7 +160,6 @@ KIRQL NTAPI KeGetCurrentIrql(void);
 
 typedef enum _POOL_TYPE { NonPagedPool = 0, PagedPool = 1 } POOL_TYPE;
 PVOID NTAPI ExAllocatePoolWithTag(POOL_TYPE type, SIZE_T size, ULONG tag);
-void NTAPI ExFreePoolWithTag(PVOID block, ULONG tag);
 void NTAPI ExFreePool(PVOID block);
 
 /* ---- memory descriptor lists ---- */
@@ -575,16 +557,22 @@ void NTAPI IoBuildPartialMdl(PMDL source, PMDL target, PVOID address, ULONG leng
 void NTAPI MmProbeAndLockPages(PMDL mdl, KPROCESSOR_MODE mode, LOCK_OPERATION operation);
 void NTAPI MmUnlockPages(PMDL mdl);
 
-/* ---- work items ---- */
+/* ---- executive work items, object references ---- */
 
-typedef struct _IO_WORKITEM* PIO_WORKITEM;
-typedef void NTAPI IO_WORKITEM_ROUTINE(PDEVICE_OBJECT device, PVOID context);
-typedef IO_WORKITEM_ROUTINE* PIO_WORKITEM_ROUTINE;
 typedef enum _WORK_QUEUE_TYPE { CriticalWorkQueue, DelayedWorkQueue } WORK_QUEUE_TYPE;
-PIO_WORKITEM NTAPI IoAllocateWorkItem(PDEVICE_OBJECT device);
-void NTAPI IoFreeWorkItem(PIO_WORKITEM item);
-void NTAPI IoQueueWorkItem(PIO_WORKITEM item, PIO_WORKITEM_ROUTINE routine,
-                           WORK_QUEUE_TYPE queue, PVOID context);
+typedef void NTAPI WORKER_THREAD_ROUTINE(PVOID parameter);
+typedef WORKER_THREAD_ROUTINE* PWORKER_THREAD_ROUTINE;
+typedef struct _WORK_QUEUE_ITEM {
+  LIST_ENTRY List;
+  PWORKER_THREAD_ROUTINE WorkerRoutine;
+  PVOID Parameter;
+} WORK_QUEUE_ITEM, *PWORK_QUEUE_ITEM;
+#define ExInitializeWorkItem(item, routine, parameter) \
+  ((item)->WorkerRoutine = (routine), (item)->Parameter = (parameter), (item)->List.Flink = NULL)
+void NTAPI ExQueueWorkItem(PWORK_QUEUE_ITEM item, WORK_QUEUE_TYPE queue);
+/* Only device objects here. */
+void NTAPI ObReferenceObject(PVOID object);
+void NTAPI ObDereferenceObject(PVOID object);
 
 /* ---- power manager ---- */
 
