@@ -5,7 +5,9 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <memory>
 #include <string>
@@ -83,9 +85,17 @@ TEST(MscUploadRaceTest, TwoWritersOfTheSameTrackNameKeepEachOthersUploads) {
   // hold every round's two uploads.
   std::vector<Upload> uploads;
   for (int round = 0; round < 45; ++round) {
+    // Both writers start together, so that both choose the name before either creates it.
     Upload a, b;
-    std::thread other([&] { b = second.Send(bytes); });
-    a = first.Send(bytes);
+    std::atomic<int> waiting{2};
+    auto send = [&](Writer& writer, Upload* upload) {
+      --waiting;
+      while (waiting.load() > 0) {
+      }
+      *upload = writer.Send(bytes);
+    };
+    std::thread other(send, std::ref(second), &b);
+    send(first, &a);
     other.join();
     EXPECT_EQ(a.result, rc::kOk) << "round " << round;
     EXPECT_EQ(b.result, rc::kOk) << "round " << round;
