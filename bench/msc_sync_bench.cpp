@@ -1,17 +1,22 @@
-// The mass-storage file source over 5,000 tagged MP3 files in 50 album folders: a cold
-// synchronisation (a new database: every file read and recorded) and a warm one (nothing
-// changed: every file only looked up), in files per second, against a reference measured in
-// the same run: a plain walk of the same tree that opens and reads every file once. Then
-// NewFid over a table of 5,000 records with one gap early, in the middle and none at all
-// (then the next fid is cached), against one walk over every record of the same table.
-//   msc_sync_bench [--files N]
+// The mass-storage file source over tagged MP3 files in album folders of 100: a cold
+// synchronisation (a new database: every file read and recorded), a warm one (nothing changed:
+// every file only looked up) and one after half the files were deleted (their records go), in
+// files per second, against a reference measured in the same run: a plain walk of the same
+// tree that opens and reads every file once. Runs at 1,000, 5,000 and 20,000 files and prints
+// how the cold and the deleting passes grow with the number of files, as the exponent k of
+// time ~ n^k beside the one n log n growth would give. Then NewFid over a table of the largest
+// size with one gap early, in the middle and none at all (then the next fid is cached),
+// against one walk over every record of the same table.
+//   msc_sync_bench [--files N]   (one size only)
 #include <windows.h>
 
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "bench_common.h"
 #include "devices/msc/file_source.h"
@@ -106,46 +111,86 @@ double Synchronise(FileSource& source, uint32_t* tracks) {
   return MsSince(start);
 }
 
-void SyncBench(uint32_t files) {
-  const std::string root = Folder("msc_sync_bench");
-  MakeTree(root, files);
-  PlainWalk(root);  // the same file-system cache for every measurement
-  const BenchClock::time_point start = BenchClock::now();
-  const uint32_t walked = PlainWalk(root);
-  const double reference_ms = MsSince(start);
-  const double reference_rate = walked / (reference_ms / 1000);
-  std::printf("synchronisation of %u files in %u folders\n", files, files / kTracksPerAlbum);
-  std::printf("  reference, a plain walk reading every file: %8.0f files/s\n", reference_rate);
+// Seconds of the passes of one kind of database at one size.
+struct PassTimes {
+  double cold = 0;
+  double deleting = 0;
+};
 
-  const struct {
-    const char* name;
-    uint32_t flags;
-  } kinds[] = {{"database file ", MscFileSource::kFlagsWithHostDatabase},
-               {"temporary tree", MscFileSource::kFlagsWithoutHostDatabase}};
-  for (const auto& kind : kinds) {
-    const std::string database = Folder("msc_sync_bench.db");
+// Half the files (every second one) go from the tree.
+uint32_t DeleteHalf(const std::string& root, uint32_t files) {
+  uint32_t deleted = 0;
+  for (uint32_t i = 0; i < files; i += 2) {
+    const std::string path = root + "\\Album " + std::to_string(i / kTracksPerAlbum) + "\\" +
+                             std::to_string(i % kTracksPerAlbum) + " Track.mp3";
+    if (rc::Succeeded(UnlinkFile(path))) ++deleted;
+  }
+  return deleted;
+}
+
+struct DatabaseKind {
+  const char* name;
+  uint32_t flags;
+};
+const DatabaseKind kKinds[] = {{"database file ", MscFileSource::kFlagsWithHostDatabase},
+                               {"temporary tree", MscFileSource::kFlagsWithoutHostDatabase}};
+
+void PrintRate(const char* kind, const char* pass, uint32_t files, double ms, double reference) {
+  const double rate = files / (ms / 1000);
+  std::printf("  %s %-9s %8.0f files/s  %7.2f s  (%.3f of the reference)\n", kind, pass, rate,
+              ms / 1000, rate / reference);
+}
+
+// One size: the reference, then each kind of database. Returns the times of each kind.
+std::vector<PassTimes> SyncBench(uint32_t files) {
+  const std::string root = Folder("msc_sync_bench");
+  const std::string database = Folder("msc_sync_bench.db");
+  std::vector<PassTimes> times;
+  std::printf("synchronisation of %u files in %u folders\n", files, files / kTracksPerAlbum);
+  for (const DatabaseKind& kind : kKinds) {
+    MakeTree(root, files);
+    PlainWalk(root);  // the same file-system cache for every measurement
+    const BenchClock::time_point start = BenchClock::now();
+    const uint32_t walked = PlainWalk(root);
+    const double reference = walked / (MsSince(start) / 1000);
+    std::printf("  reference, a plain walk reading every file: %8.0f files/s\n", reference);
+
     UnlinkFile(database);
-    uint32_t cold_tracks = 0, warm_tracks = 0;
-    double cold_ms = 0, warm_ms = 0;
+    uint32_t cold_tracks = 0, warm_tracks = 0, left_tracks = 0, deleted = 0;
+    PassTimes pass;
+    double warm_ms = 0;
     {
       FileSource source(kind.flags, database, root);
       if (rc::Failed(source.OpenDatabase(nullptr))) std::exit(1);
-      cold_ms = Synchronise(source, &cold_tracks);
+      pass.cold = Synchronise(source, &cold_tracks);
       warm_ms = Synchronise(source, &warm_tracks);
+      deleted = DeleteHalf(root, files);
+      pass.deleting = Synchronise(source, &left_tracks);
     }
-    if (cold_tracks != files || warm_tracks != files) {
-      std::fprintf(stderr, "scanned %u and %u of %u files\n", cold_tracks, warm_tracks, files);
+    if (cold_tracks != files || warm_tracks != files || left_tracks != files - deleted) {
+      std::fprintf(stderr, "scanned %u, %u and %u of %u files\n", cold_tracks, warm_tracks,
+                   left_tracks, files);
       std::exit(1);
     }
-    const double cold_rate = files / (cold_ms / 1000);
-    const double warm_rate = files / (warm_ms / 1000);
-    std::printf("  %s cold: %8.0f files/s  (%.3f of the reference)\n", kind.name, cold_rate,
-                cold_rate / reference_rate);
-    std::printf("  %s warm: %8.0f files/s  (%.3f of the reference)\n", kind.name, warm_rate,
-                warm_rate / reference_rate);
+    PrintRate(kind.name, "cold", files, pass.cold, reference);
+    PrintRate(kind.name, "warm", files, warm_ms, reference);
+    std::printf("  %s deleting %u records: %8.0f records/s  %7.2f s (with the %u files left)\n",
+                kind.name, deleted, deleted / (pass.deleting / 1000), pass.deleting / 1000,
+                files - deleted);
+    times.push_back(pass);
     UnlinkFile(database);
   }
   DeleteTree(root);
+  return times;
+}
+
+// k of time ~ n^k between two sizes, and the k that n log n growth gives there.
+void PrintGrowth(const char* what, uint32_t n1, double t1, uint32_t n2, double t2) {
+  const double k = std::log(t2 / t1) / std::log(double(n2) / n1);
+  const double n_log_n = std::log((n2 * std::log(double(n2))) / (n1 * std::log(double(n1)))) /
+                         std::log(double(n2) / n1);
+  std::printf("  %-30s %6u -> %6u files: exponent %.2f  (n log n: %.2f)\n", what, n1, n2, k,
+              n_log_n);
 }
 
 // A temporary database of `records` tracks with fids from 0x120 on, leaving out the fid at
@@ -155,6 +200,7 @@ std::unique_ptr<FileSource> TableWithGap(const std::string& root, uint32_t recor
       new FileSource(MscFileSource::kFlagsWithoutHostDatabase, "", root));
   if (rc::Failed(source->OpenDatabase(nullptr))) std::exit(1);
   source->SetSyncOnChange(false);
+  source->Db().BeginIndexBatch();
   RefPtr<RecordSet> set;
   source->Database()->OpenRecordSet(&set);
   source->Lock();
@@ -167,6 +213,7 @@ std::unique_ptr<FileSource> TableWithGap(const std::string& root, uint32_t recor
     if (rc::Failed(set->Update())) std::exit(1);
   }
   source->Unlock();
+  if (rc::Failed(source->Db().EndIndexBatch())) std::exit(1);
   return source;
 }
 
@@ -204,13 +251,31 @@ void NewFidBench(uint32_t records) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  uint32_t files = 5000;
+  std::vector<uint32_t> sizes = {1000, 5000, 20000};
   for (int i = 1; i + 1 < argc; ++i) {
-    if (std::strcmp(argv[i], "--files") == 0) files = static_cast<uint32_t>(std::atoi(argv[++i]));
+    if (std::strcmp(argv[i], "--files") == 0) {
+      const uint32_t files = static_cast<uint32_t>(std::atoi(argv[++i]));
+      sizes = {files < kTracksPerAlbum ? kTracksPerAlbum : files};
+    }
   }
-  if (files < kTracksPerAlbum) files = kTracksPerAlbum;
-  SyncBench(files);
-  std::printf("\n");
-  NewFidBench(files);
+  std::vector<std::vector<PassTimes>> times;
+  for (uint32_t files : sizes) {
+    times.push_back(SyncBench(files));
+    std::printf("\n");
+  }
+  if (sizes.size() > 1) {
+    std::printf("growth\n");
+    for (size_t kind = 0; kind < sizeof kKinds / sizeof kKinds[0]; ++kind) {
+      for (size_t i = 1; i < sizes.size(); ++i) {
+        const std::string name = kKinds[kind].name;
+        PrintGrowth((name + " cold").c_str(), sizes[i - 1], times[i - 1][kind].cold, sizes[i],
+                    times[i][kind].cold);
+        PrintGrowth((name + " deleting").c_str(), sizes[i - 1], times[i - 1][kind].deleting,
+                    sizes[i], times[i][kind].deleting);
+      }
+    }
+    std::printf("\n");
+  }
+  NewFidBench(sizes.back());
   return 0;
 }

@@ -36,6 +36,8 @@ Result SimpleDB::OpenRecordSet(RefPtr<RecordSet>* out) {
 Result SimpleDB::Open(const char* path, uint32_t mode) {
   ScopedEnter<SimpleDB> hold(*this);
   db_.reset(new BerkeleyDb(open_function_));
+  held_.Clear();
+  held_failure_ = rc::kOk;
   counter_ = 0;
   schema_empty_ = true;
   columns_.clear();
@@ -84,12 +86,66 @@ Result SimpleDB::LoadIndexList() {
 
 Result SimpleDB::Close() {
   if (!db_) return rc::kOk;
+  const Result held = WriteAllHeld();
+  held_.Clear();
   const Result result = db_->Close();
   db_.reset();
+  return rc::Failed(held) ? held : result;
+}
+
+Result SimpleDB::Sync() {
+  if (!db_) return rc::kNotFound;
+  Result held = rc::kOk;
+  if (!held_.empty()) {
+    ScopedEnter<SimpleDB> hold(*this);
+    held = WriteAllHeld();
+  }
+  const Result synced = db_->Sync();
+  return rc::Failed(held) ? held : synced;
+}
+
+void SimpleDB::BeginIndexBatch() {
+  ScopedEnter<SimpleDB> hold(*this);
+  ++batch_depth_;
+}
+
+Result SimpleDB::EndIndexBatch() {
+  ScopedEnter<SimpleDB> hold(*this);
+  if (batch_depth_ == 0 || --batch_depth_ > 0) return rc::kOk;
+  WriteAllHeld();
+  held_.Clear();
+  const Result result = held_failure_;
+  held_failure_ = rc::kOk;
   return result;
 }
 
-Result SimpleDB::Sync() { return db_ ? db_->Sync() : rc::kNotFound; }
+void SimpleDB::WriteHeldEntries(const std::string& prefix) {
+  if (held_.empty() || !db_) return;
+  const Result result = held_.WriteChanged(db_.get(), prefix);
+  if (rc::Failed(result)) {
+    MarkInconsistent();
+    if (rc::Succeeded(held_failure_)) held_failure_ = result;
+  }
+}
+
+Result SimpleDB::WriteAllHeld() {
+  if (held_.empty() || !db_) return rc::kOk;
+  const Result result = held_.WriteChanged(db_.get(), std::string());
+  if (rc::Failed(result)) {
+    MarkInconsistent();
+    if (rc::Succeeded(held_failure_)) held_failure_ = result;
+  }
+  return result;
+}
+
+HeldIndexEntry* SimpleDB::HoldWhenLarge(const std::string& key,
+                                        const std::vector<uint32_t>& numbers) {
+  if (batch_depth_ == 0 || numbers.size() + 1 < HeldIndexEntries::kHoldFrom) return nullptr;
+  HeldIndexEntry* held = held_.Hold(key);
+  if (held->Load(numbers, true)) return held;
+  held_.Drop(key);
+  return nullptr;
+}
 
 Result SimpleDB::WriteSchema() {
   return db_ ? db_->Put(WordKey(kSchemaKey), EncodeSchema(columns_)) : rc::kNotFound;
@@ -219,11 +275,19 @@ Result SimpleDB::GetColumnKind(int32_t column, ColumnKind* kind) const {
 }
 
 Result SimpleDB::AddToEntry(const std::string& key, uint32_t record) {
+  if (HeldIndexEntry* held = held_.Find(key)) {
+    held->Add(record);
+    return rc::kOk;
+  }
   std::string value;
   const Result found = db_->Get(key, &value);
   if (found != rc::kNotFound && rc::Failed(found)) return found;
   std::vector<uint32_t> numbers;
   if (found == rc::kOk && DecodeNumberList(value, &numbers)) {
+    if (HeldIndexEntry* held = HoldWhenLarge(key, numbers)) {
+      held->Add(record);
+      return rc::kOk;
+    }
     // Already listed (an update retried after a failure): listing it twice would return the
     // record twice.
     for (uint32_t number : numbers) {
@@ -238,6 +302,10 @@ Result SimpleDB::AddToEntry(const std::string& key, uint32_t record) {
 }
 
 Result SimpleDB::RemoveFromEntry(const std::string& key, uint32_t record) {
+  if (HeldIndexEntry* held = held_.Find(key)) {
+    held->Remove(record);
+    return rc::kOk;
+  }
   std::string value;
   const Result found = db_->Get(key, &value);
   if (found == rc::kNotFound) return rc::kOk;
@@ -247,6 +315,9 @@ Result SimpleDB::RemoveFromEntry(const std::string& key, uint32_t record) {
     MarkInconsistent();
     value.resize(value.size() & ~size_t{3});
     DecodeNumberList(value, &numbers);
+  } else if (HeldIndexEntry* held = HoldWhenLarge(key, numbers)) {
+    held->Remove(record);
+    return rc::kOk;
   }
   size_t at = 0;
   while (at < numbers.size() && numbers[at] != record) ++at;

@@ -10,6 +10,7 @@
 
 #include "db/berkeley_db.h"
 #include "db/record_database.h"
+#include "db/simple_held_entries.h"
 #include "support/registered_lock.h"
 
 // Column types as the schema entry stores them.
@@ -104,6 +105,17 @@ class SimpleDB : public RecordDatabase {
   void Enter() { lock_.Enter(); }
   void Leave() { lock_.Leave(); }
 
+  // Index batches (a pass over many records): while one is open, large index entries are
+  // held in memory (simple_held_entries.h) and written by EndIndexBatch, Sync, Close and any
+  // record set that reads their index, so each is written once instead of once per record.
+  // The file's bytes come out as without a batch. Batches nest; the outermost end writes and
+  // lets go of every held entry, and answers the first write that failed (the database is then
+  // marked inconsistent: records stand without their index entries).
+  void BeginIndexBatch();
+  Result EndIndexBatch();
+  // Writes the held entries whose keys begin with `prefix` (a record set about to read them).
+  void WriteHeldEntries(const std::string& prefix);
+
   // Index maintenance of one record. Update passes the values it stored before (null for a
   // new record); Delete passes null as the new values.
   Result MoveInIndexes(uint32_t record, const SimpleCells* before, const SimpleCells* after);
@@ -115,6 +127,11 @@ class SimpleDB : public RecordDatabase {
   Result WriteIndexList();
   Result AddToEntry(const std::string& key, uint32_t record);
   Result RemoveFromEntry(const std::string& key, uint32_t record);
+  // In a batch, the entry of `numbers` (as stored) is held from now on when it is large;
+  // null otherwise.
+  HeldIndexEntry* HoldWhenLarge(const std::string& key, const std::vector<uint32_t>& numbers);
+  // Writes every held entry that changed; failures are remembered for EndIndexBatch.
+  Result WriteAllHeld();
 
   BerkeleyDb::OpenFunction open_function_;
   std::unique_ptr<BerkeleyDb> db_;
@@ -126,4 +143,7 @@ class SimpleDB : public RecordDatabase {
   uint32_t counter_ = 0;
   std::vector<SimpleColumn> columns_;
   std::vector<std::vector<uint32_t>> indexes_;
+  uint32_t batch_depth_ = 0;
+  HeldIndexEntries held_;
+  Result held_failure_ = rc::kOk;  // the first failed write of a held entry in this batch
 };

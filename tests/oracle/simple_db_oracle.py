@@ -176,6 +176,73 @@ def written_file_matches_the_layout():
         pass
 
 
+def batched_file_matches_the_layout():
+    """Many records under a few shared keys, written inside an index batch with changes and
+    deletions: each entry as the one-record-at-a-time rules leave it (appended on insert; on
+    removal the last number takes the place of the removed one)."""
+    path = os.path.join(WORK, "batched.db")
+    if os.path.exists(path):
+        os.remove(path)
+    commands = [("open", windows_path(path), 7),
+                ("column", "id", 0), ("column", "title", 1), ("column", "artist", 1),
+                ("column", "year", 0), ("column", "data", 2),
+                ("index", "artist"), ("index", "artist,title"), ("index", "year"),
+                ("batch",)]
+    records = {}
+    entries = {}
+
+    def add(number, values):
+        for index in INDEXES:
+            key = index_key(COLUMNS, index, values)
+            entries.setdefault(key, []).append(number)
+
+    def remove(number, values):
+        for index in INDEXES:
+            key = index_key(COLUMNS, index, values)
+            numbers = entries[key]
+            at = numbers.index(number)
+            numbers[at] = numbers[-1]
+            numbers.pop()
+            if not numbers:
+                del entries[key]
+
+    artists = ["Common", "Common", "Rare"]
+    for i in range(120):
+        values = [i, "T%d" % (i % 7), artists[i % 3], 1974 + i % 2, b""]
+        commands.append(("insert", "id=%d" % i, "title=" + values[1], "artist=" + values[2],
+                         "year=%d" % values[3], "data="))
+        records[i + 2] = values
+        add(i + 2, values)
+    for number in range(2, 122, 5):
+        commands.append(("delete", number))
+        remove(number, records.pop(number))
+    for number in range(3, 122, 7):
+        if number not in records:
+            continue
+        commands.append(("update", number, "artist=Moved", "year=1999"))
+        old = records[number]
+        new = old[:2] + ["Moved", 1999] + old[4:]
+        remove(number, old)
+        add(number, new)
+        records[number] = new
+    commands += [("endbatch",), ("close",)]
+    results = run_tool("batched", commands)
+    check(all(r[1] == "00000000" for r in results
+              if r[0] in ("insert", "update", "delete", "index", "endbatch")),
+          "batched: results %r" % [r for r in results if r[1] != "00000000"])
+    expected = {le(SCHEMA_KEY): schema_value(COLUMNS),
+                le(INDEX_LIST_KEY): index_list_value(INDEXES),
+                le(COUNTER_KEY): le(121)}
+    for number, values in records.items():
+        expected[le(COUNTER_KEY, number)] = record_value(COLUMNS, values)
+    for key, numbers in entries.items():
+        expected[key] = le(*numbers)
+    found = dump(path)
+    for key in sorted(set(expected) | set(found)):
+        check(expected.get(key) == found.get(key), "batched: key %s: expected %s, found %s" % (
+            key.hex(), (expected.get(key) or b"-").hex(), (found.get(key) or b"-").hex()))
+
+
 def bsddb3_file_is_read():
     """A consistent file written by bsddb3, read, looked up and grouped by our code."""
     try:
@@ -277,6 +344,7 @@ if os.path.isdir(WORK):
     shutil.rmtree(WORK)
 os.makedirs(WORK)
 written_file_matches_the_layout()
+batched_file_matches_the_layout()
 bsddb3_file_is_read()
 crafted_faults_are_caught()
 for failure in failures:

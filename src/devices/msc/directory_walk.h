@@ -8,6 +8,8 @@
 
 #include "support/result_codes.h"
 
+class FolderListingApi;
+
 // Called by scan_directory for each entry. `path` is the entry's full path, `name` its last
 // component. A negative result stops the walk and becomes its result.
 class DirectoryVisitor {
@@ -20,7 +22,9 @@ class DirectoryVisitor {
   virtual Result OnLeaveDirectory(const std::string& path, const std::string& name) {
     return rc::kOk;
   }
-  // The entry's attributes cannot be read; the default stops the walk.
+  // The entry's attributes cannot be read, or the folder cannot be listed (an empty folder
+  // is no failure); the default stops the walk. A folder whose listing failed is walked with
+  // the entries read before the failure when the answer is 0 or more.
   virtual Result OnError(const std::string& path, const std::string& name, Result error) {
     return error;
   }
@@ -34,5 +38,7 @@ constexpr uint32_t kWalkReportSubfolders = 0x08; // with kWalkNoDescent: OnEnter
 
 // Walks one file or folder. A file is handed to OnFile; a folder is listed, and a walk of each
 // subfolder runs with the same flags plus kWalkAnnounceFolder. The file source walks its roots
-// with kWalkAnnounceFolder | kWalkSkipHidden.
-Result scan_directory(DirectoryVisitor* visitor, const std::string& path, uint32_t flags);
+// with kWalkAnnounceFolder | kWalkSkipHidden. The drive is read through `listing` (null: the
+// system's functions).
+Result scan_directory(DirectoryVisitor* visitor, const std::string& path, uint32_t flags,
+                      FolderListingApi* listing = nullptr);

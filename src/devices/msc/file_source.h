@@ -19,6 +19,7 @@
 #include "support/registered_lock.h"
 
 class FileSourceObserver;
+class FolderListingApi;
 class FileStream;
 class ScanListener;
 
@@ -124,6 +125,9 @@ class DirectorySource {
   SourceRecordDatabase& RecordDb() { return database_; }
   FidFileOpener& FileOpener() { return opener_; }
   void SetOwnerWindow(void* window) { owner_window_ = window; }
+  // How the walks read the drive (not owned; the system's functions unless a test sets it).
+  void SetFolderListing(FolderListingApi* listing) { listing_ = listing; }
+  FolderListingApi* FolderListing() const { return listing_; }
 
  protected:
   std::vector<std::string> roots_;
@@ -134,6 +138,7 @@ class DirectorySource {
   int32_t newest_time_ = 0;
   std::string folder_picture_;
   std::vector<SourceChangeListener*> listeners_;  // not owned
+  FolderListingApi* listing_ = nullptr;           // null: the system's functions
 
  private:
   std::string name_;
@@ -209,6 +214,8 @@ class FileSource : public DirectorySource, public MscFileSource {
   friend class ScanVisitor;  // a pass reads and raises the source's counters
 
  private:
+  // Synchronise without its index batch.
+  Result SynchronisePass(ScanListener* listener, const std::string& sub_path, bool skip_counting);
   // The root record's member list becomes `members` (the root record is made when missing).
   Result UpdateRootMembers(const std::vector<PlaylistMember>& members);
   // Deletes the records (under `sub_path`, when given) whose fids the pass did not meet.

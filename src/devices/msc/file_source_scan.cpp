@@ -207,7 +207,7 @@ void FileSource::ConnectNetworkRoots() {
 Result FileSource::CountFiles(ScanListener* listener) {
   ScanVisitor counter(this, listener, true);
   for (const std::string& root : Roots()) {
-    const Result result = scan_directory(&counter, root, kPassWalkFlags);
+    const Result result = scan_directory(&counter, root, kPassWalkFlags, FolderListing());
     if (rc::Failed(result)) return result;
   }
   expected_files_ = counter.files_counted();
@@ -216,6 +216,27 @@ Result FileSource::CountFiles(ScanListener* listener) {
 
 Result FileSource::Synchronise(ScanListener* listener, const std::string& sub_path,
                                bool skip_counting) {
+  // The index entries that every track shares (its type, a common genre or year) are written
+  // once at the end of the pass, not once per track, and the database is synced once.
+  const bool sync_on_change = db_.SyncOnChange();
+  db_.SetSyncOnChange(false);
+  db_.BeginIndexBatch();
+  Result result = SynchronisePass(listener, sub_path, skip_counting);
+  Result written = db_.EndIndexBatch();
+  db_.SetSyncOnChange(sync_on_change);
+  if (sync_on_change) {
+    const Result synced = db_.Sync();
+    if (rc::Succeeded(written)) written = synced;
+  }
+  if (rc::Failed(written) && rc::Succeeded(result)) {
+    result = AnswerOrSelf(listener, &ScanListener::OnDatabaseError, RootPath(), written);
+    if (rc::Succeeded(result)) result = rc::kOk;
+  }
+  return result;
+}
+
+Result FileSource::SynchronisePass(ScanListener* listener, const std::string& sub_path,
+                                   bool skip_counting) {
   for (std::string& root : roots_) {
     std::string canonical;
     const Result result = CanonicalPath(root, &canonical);
@@ -245,17 +266,22 @@ Result FileSource::Synchronise(ScanListener* listener, const std::string& sub_pa
 
   ScanVisitor visitor(this, listener, false);
   for (const std::string& root : walk) {
-    const Result result = scan_directory(&visitor, root, kPassWalkFlags);
+    const Result result = scan_directory(&visitor, root, kPassWalkFlags, FolderListing());
     if (rc::Failed(result)) return result;
   }
+  if (listener) {
+    const Result answer = listener->OnWalkDone();
+    if (rc::Failed(answer)) return answer;
+  }
+  // A part of the drive that could not be read says nothing about its files: keep every
+  // record, and the root list as it stands.
+  if (visitor.walk_incomplete()) return rc::kOk;
   Result result = UpdateRootMembers(visitor.root_members());
   if (rc::Failed(result)) {
     const Result answer =
         AnswerOrSelf(listener, &ScanListener::OnDatabaseError, RootPath(), result);
     if (rc::Failed(answer)) return answer;
   }
-  // A root that could not be read says nothing about its files: keep every record.
-  if (visitor.root_unreadable()) return rc::kOk;
   return DeleteUnmetRecords(listener, resolved_sub_path, visitor.fids_met(), skip_counting);
 }
 
@@ -344,6 +370,8 @@ namespace {
 class TrackProperties : public ScanListener {
  public:
   explicit TrackProperties(MscScanListener* listener) : listener_(listener) {}
+  Result OnFileError(const std::string&, Result) override { return Presence(); }
+  Result OnWalkDone() override { return Presence(); }
   Result OnTrack(RecordSet& record) override {
     if (!reported_.insert(static_cast<uint32_t>(record.GetInt("fid"))).second) return rc::kOk;
     PropertyHolder properties;
@@ -353,6 +381,8 @@ class TrackProperties : public ScanListener {
     if (reportable && !listener_->OnTrack(properties)) return rc::kEnumerationStopped;
     return rc::kOk;
   }
+  // What could not be read is skipped while the player is there.
+  Result Presence() { return listener_->PlayerPresent() ? rc::kOk : rc::kPlayerGone; }
 
  private:
   MscScanListener* listener_;

@@ -72,8 +72,9 @@ namespace {
 // Hands on the tracks under one drive root.
 class StorageTracks : public MscScanListener {
  public:
-  StorageTracks(const std::string& root, HolderVisitor* visitor)
-      : root_(root), visitor_(visitor) {}
+  StorageTracks(const std::string& root, HolderVisitor* visitor, MscChannel* channel)
+      : root_(root), visitor_(visitor), channel_(channel) {}
+  bool PlayerPresent() override { return channel_->GetState() != kStateGone; }
   bool OnTrack(PropertyHolder& track) override {
     const std::string path = track.GetString("path");
     if (path.size() < root_.size() || _strnicmp(path.c_str(), root_.c_str(), root_.size()) != 0) {
@@ -85,6 +86,7 @@ class StorageTracks : public MscScanListener {
  private:
   std::string root_;
   HolderVisitor* visitor_;
+  MscChannel* channel_;
 };
 
 }  // namespace
@@ -92,8 +94,8 @@ class StorageTracks : public MscScanListener {
 Result MscChannel::EnumFiles(uint32_t storage, HolderVisitor* visitor) {
   const MscDriveEntry* entry = Entry(storage);
   if (entry == nullptr) return rc::kBadIndex;
-  StorageTracks tracks(DriveRoot(entry->drive_letter), visitor);
-  return file_source_->Refresh(&tracks);
+  StorageTracks tracks(DriveRoot(entry->drive_letter), visitor, this);
+  return UnlessGone(file_source_->Refresh(&tracks));
 }
 
 Result MscChannel::CreateNewFile(uint32_t storage, OutputStream** stream) {

@@ -14,6 +14,7 @@
 #include <new>
 #include <set>
 
+#include "devices/device.h"
 #include "devices/msc/file_source.h"
 #include "devices/msc/msc_channel.h"
 #include "devices/msc/msc_fid_list.h"
@@ -44,26 +45,43 @@ AdaptiveCopySettings CopySettings(bool flush) {
   return settings;
 }
 
-// Writes the whole source into a new file at `path`, which must not exist yet.
-Result CopyIntoNewFile(Stream* source, const std::string& path, bool flush,
-                       ProgressSink* progress) {
+// Writes the whole source into `file` from its start, and closes it.
+Result CopyIntoFile(Stream* source, FileStream* file, bool flush, ProgressSink* progress) {
   SeekableStream* reader = dynamic_cast<SeekableStream*>(source);
-  if (reader == nullptr) return rc::kInvalidArg;  // its size must be known
+  Result result = reader ? rc::kOk : rc::kInvalidArg;  // its size must be known
   uint32_t size = 0;
-  Result result = reader->GetSize(&size);
-  if (rc::Failed(result)) return result;
-  std::unique_ptr<FileStream> file;
-  result = OpenFileStream(path.c_str(), OpenWrite | OpenCreate | OpenExclusive, &file);
-  if (rc::Failed(result)) return result;
-  result = file->SetSize(size);
+  if (rc::Succeeded(result)) result = reader->GetSize(&size);
+  if (rc::Succeeded(result)) result = file->SetSize(size);
   if (rc::Succeeded(result)) result = file->Seek(0);
   if (rc::Succeeded(result)) {
     AdaptiveCopySettings settings = CopySettings(flush);
-    result = AdaptiveStreamCopy::Copy(&settings, reader, file.get(), progress);
+    result = AdaptiveStreamCopy::Copy(&settings, reader, file, progress);
     if (result == rc::kEndOfData) result = rc::kOk;
   }
   const Result closed = file->Close();
   return rc::Succeeded(result) ? closed : result;
+}
+
+// Attempts at a unique name: each of its hundred forms, once.
+constexpr int kUniqueNameAttempts = 100;
+
+// Creates a file that did not exist, at the first free name of `base` + `extension` (the
+// unique-name rule of track paths). A name that another writer takes between the choice and
+// the create is passed over for the next one. `path` is set only when the file was created.
+Result CreateUniqueFile(const std::string& base, const std::string& extension, std::string* path,
+                        std::unique_ptr<FileStream>* file) {
+  for (int attempt = 0; attempt < kUniqueNameAttempts; ++attempt) {
+    std::string candidate;
+    Result result = MakeUniqueName(base, extension, &candidate);
+    if (rc::Failed(result)) return result;
+    result = OpenFileStream(candidate.c_str(), OpenWrite | OpenCreate | OpenExclusive, file);
+    if (rc::Succeeded(result)) {
+      *path = candidate;
+      return result;
+    }
+    if (!FileExists(candidate)) return result;
+  }
+  return rc::FromWin32(ERROR_ALREADY_EXISTS);
 }
 
 bool IsRootOf(const FileSource& source, const std::string& path) {
@@ -122,7 +140,8 @@ Result ReportSentFile(FileSource& source, PropertySet& file, const std::string& 
   return SetAutosyncMark(source, fid, FlagsHoldAutosync(file.GetString("flags")));
 }
 
-// A temporary file beside `path`, in the same folder, so that a rename can replace it.
+// A new, empty temporary file beside `path`, in the same folder, so that a rename can
+// replace it. GetTempFileNameA creates it, so the name is this call's alone.
 Result SiblingTemporaryFile(const std::string& path, std::string* temporary) {
   char name[MAX_PATH + 1] = {};
   std::string folder = DirectoryPart(path);
@@ -131,8 +150,6 @@ Result SiblingTemporaryFile(const std::string& path, std::string* temporary) {
     return rc::FromWin32(GetLastError());
   }
   *temporary = name;
-  // GetTempFileNameA made the file; the copy wants to create it itself.
-  UnlinkFile(*temporary);
   return rc::kOk;
 }
 
@@ -164,13 +181,17 @@ class StorageCallback : public HolderVisitor {
 };
 
 // Reports tracks and playlists to the caller's visitor, each fid once, and remembers the
-// caller's handle of each.
+// caller's handle of each. What cannot be read is skipped while the player is there; once it
+// is gone the pass ends, so that the records of the tracks not reached stay.
 class ContentsReporter : public ScanListener {
  public:
-  ContentsReporter(ContentsVisitor* visitor, const std::map<std::string, uint32_t>& storages)
-      : visitor_(visitor), storages_(storages) {}
+  ContentsReporter(ContentsVisitor* visitor, const std::map<std::string, uint32_t>& storages,
+                   MscChannel* channel)
+      : visitor_(visitor), storages_(storages), channel_(channel) {}
 
   Result OnTrack(RecordSet& record) override { return Report(record); }
+  Result OnFileError(const std::string&, Result) override { return Presence(); }
+  Result OnWalkDone() override { return Presence(); }
   Result OnDatabaseError(const std::string&, Result error) override { return error; }
 
   Result Report(RecordSet& record) {
@@ -210,8 +231,11 @@ class ContentsReporter : public ScanListener {
     return false;
   }
 
+  Result Presence() { return channel_->GetState() != kStateGone ? rc::kOk : rc::kPlayerGone; }
+
   ContentsVisitor* visitor_;
   const std::map<std::string, uint32_t>& storages_;
+  MscChannel* channel_;
   std::map<uint32_t, uint32_t> handles_;  // fid -> the visitor's handle
 };
 
@@ -257,7 +281,7 @@ Result MscChannel::EnumContents(ContentsVisitor* visitor) {
   for (uint32_t index = 0; index < record_.drive_entries.size(); ++index) {
     storage_map[DriveRoot(record_.drive_entries[index].drive_letter)] = index;
   }
-  ContentsReporter reporter(visitor, storage_map);
+  ContentsReporter reporter(visitor, storage_map, this);
   result = library->Refresh(&reporter, 0);
   if (rc::Succeeded(result)) result = ReportPlaylists(*library, &reporter, visitor);
   return UnlessGone(result);
@@ -284,19 +308,32 @@ Result MscChannel::SendFile(uint32_t storage, PropertySet& file, Stream* source,
   if (entry == nullptr) return rc::kBadIndex;
   FileSource* library = file_source_->Library();
   if (library == nullptr) return rc::kNotImplemented;
-  std::string path;
-  Result result = BuildTrackPath(file, entry->drive_letter, &path);
+  std::string base, extension;
+  Result result = BuildTrackPathParts(file, entry->drive_letter, &base, &extension);
   if (rc::Failed(result)) return UnlessGone(result);
 
+  // A failed send removes only a file it created: a name chosen here may be taken by another
+  // writer (a second application, Explorer) a moment later.
+  std::string path;
+  bool created = false;
   uint32_t fid = 0;
   if (file.GetString("type") == "playlist") {
     MscFidList fids;
-    result = ReadFids(source, &fids);
+    result = MakeUniqueName(base, extension, &path);
+    if (rc::Succeeded(result)) result = ReadFids(source, &fids);
     if (rc::Succeeded(result)) {
+      // The playlist's file is written with its record.
+      const bool existed = FileExists(path);
       result = library->CreatePlaylist(file.GetString("title"), path, fids.fids(), &fid);
+      created = !existed && FileExists(path);
     }
   } else {
-    result = CopyIntoNewFile(source, path, entry->not_hot_pluggable != 0, progress);
+    std::unique_ptr<FileStream> stream;
+    result = CreateUniqueFile(base, extension, &path, &stream);
+    created = rc::Succeeded(result);
+    if (created) {
+      result = CopyIntoFile(source, stream.get(), entry->not_hot_pluggable != 0, progress);
+    }
     uint32_t generation = 0;
     if (rc::Succeeded(result)) result = library->ScanFile(path, &fid, &generation, nullptr);
     // A scan that could not examine or record the file leaves it without a fid.
@@ -307,8 +344,8 @@ Result MscChannel::SendFile(uint32_t storage, PropertySet& file, Stream* source,
   if (rc::Failed(result)) {
     // Nothing of a failed send stays: not its record, its file or the folders made for it.
     if (fid != 0) DeleteByFid(*library, fid);
-    if (FileExists(path)) UnlinkFile(path);
-    RemoveEmptyFolders(*library, DirectoryPart(path));
+    if (created && FileExists(path)) UnlinkFile(path);
+    RemoveEmptyFolders(*library, DirectoryPart(base));
   }
   return UnlessGone(result);
 }
@@ -361,7 +398,11 @@ Result MscChannel::SendFileByRequest136(uint32_t storage, PropertySet& file, Str
   std::string temporary;
   result = SiblingTemporaryFile(path, &temporary);
   if (rc::Succeeded(result)) {
-    result = CopyIntoNewFile(source, temporary, entry->not_hot_pluggable != 0, progress);
+    std::unique_ptr<FileStream> stream;
+    result = OpenFileStream(temporary.c_str(), OpenWrite | OpenTruncate, &stream);
+    if (rc::Succeeded(result)) {
+      result = CopyIntoFile(source, stream.get(), entry->not_hot_pluggable != 0, progress);
+    }
     if (rc::Succeeded(result)) result = ReplaceFileWith(temporary, path);
     if (rc::Failed(result)) UnlinkFile(temporary);
   }

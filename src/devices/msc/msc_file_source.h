@@ -21,6 +21,10 @@ class MscScanListener {
   virtual ~MscScanListener() = default;
   // The track's properties ("path" is its full path on the drive); false stops the walk.
   virtual bool OnTrack(PropertyHolder& track) = 0;
+  // Asked when the refresh meets a file or folder it cannot read, and when its walk is over:
+  // false (the player is gone) ends the refresh with rc::kPlayerGone before any record of a
+  // file it did not reach is deleted.
+  virtual bool PlayerPresent() { return true; }
 };
 
 class MscFileSource {

@@ -25,6 +25,9 @@ class ScanListener {
   }
   // A file or folder cannot be read: a negative result stops the pass, 0 or more skips it.
   virtual Result OnFileError(const std::string& path, Result error) { return rc::kOk; }
+  // The walk of a pass is over; next the pass writes the root list and deletes the records of
+  // the files it did not meet. A negative result ends the pass with it, deleting nothing.
+  virtual Result OnWalkDone() { return rc::kOk; }
   // A database operation failed: 0 or more lets the scan go on.
   virtual Result OnDatabaseError(const std::string& path, Result error) { return error; }
 };

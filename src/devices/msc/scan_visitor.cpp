@@ -34,8 +34,10 @@ ScanVisitor::ScanVisitor(FileSource* source, ScanListener* listener, bool count_
     : source_(source), listener_(listener), count_only_(count_only) {}
 
 Result ScanVisitor::OnError(const std::string& path, const std::string&, Result error) {
-  if (folders_.empty()) root_unreadable_ = true;
-  return listener_ ? listener_->OnFileError(path, error) : rc::kOk;
+  walk_incomplete_ = true;
+  if (!folders_.empty() && folders_.back().path == path) folders_.back().listing_failed = true;
+  // Without a listener nobody can choose to go on past a part of the drive that was not read.
+  return listener_ ? listener_->OnFileError(path, error) : error;
 }
 
 Result ScanVisitor::OnFile(const std::string& given_path, const std::string& name) {
@@ -103,7 +105,7 @@ Result ScanVisitor::ImportPlaylist(const std::string& path, const std::string& n
     return listener_ ? listener_->OnFileError(path, result) : rc::kOk;
   }
   PlaylistImportSink sink(source_->Roots(), OpenFolderPaths(), [this](const std::string& entry) {
-    return scan_directory(this, entry, kWalkSkipHidden);
+    return scan_directory(this, entry, kWalkSkipHidden, source_->FolderListing());
   });
   result = reader->Read(&sink);
   if (rc::Failed(result)) {
@@ -139,7 +141,7 @@ Result ScanVisitor::OnLeaveDirectory(const std::string& path, const std::string&
     // A root: what it collected goes to the root record.
     root_members_.insert(root_members_.end(), folder.members.begin(), folder.members.end());
   }
-  if (!count_only_) result = WriteFolderRecord(path, name, folder);
+  if (!count_only_ && !folder.listing_failed) result = WriteFolderRecord(path, name, folder);
   folders_.pop_back();
   return result;
 }

@@ -28,13 +28,15 @@ class ScanVisitor : public DirectoryVisitor {
   const std::set<uint32_t>& fids_met() const { return fids_met_; }
   // The members collected directly in the roots (with flag 0x04), in walk order.
   const std::vector<PlaylistMember>& root_members() const { return root_members_; }
-  // A root could not be read: its records must not be taken for deleted files.
-  bool root_unreadable() const { return root_unreadable_; }
+  // A root, a folder or a folder's listing could not be read (the listener chose to go on):
+  // the records of what the walk did not meet must not be taken for deleted files.
+  bool walk_incomplete() const { return walk_incomplete_; }
 
  private:
   struct OpenFolder {
     std::string path;
     std::vector<PlaylistMember> members;
+    bool listing_failed = false;  // its members are not all known: its record stays
   };
 
   // A playlist file read as a folder of the tracks it names.
@@ -53,5 +55,5 @@ class ScanVisitor : public DirectoryVisitor {
   std::set<uint32_t> fids_met_;
   std::vector<OpenFolder> folders_;
   std::vector<PlaylistMember> root_members_;
-  bool root_unreadable_ = false;
+  bool walk_incomplete_ = false;
 };

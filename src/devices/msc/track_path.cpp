@@ -60,7 +60,8 @@ Result MakeUniqueName(const std::string& path, const std::string& extension, std
   return rc::FromWin32(kErrorAlreadyExists);
 }
 
-Result BuildTrackPath(PropertySet& properties, char drive_letter, std::string* out) {
+Result BuildTrackPathParts(PropertySet& properties, char drive_letter, std::string* base,
+                           std::string* extension) {
   std::string format = properties.GetString("file_format");
   std::string type = properties.GetString("type");
   if (format.empty()) {
@@ -74,7 +75,15 @@ Result BuildTrackPath(PropertySet& properties, char drive_letter, std::string* o
     path = WithSourceFileName(path, properties);
   }
   std::string folder = path.substr(0, LastSeparator(path));
-  Result result = MakeDirectories(folder);
+  const Result result = MakeDirectories(folder);
   if (rc::Failed(result)) return result;
-  return MakeUniqueName(path, ExtensionFor(type, properties), out);
+  *base = path;
+  *extension = ExtensionFor(type, properties);
+  return rc::kOk;
+}
+
+Result BuildTrackPath(PropertySet& properties, char drive_letter, std::string* out) {
+  std::string base, extension;
+  const Result result = BuildTrackPathParts(properties, drive_letter, &base, &extension);
+  return rc::Succeeded(result) ? MakeUniqueName(base, extension, out) : result;
 }

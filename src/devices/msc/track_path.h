@@ -20,6 +20,12 @@ std::string TrackExtensionForCodec(const std::string& codec);
 // `out` is untouched: an existing file is never handed out.
 Result MakeUniqueName(const std::string& path, const std::string& extension, std::string* out);
 
+// The path of a file described by `properties` on drive `drive_letter` before it is made
+// unique: `base` is the full ANSI path without the extension, `extension` the extension with
+// its dot (empty for an unknown type). Missing folders are created.
+Result BuildTrackPathParts(PropertySet& properties, char drive_letter, std::string* base,
+                           std::string* extension);
+
 // The full ANSI path on drive `drive_letter` for a file described by `properties` ("type",
 // "file_format", "title", "source", "artist", "tracknr", "codec", and "path" for the source
 // file's name when the template leaves no name). Missing folders are created.

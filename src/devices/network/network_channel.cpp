@@ -87,12 +87,9 @@ Result NetworkChannel::Create(const NetAddress& peer, const std::string& passwor
 
 Result NetworkChannel::Connect(const NetAddress& peer, const std::string& password) {
   Result result = socket_.Create();
+  // The socket stays non-blocking: every transfer waits for it, at most the I/O time-out.
   if (rc::Succeeded(result)) result = socket_.SetNonBlocking(true);
-  if (rc::Succeeded(result)) {
-    result = socket_.ConnectWithTimeout(peer, kConnectTimeoutMs);
-    const Result blocking = socket_.SetNonBlocking(false);
-    if (rc::Succeeded(result)) result = blocking;
-  }
+  if (rc::Succeeded(result)) result = socket_.ConnectWithTimeout(peer, kConnectTimeoutMs);
   if (rc::Succeeded(result)) result = socket_.SetNoDelay(true);
   if (rc::Succeeded(result)) result = client_.CheckVersion();
   if (rc::Succeeded(result)) result = ReadDeviceInfo(nullptr);

@@ -12,4 +12,7 @@ constexpr Result kSocketsUnavailable = static_cast<Result>(0x8004D014);
 // The player speaks an older (below 2) or a newer (above 2) protocol.
 constexpr Result kPlayerProtocolOlder = static_cast<Result>(0x80040029);
 constexpr Result kPlayerProtocolNewer = static_cast<Result>(0x8004002A);
+// A player's file list holds more records than the client accepts
+// (RemoteProtocolClient::kMaxListRecords).
+constexpr Result kListTooLong = static_cast<Result>(0x8004D015);
 }  // namespace rc

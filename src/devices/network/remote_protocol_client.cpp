@@ -145,6 +145,7 @@ Result RemoteProtocolClient::ReadText(std::string* text) {
 Result RemoteProtocolClient::ReadList(RemoteRecordVisitor* visitor) {
   std::string pending;  // received and not yet handed on
   uint64_t received = 0;
+  uint32_t records = 0;
   Result answer = rc::kOk;
   for (;;) {
     size_t separator;
@@ -152,6 +153,7 @@ Result RemoteProtocolClient::ReadList(RemoteRecordVisitor* visitor) {
       const std::string record = pending.substr(0, separator);
       pending.erase(0, separator + 2);
       if (record.empty() || rc::Failed(answer)) continue;
+      if (++records > kMaxListRecords) return Broken(rc::kListTooLong);
       RefPtr<PropertySet> set;
       answer = PropertySet::Create(&set);
       if (rc::Succeeded(answer)) answer = set->AddNew();

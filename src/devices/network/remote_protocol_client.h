@@ -54,6 +54,9 @@ class RemoteProtocolClient {
   // A longer property text, or list record, or a longer file list in all, is refused.
   static constexpr uint32_t kMaxTextBytes = 1u << 20;
   static constexpr uint32_t kMaxListBytes = 64u << 20;
+  // A file list of more records is refused (rc::kListTooLong): each becomes a property set,
+  // and 64 MiB of tiny records would be millions of them.
+  static constexpr uint32_t kMaxListRecords = 1u << 18;
   // The largest data block the client reads or writes in one request.
   static constexpr uint32_t kMaxBlockBytes = 1u << 20;
 

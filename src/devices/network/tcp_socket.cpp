@@ -52,14 +52,16 @@ Result TcpSocket::Create() {
   const Result started = winsock_->Start();
   if (rc::Failed(started)) return started;
   socket_ = winsock_->api().Socket(AF_INET, SOCK_STREAM, 0);
+  non_blocking_ = false;
   return socket_ == INVALID_SOCKET ? winsock_->LastError() : rc::kOk;
 }
 
 Result TcpSocket::SetNonBlocking(bool non_blocking) {
   if (!IsOpen()) return NotOpen();
   u_long argument = non_blocking ? 1 : 0;
-  return winsock_->api().IoctlSocket(socket_, FIONBIO, &argument) == 0 ? rc::kOk
-                                                                          : winsock_->LastError();
+  if (winsock_->api().IoctlSocket(socket_, FIONBIO, &argument) != 0) return winsock_->LastError();
+  non_blocking_ = non_blocking;
+  return rc::kOk;
 }
 
 Result TcpSocket::Connect(const NetAddress& peer) {
@@ -144,18 +146,33 @@ Result TcpSocket::Send(const void* buffer, uint32_t length, uint32_t* sent) {
   return rc::kOk;
 }
 
+template <typename Transfer>
+Result TcpSocket::WhenReady(Readiness readiness, Transfer transfer) {
+  const DWORD start = GetTickCount();
+  for (;;) {
+    const DWORD spent = GetTickCount() - start;
+    if (spent > io_timeout_ms_) return rc::kTimeout;
+    const Result ready = Wait(readiness, io_timeout_ms_ - spent);
+    if (rc::Failed(ready)) return ready;
+    const Result moved = transfer();
+    if (moved != rc::kWouldBlock) return moved;
+  }
+}
+
 Result TcpSocket::Read(void* buffer, uint32_t length, uint32_t* count) {
   *count = 0;
   if (!IsOpen()) return NotOpen();
-  const Result ready = Wait(Readiness::kReadable, io_timeout_ms_);
-  return rc::Failed(ready) ? ready : Receive(buffer, length, count);
+  return WhenReady(Readiness::kReadable, [&] { return Receive(buffer, length, count); });
 }
 
 Result TcpSocket::Write(const void* buffer, uint32_t length, uint32_t* count) {
   *count = 0;
   if (!IsOpen()) return NotOpen();
-  const Result ready = Wait(Readiness::kWritable, io_timeout_ms_);
-  return rc::Failed(ready) ? ready : Send(buffer, length, count);
+  if (!non_blocking_) {
+    const Result switched = SetNonBlocking(true);
+    if (rc::Failed(switched)) return switched;
+  }
+  return WhenReady(Readiness::kWritable, [&] { return Send(buffer, length, count); });
 }
 
 void TcpSocket::Close() {

@@ -42,6 +42,9 @@ class TcpSocket : public Stream {
   Result Send(const void* buffer, uint32_t length, uint32_t* sent);
 
   // Stream: wait for the socket to be ready (the I/O time-out), then one Receive or Send.
+  // Write first puts the socket in non-blocking mode (it stays so): a blocking send would hold
+  // the caller until the peer took every byte, so each send takes only what the socket's
+  // buffer has room for, and a peer that stops reading ends the write with rc::kTimeout.
   Result Read(void* buffer, uint32_t length, uint32_t* count) override;
   Result Write(const void* buffer, uint32_t length, uint32_t* count) override;
 
@@ -62,9 +65,14 @@ class TcpSocket : public Stream {
   // Waits up to `ms` for the socket; rc::kTimeout when it did not become ready.
   Result Wait(Readiness readiness, uint32_t ms);
   Result NotOpen() const;
+  // Waits for `readiness` and runs `transfer` until it moves bytes or fails; a transfer that
+  // would block after all is tried again while the I/O time-out lasts.
+  template <typename Transfer>
+  Result WhenReady(Readiness readiness, Transfer transfer);
 
   WinsockBinding* winsock_;
   SOCKET socket_ = INVALID_SOCKET;
   uint32_t io_timeout_ms_ = kDefaultIoTimeoutMs;
+  bool non_blocking_ = false;
   std::string last_peer_;
 };

@@ -13,6 +13,8 @@
 //   scan                           "record <number> <name>=<value>..." for each record
 //   lookup <column> <text>         "found <number>" for each record of a text equality
 //   group <column>                 "group <text> <count>" for each group
+//   batch                          opens an index batch
+//   endbatch                       "endbatch <result>"
 // Every command that reads records ends with "inconsistent <0|1>". List values are hex.
 #include <cstdio>
 #include <cstdlib>
@@ -131,6 +133,10 @@ int main(int argc, char** argv) {
         start = comma + 1;
       }
       out += "index\t" + Code(db->AddIndex(names)) + "\n";
+    } else if (command == "batch") {
+      db->BeginIndexBatch();
+    } else if (command == "endbatch") {
+      out += "endbatch\t" + Code(db->EndIndexBatch()) + "\n";
     } else if (command == "version") {
       db->SetVersion(std::strtoul(f[1].c_str(), nullptr, 10));
     } else if (command == "insert") {

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "failing_folder_listing.h"
 #include "testlib/temp_dir.h"
 
 namespace {
@@ -67,10 +68,10 @@ class DirectoryWalkTest : public ::testing::Test {
   }
 
   std::vector<std::string> Walk(uint32_t flags, const std::string& stop_at = "",
-                                Result* result = nullptr) {
+                                Result* result = nullptr, FolderListingApi* listing = nullptr) {
     RecordingVisitor visitor(dir_.Path());
     visitor.stop_at = stop_at;
-    const Result status = scan_directory(&visitor, dir_.Path(), flags);
+    const Result status = scan_directory(&visitor, dir_.Path(), flags, listing);
     if (result) *result = status;
     return visitor.calls;
   }
@@ -125,6 +126,49 @@ TEST_F(DirectoryWalkTest, AFailureEndsTheWalkAtOnceWithoutLeavingFolders) {
         Walk(kWalkAnnounceFolder | kWalkSkipHidden, c.stop_at, &result);
     EXPECT_EQ(result, static_cast<Result>(0x80004444)) << c.stop_at;
     EXPECT_EQ(calls.back(), c.last_call);
+  }
+}
+
+// A folder that cannot be listed is an error of the walk, not an empty folder; "nothing
+// found" is an empty folder.
+TEST_F(DirectoryWalkTest, AFolderThatCannotBeListedGoesToOnError) {
+  const struct {
+    DWORD error;
+    std::vector<std::string> calls;
+  } cases[] = {
+      {ERROR_ACCESS_DENIED, {"enter ", "enter album", "error album"}},
+      {ERROR_NOT_READY, {"enter ", "enter album", "error album"}},
+      {ERROR_FILE_NOT_FOUND, {"enter ", "enter album", "leave album", "enter z"}},
+  };
+  for (const auto& c : cases) {
+    FailingFolderListing listing;
+    listing.failing_folder = "ALBUM";
+    listing.failing_error = c.error;
+    Result result = rc::kOk;
+    std::vector<std::string> calls =
+        Walk(kWalkAnnounceFolder | kWalkSkipHidden, "", &result, &listing);
+    if (c.error == ERROR_FILE_NOT_FOUND) {
+      EXPECT_EQ(result, rc::kOk);
+      calls.resize(4);
+    } else {
+      EXPECT_EQ(result, rc::FromWin32(c.error));
+    }
+    EXPECT_EQ(calls, c.calls) << c.error;
+  }
+}
+
+// The drive goes away part-way through a listing: the error ends the walk where it struck,
+// never as the end of a folder.
+TEST_F(DirectoryWalkTest, ADriveGoneMidListingGoesToOnError) {
+  for (uint32_t entries = 0; entries < 12; ++entries) {
+    FailingFolderListing listing;
+    listing.entries_before_gone = entries;
+    Result result = rc::kOk;
+    const std::vector<std::string> calls =
+        Walk(kWalkAnnounceFolder | kWalkSkipHidden, "", &result, &listing);
+    EXPECT_EQ(result, rc::FromWin32(ERROR_NOT_READY)) << entries;
+    ASSERT_FALSE(calls.empty());
+    EXPECT_EQ(calls.back().compare(0, 6, "error "), 0) << entries << ": " << calls.back();
   }
 }
 

@@ -8,11 +8,13 @@
 #include <string>
 #include <vector>
 
+#include "devices/device_results.h"
 #include "devices/msc/file_source.h"
 #include "devices/msc/scan_listener.h"
 #include "media/property_holder.h"
 #include "media/property_set.h"
 #include "media/record_set.h"
+#include "failing_folder_listing.h"
 #include "msc_audio_fixtures.h"
 #include "support/file_helpers.h"
 #include "testlib/asf_builder.h"
@@ -261,6 +263,71 @@ TEST_F(FileSourceScanTest, AnUnreadableRootDeletesNoRecord) {
   EXPECT_EQ(listener.file_errors.count(Root()), 1u);
   EXPECT_EQ(Records(*source), records);
   ASSERT_TRUE(MoveFileA(dir_.File("away").c_str(), Root().c_str()));
+}
+
+// A folder whose listing fails says nothing about its files: the pass deletes no record (not
+// even of a file that is really gone elsewhere), and without a listener it stops.
+TEST_F(FileSourceScanTest, AFolderThatCannotBeListedDeletesNoRecord) {
+  auto source = Open();
+  ASSERT_EQ(source->Refresh(nullptr, 0), rc::kOk);
+  const auto records = Records(*source);
+  ASSERT_EQ(records.size(), 5u);  // four tracks and the root record
+  UnlinkFile(Root("song.WAV"));
+  FailingFolderListing listing;
+  listing.failing_folder = "album a";
+  source->SetFolderListing(&listing);
+
+  RecordingListener listener;
+  EXPECT_EQ(source->Refresh(&listener, 0), rc::kOk);
+  EXPECT_EQ(listener.file_errors[Root("album a")], rc::FromWin32(ERROR_ACCESS_DENIED));
+  EXPECT_EQ(Records(*source), records);
+  EXPECT_EQ(source->Refresh(nullptr, 0), rc::FromWin32(ERROR_ACCESS_DENIED));
+  EXPECT_EQ(Records(*source), records);
+
+  listing.failing_folder.clear();
+  ASSERT_EQ(source->Refresh(nullptr, 0), rc::kOk);
+  EXPECT_EQ(Records(*source).size(), 4u);
+  EXPECT_EQ(Records(*source).count(0x150), 0u);
+}
+
+// Answers that the player is there until the listing says the drive went away.
+class PresenceListener : public MscScanListener {
+ public:
+  explicit PresenceListener(const FailingFolderListing& listing) : listing_(listing) {}
+  bool OnTrack(PropertyHolder&) override { return true; }
+  bool PlayerPresent() override { return !listing_.gone(); }
+
+ private:
+  const FailingFolderListing& listing_;
+};
+
+// The drive goes away at each point of the walk in turn: a listener that knows the player is
+// gone ends the pass as gone, one that skips every error ends it without a failure; neither
+// pass deletes a record.
+TEST_F(FileSourceScanTest, ADriveGoneMidWalkDeletesNoRecord) {
+  auto source = Open();
+  ASSERT_EQ(source->Refresh(nullptr, 0), rc::kOk);
+  UnlinkFile(Root("album a\\x.MP3"));
+  const auto records = Records(*source);
+  for (uint32_t entries = 0; entries < 16; ++entries) {
+    FailingFolderListing listing;
+    listing.entries_before_gone = entries;
+    source->SetFolderListing(&listing);
+    PresenceListener presence(listing);
+    EXPECT_EQ(source->Refresh(&presence), rc::kPlayerGone) << entries;
+    EXPECT_EQ(Records(*source), records) << entries;
+
+    FailingFolderListing skipped;
+    skipped.entries_before_gone = entries;
+    source->SetFolderListing(&skipped);
+    RecordingListener listener;
+    EXPECT_EQ(source->Refresh(&listener, 0), rc::kOk) << entries;
+    EXPECT_FALSE(listener.file_errors.empty()) << entries;
+    EXPECT_EQ(Records(*source), records) << entries;
+  }
+  source->SetFolderListing(nullptr);
+  ASSERT_EQ(source->Refresh(nullptr, 0), rc::kOk);
+  EXPECT_EQ(Records(*source).size(), records.size() - 1);
 }
 
 TEST_F(FileSourceScanTest, APassOverOneRootDeletesOnlyUnderIt) {

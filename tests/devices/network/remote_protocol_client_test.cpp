@@ -233,6 +233,27 @@ TEST_F(RemoteProtocolClientTest, ListFilesHandsOnEveryRecord) {
   EXPECT_EQ(info.files, 3u);
 }
 
+// A list of more records than the client accepts ends with a clear code, however few bytes
+// they take; the connection, out of step, is closed.
+TEST_F(RemoteProtocolClientTest, ListOfTooManyRecordsIsRefused) {
+  class Counting : public RemoteRecordVisitor {
+   public:
+    Result OnRecord(const RefPtr<PropertySet>&) override {
+      ++count;
+      return rc::kOk;
+    }
+    uint32_t count = 0;
+  };
+  Settings settings;
+  settings.tiny_list_records = RemoteProtocolClient::kMaxListRecords + 1;
+  Connect(settings);
+  ASSERT_EQ(client().BeginChanges(0), rc::kOk);
+  Counting records;
+  EXPECT_EQ(client().ListFiles(&records), rc::kListTooLong);
+  EXPECT_EQ(records.count, RemoteProtocolClient::kMaxListRecords);
+  EXPECT_FALSE(socket().IsOpen());
+}
+
 TEST_F(RemoteProtocolClientTest, ProgressNoticesComeBeforeTheReply) {
   Settings settings;
   settings.notices[18] = {{1, 100}, {50, 100}, {100, 100}};

@@ -6,9 +6,12 @@
 
 #include <winsock2.h>
 
+#include <string>
+#include <thread>
 #include <vector>
 
 #include "devices/network/network_results.h"
+#include "support/stream_io.h"
 
 namespace {
 
@@ -166,6 +169,29 @@ TEST(TcpSocketTest, PeerClosingEndsTheData) {
   EXPECT_EQ(count, 0u);
   const TimeVal traffic = TcpSocket::LastTraffic();
   EXPECT_GT(traffic.seconds, 1600000000);
+}
+
+// A peer that takes the connection and never reads: once the buffers between are full, a
+// write waits no longer than the time-out, whatever the socket's mode was.
+TEST(TcpSocketTest, AWriteToAPeerThatNeverReadsEndsAfterTheTimeOut) {
+  Listener listener(1);
+  TcpSocket socket;
+  ASSERT_EQ(socket.Create(), rc::kOk);
+  ASSERT_EQ(socket.ConnectWithTimeout(listener.address(), 2000), rc::kOk);  // blocking
+  SOCKET peer = listener.Accept();
+  ASSERT_NE(peer, INVALID_SOCKET);
+  // Should the write hang, the peer gives up after a while, and the write fails otherwise.
+  HANDLE written = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  std::thread closer([&] {
+    WaitForSingleObject(written, 30000);
+    closesocket(peer);
+  });
+  socket.set_io_timeout_ms(300);
+  const std::string data(8u << 20, 'x');
+  EXPECT_EQ(WriteExact(&socket, data.data(), static_cast<uint32_t>(data.size())), rc::kTimeout);
+  SetEvent(written);
+  closer.join();
+  CloseHandle(written);
 }
 
 TEST(TcpSocketTest, ConnectTimesOutAgainstAListenerThatNeverAccepts) {

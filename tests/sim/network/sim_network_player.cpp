@@ -444,6 +444,7 @@ class SimNetworkPlayer::Session {
       properties["fid"] = std::to_string(entry.first);
       list += EncodeProperties(properties) + "\n";
     }
+    for (uint32_t i = 0; i < settings_.tiny_list_records; ++i) list += "a=1\n\n";
     return TextReply(13, list);
   }
 

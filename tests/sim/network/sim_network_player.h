@@ -83,6 +83,9 @@ class SimNetworkPlayer {
     uint32_t fault_code = 0;
     // true: request 11 answers a new id of its own instead of the one asked for.
     bool choose_fids = false;
+    // The file list ends with this many records of one short property ("a=1"), as a hostile
+    // player might send them.
+    uint32_t tiny_list_records = 0;
   };
 
   SimNetworkPlayer();
