@@ -189,7 +189,8 @@ bool CommitAndLoad(const std::vector<std::unique_ptr<PropertyHolder>>& tracks, u
     if (!Check(transport->Open(), "opening the transport", n)) return false;
     SardaneChannelB channel(transport, kProductId, &clock);
     player->fail_database_block = 1;
-    if (channel.AddFileRow(*tracks[n - 1]) == rc::kOk || !channel.dirty()) {
+    // The channel keeps the row and answers success; the refused write leaves it to commit.
+    if (channel.AddFileRow(*tracks[n - 1]) != rc::kOk || !channel.dirty()) {
       return Fail("the refused database write did not leave the change to commit", n);
     }
     player->fail_database_block = 0;

@@ -2,7 +2,6 @@
 
 #include <new>
 
-#include "devices/msc/msc_drive_source.h"
 #include "devices/usb/setup_api_binding.h"
 #include "devices/usb/usb_device.h"
 #include "devices/usb/usb_interface_guids.h"
@@ -45,11 +44,6 @@ Result Win32UsbInterfaceSource::ReadProductId(const std::string& path, uint32_t*
   return ReadUsbProductId(path, product_id, api_);
 }
 
-MassStorageSource* SystemMassStorageSource() {
-  static MscDriveSource source;
-  return &source;
-}
-
 Result NoMassStorageSource::ListDrives(std::vector<MassStorageDrive>* drives) {
   drives->clear();
   return rc::kOk;
@@ -89,7 +83,7 @@ DeviceEnumerator* DeviceEnumerator::Create(DeviceSink* sink, const Sources& sour
 DeviceEnumerator::DeviceEnumerator(DeviceSink* sink, const Sources& sources)
     : sink_(sink),
       usb_(sources.usb ? sources.usb : &DefaultUsbSource()),
-      mass_storage_(sources.mass_storage ? sources.mass_storage : SystemMassStorageSource()),
+      mass_storage_(sources.mass_storage ? sources.mass_storage : &no_drives_),
       network_(sources.network) {}
 
 Result DeviceEnumerator::Enumerate(uint32_t product_id) {

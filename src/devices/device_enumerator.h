@@ -77,9 +77,6 @@ class NoMassStorageSource : public MassStorageSource {
   Result ListDrives(std::vector<MassStorageDrive>* drives) override;
 };
 
-// The removable drives of this system that identify as players.
-MassStorageSource* SystemMassStorageSource();
-
 // Players on the network.
 class NetworkDiscovery {
  public:
@@ -98,7 +95,7 @@ class DeviceEnumerator {
 
   struct Sources {
     UsbInterfaceSource* usb = nullptr;            // null: SetupAPI and the driver
-    MassStorageSource* mass_storage = nullptr;    // null: the system's drives
+    MassStorageSource* mass_storage = nullptr;    // null: no drives
     NetworkDiscovery* network = nullptr;          // null: no network players
   };
 
@@ -132,6 +129,7 @@ class DeviceEnumerator {
 
   DeviceSink* sink_;
   UsbInterfaceSource* usb_;
+  NoMassStorageSource no_drives_;
   MassStorageSource* mass_storage_;
   NetworkDiscovery* network_;
 };

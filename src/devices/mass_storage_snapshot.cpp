@@ -1,7 +1,6 @@
 #include "devices/mass_storage_snapshot.h"
 
-MassStorageSnapshot::MassStorageSnapshot(MassStorageSource* source)
-    : source_(source ? source : SystemMassStorageSource()) {}
+MassStorageSnapshot::MassStorageSnapshot(MassStorageSource* source) : source_(source) {}
 
 Result MassStorageSnapshot::ListDrives(std::vector<MassStorageDrive>* drives) {
   if (!listed_) {

@@ -9,7 +9,7 @@
 
 class MassStorageSnapshot : public MassStorageSource {
  public:
-  // `source`: null for the system's drives; it must outlive the snapshot.
+  // `source` must outlive the snapshot.
   explicit MassStorageSnapshot(MassStorageSource* source);
   Result ListDrives(std::vector<MassStorageDrive>* drives) override;
 

@@ -18,7 +18,7 @@ class AsxHandler : public XmlHandler {
       : sink_(sink), folder_(std::move(folder)) {}
 
   Result OnText(const std::string& text) override {
-    if (in_title_ && depth_ == 2) return sink_->OnTitle(text);
+    if (in_title_ && depth_ == 2) return sink_->SetTitle(text);
     return rc::kOk;
   }
   Result OnStart(const std::string&, const XmlAttributes&) override {

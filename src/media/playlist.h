@@ -12,7 +12,7 @@ class PlaylistEntrySink {
  public:
   virtual ~PlaylistEntrySink() = default;
   // The playlist's own title (ASX only), narrow text as found in the file.
-  virtual Result OnTitle(const std::string& title) = 0;
+  virtual Result SetTitle(const std::string& title) = 0;
   // An entry's absolute path in the ANSI code page; a negative result ends an M3U read.
   virtual Result AddEntry(const std::string& path) = 0;
 };

@@ -157,14 +157,14 @@ std::string DriverPackageFolder(const SetupFolders& folders, bool nt_family,
   return fallback;
 }
 
-Result RunInstallPlan(InstallEngine& engine, const InstallPlanOptions& options) {
+Result InstallPlan::Run() {
   const std::string application_path = DesktopApplicationPath();
-  Result code = RemoveSupersededFiles(engine);
+  Result code = RemoveSupersededFiles(engine_);
   if (code < 0) return code;
-  code = InstallDriverPackage(engine, options, application_path);
+  code = InstallDriverPackage(engine_, options_, application_path);
   if (code < 0) return code;
   RegisterAutoPlayHandler(application_path);
   RegisterPlatformMediaHandler();
-  RemoveOlderServiceProvider(engine);
-  return InstallServiceProvider(engine);
+  RemoveOlderServiceProvider(engine_);
+  return InstallServiceProvider(engine_);
 }

@@ -19,8 +19,18 @@ extern const char* const kSupersededFiles[6];
 extern const UsbHardwareId kPlayerHardwareIds[];
 extern const char* const kArrivalEvents[17];
 
-// Runs the steps in order; the first negative step result ends the plan with it.
-Result RunInstallPlan(InstallEngine& engine, const InstallPlanOptions& options);
+// The plan over one engine, for one run of the install thread.
+class InstallPlan {
+ public:
+  InstallPlan(InstallEngine& engine, const InstallPlanOptions& options)
+      : engine_(engine), options_(options) {}
+  // Runs the steps in order; the first negative step result ends the plan with it.
+  Result Run();
+
+ private:
+  InstallEngine& engine_;
+  InstallPlanOptions options_;
+};
 
 // The folder the driver files are copied to before the driver is installed.
 std::string DriverPackageFolder(const SetupFolders& folders, bool nt_family,

@@ -54,7 +54,7 @@ Result InstallThread::Install() {
   options.parent = window_;
   options.nt_family = environment_.nt_family;
   options.replace_same_version = replace_same_version_;
-  const Result code = RunInstallPlan(engine, options);
+  const Result code = InstallPlan(engine, options).Run();
   restart_needed_ = engine.RebootNeeded() || replacer.Deferred();
   manual_stage_ = !environment_.nt_family;
   return code;

@@ -4,6 +4,7 @@
 #include <new>
 
 #include "devices/mass_storage_snapshot.h"
+#include "devices/msc/msc_drive_source.h"
 #include "devices/usb/pnp_device_path.h"
 #include "devices/usb/usb_device.h"
 
@@ -33,7 +34,7 @@ EnumeratorDeviceSource::EnumeratorDeviceSource(UsbInterfaceSource* usb,
                                                Clock* clock)
     : system_usb_(nullptr, api), clock_(clock ? clock : Clock::System()) {
   sources_.usb = usb ? usb : &system_usb_;
-  sources_.mass_storage = mass_storage;
+  sources_.mass_storage = mass_storage ? mass_storage : SystemMassStorageSource();
 }
 
 Result EnumeratorDeviceSource::Enumerate(uint32_t product_id,

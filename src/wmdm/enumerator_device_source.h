@@ -12,8 +12,9 @@ class Win32UsbApi;
 
 class EnumeratorDeviceSource : public DeviceSource {
  public:
-  // Null arguments stand for the system's own (SetupAPI and the driver, no drives, the
-  // system's Win32 functions, the system's clock); all must outlive the source.
+  // Null arguments stand for the system's own (SetupAPI and the driver, the removable drives
+  // that identify as players, the system's Win32 functions, the system's clock); all must
+  // outlive the source.
   explicit EnumeratorDeviceSource(UsbInterfaceSource* usb = nullptr,
                                   MassStorageSource* mass_storage = nullptr,
                                   Win32UsbApi* api = nullptr, Clock* clock = nullptr);

@@ -262,6 +262,17 @@ TEST(DeviceEnumeratorDefaultsTest, NoDrivesByDefault) {
   EXPECT_TRUE(drives.empty());
 }
 
+// The system's drives come only from the mass-storage room, handed in by the provider: an
+// enumerator given no drive source walks no drive.
+TEST(DeviceEnumeratorDefaultsTest, WithoutDriveSourceNoDriveIsWalked) {
+  RecordingSink sink;
+  std::unique_ptr<DeviceEnumerator> enumerator(
+      DeviceEnumerator::Create(&sink, DeviceEnumerator::Sources()));
+  ASSERT_TRUE(enumerator);
+  EXPECT_EQ(rc::kOk, enumerator->Enumerate(DeviceEnumerator::kAllMassStorage));
+  EXPECT_TRUE(sink.ids.empty());
+}
+
 // --- the system's source: SetupAPI and the driver's transport ------------------------------
 
 const HDEVINFO kSet = reinterpret_cast<HDEVINFO>(static_cast<uintptr_t>(0x5E70));

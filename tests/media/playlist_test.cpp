@@ -16,7 +16,7 @@ namespace {
 
 class RecordingSink : public PlaylistEntrySink {
  public:
-  Result OnTitle(const std::string& title) override {
+  Result SetTitle(const std::string& title) override {
     titles.push_back(title);
     return rc::kOk;
   }

@@ -57,7 +57,7 @@ class InstallPlanTest : public EngineFixture {
     InstallPlanOptions options;
     options.nt_family = nt_family;
     options.replace_same_version = replace_same_version;
-    return RunInstallPlan(engine, options);
+    return InstallPlan(engine, options).Run();
   }
 };
 

@@ -99,11 +99,11 @@ class DeviceDir : public FsDirHandle {
     stat->kind = kFsDirectory;
     return rc::kOk;
   }
-  Result ReadNext(std::string* name) override {
+  Result ReadNext(DirEntryName* entry) override {
     char buffer[256] = {};
     Result result = fs_->ReadDir(handle_, buffer, sizeof buffer - 1, nullptr);
     if (rc::Failed(result)) return result;
-    *name = buffer;
+    entry->name = buffer;
     return rc::kOk;
   }
   Result Rewind() override { return fs_->RewindDir(handle_, nullptr); }

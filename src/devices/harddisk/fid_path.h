@@ -6,9 +6,11 @@
 #include <cstdint>
 #include <string>
 
+#include "devices/tarnu_row_collector.h"
+
 namespace tarnu_fid {
 
-constexpr uint32_t kRootPlaylist = 0x100;
+constexpr uint32_t kRootPlaylist = TarnuRowCollector::kRootPlaylist;
 constexpr uint32_t kFidStep = 16;
 
 std::string FidPath(uint32_t fid);

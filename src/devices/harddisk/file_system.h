@@ -59,10 +59,15 @@ class FsFileHandle : public FsNodeHandle {
   virtual Result SetSize(uint64_t size) = 0;
 };
 
+// One name of a directory listing.
+struct DirEntryName {
+  std::string name;
+};
+
 class FsDirHandle : public FsNodeHandle {
  public:
   // The next name; a failure after the last.
-  virtual Result ReadNext(std::string* name) = 0;
+  virtual Result ReadNext(DirEntryName* entry) = 0;
   virtual Result Rewind() = 0;
 };
 

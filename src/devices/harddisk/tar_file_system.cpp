@@ -81,11 +81,11 @@ class TarDir : public FsDirHandle {
     StatOf(*entry_, stat);
     return rc::kOk;
   }
-  Result ReadNext(std::string* name) override {
+  Result ReadNext(DirEntryName* entry) override {
     if (next_ >= entry_->children.size()) return rc::kShortTransfer;
     const TarEntry* child = index_->Entry(entry_->children[next_++]);
     if (!child) return rc::kNotFound;
-    *name = child->leaf;
+    entry->name = child->leaf;
     return rc::kOk;
   }
   Result Rewind() override {

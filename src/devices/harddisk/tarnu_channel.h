@@ -133,6 +133,8 @@ class TarnuChannel : public Channel {
   Result LoadDatabase();
   Result EnsureDatabase();
   Result SaveDatabase(bool keep_open);
+  // The "artist" column sorts without a leading article ("The", "A", ...).
+  static void SetArtistCompare(ColumnTable* table);
   ColumnTable* database() const { return database_.get(); }
   bool database_dirty() const { return database_dirty_; }
   const std::string& database_copy_path() const { return database_copy_path_; }
@@ -172,7 +174,7 @@ class TarnuChannel : public Channel {
   // A new, empty FidEnumerator.
   Result EnumFids(RefPtr<FidList>* list) override;
   Result ForEachRow(TarnuRowCollector* collector, ColumnTable* table);
-  // ";autosync;" when bit 0x400 is set, else empty (devices/harddisk/row_flags.h).
+  // ";autosync;" when bit 0x400 is set, else empty (devices/row_flags.h).
   static std::string FlagsFromOptions(int32_t options);
   static int32_t ApplyFlagsToOptions(PropertySet& file, int32_t options);
 

@@ -44,7 +44,7 @@ Result TarnuChannel::LoadDatabase() {
     if (rc::Succeeded(result)) result = OpenHostCopy(database_copy_path_, false, &host);
     if (rc::Succeeded(result)) result = table->Load(host.get(), true);
     if (rc::Succeeded(result)) {
-      table->SetColumnCompare(table->FindColumn("artist"), ArticleSkippingCompare);
+      SetArtistCompare(table.get());
       database_ = std::move(table);
     }
   }
@@ -55,6 +55,10 @@ Result TarnuChannel::LoadDatabase() {
     if (rc::Succeeded(result)) result = deleted;
   }
   return result;
+}
+
+void TarnuChannel::SetArtistCompare(ColumnTable* table) {
+  table->SetColumnCompare(table->FindColumn("artist"), ArticleSkippingCompare);
 }
 
 Result TarnuChannel::EnsureDatabase() {

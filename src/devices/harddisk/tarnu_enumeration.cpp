@@ -4,9 +4,9 @@
 #include <new>
 
 #include "db/column_table.h"
-#include "devices/harddisk/fid_enumerator.h"
-#include "devices/harddisk/row_flags.h"
-#include "devices/harddisk/tarnu_row_collector.h"
+#include "devices/fid_enumerator.h"
+#include "devices/row_flags.h"
+#include "devices/tarnu_row_collector.h"
 #include "devices/visitors.h"
 #include "media/property_set.h"
 

@@ -32,10 +32,10 @@ Result TreeCopy::CopyDirectory(const std::string& relative) {
   if (rc::Failed(result)) return result;
   result = destination_->OpenDir(Join(destination_root_, relative), kFsCreate, &to);
   if (rc::Failed(result)) return result;
-  std::string name;
-  while (rc::Succeeded(from->ReadNext(&name))) {
-    if (!SafeName(name)) return rc::kUnsafeName;
-    result = CopyEntry(Join(relative, name));
+  DirEntryName entry;
+  while (rc::Succeeded(from->ReadNext(&entry))) {
+    if (!SafeName(entry.name)) return rc::kUnsafeName;
+    result = CopyEntry(Join(relative, entry.name));
     if (rc::Failed(result)) return result;
   }
   return rc::kOk;

@@ -12,3 +12,8 @@ Result MscDriveSource::ListDrives(std::vector<MassStorageDrive>* drives) {
   }
   return rc::kOk;
 }
+
+MassStorageSource* SystemMassStorageSource() {
+  static MscDriveSource source;
+  return &source;
+}

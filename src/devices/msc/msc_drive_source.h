@@ -14,3 +14,6 @@ class MscDriveSource : public MassStorageSource {
  private:
   MscEnvironment environment_;
 };
+
+// The removable drives of this system that identify as players.
+MassStorageSource* SystemMassStorageSource();

@@ -20,7 +20,7 @@ PlaylistImportSink::PlaylistImportSink(const std::vector<std::string>& roots,
                                        Walk walk)
     : roots_(roots), open_folders_(open_folders), walk_(std::move(walk)) {}
 
-Result PlaylistImportSink::OnTitle(const std::string& title) {
+Result PlaylistImportSink::SetTitle(const std::string& title) {
   title_ = title;
   return rc::kOk;
 }

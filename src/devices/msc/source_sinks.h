@@ -32,7 +32,7 @@ class PlaylistImportSink : public PlaylistEntrySink {
 
   PlaylistImportSink(const std::vector<std::string>& roots,
                      const std::vector<std::string>& open_folders, Walk walk);
-  Result OnTitle(const std::string& title) override;
+  Result SetTitle(const std::string& title) override;
   Result AddEntry(const std::string& path) override;
 
   const std::string& Title() const { return title_; }

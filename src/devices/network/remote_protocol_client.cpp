@@ -35,9 +35,8 @@ std::string FixedText(const uint8_t* p, uint32_t size) {
 // One request on the wire: the header, then words, data and texts, each padded.
 class RemoteProtocolClient::Request {
  public:
-  explicit Request(uint32_t code) {
-    Word(kMagic);
-    Word(code);
+  explicit Request(uint32_t code) : bytes_(RemoteRequestHeader::kSize) {
+    RemoteRequestHeader{RemoteRequestHeader::kMagic, code}.EncodeTo(bytes_.data());
   }
   Request& Word(uint32_t value) {
     uint8_t b[4];
@@ -101,8 +100,7 @@ Result RemoteProtocolClient::ReadPadding(uint64_t consumed, uint64_t received) {
 
 Result RemoteProtocolClient::ReadReply(uint8_t* buffer, uint32_t code, uint32_t length) {
   Result result = Receive(buffer, kHeaderSize);
-  while (rc::Succeeded(result) && bytes::Le32(buffer) == kMagic &&
-         bytes::Le32(buffer + 4) == kProgress) {
+  while (rc::Succeeded(result) && RemoteRequestHeader::DecodeFrom(buffer).Is(kProgress)) {
     uint8_t words[8];
     result = Receive(words, sizeof words);
     if (rc::Failed(result)) return result;
@@ -110,7 +108,7 @@ Result RemoteProtocolClient::ReadReply(uint8_t* buffer, uint32_t code, uint32_t 
     result = Receive(buffer, kHeaderSize);
   }
   if (rc::Failed(result)) return result;
-  if (bytes::Le32(buffer) != kMagic || bytes::Le32(buffer + 4) != code) {
+  if (!RemoteRequestHeader::DecodeFrom(buffer).Is(code)) {
     return Broken(rc::kBadData);
   }
   return Receive(buffer + kHeaderSize, length - kHeaderSize);

@@ -23,6 +23,7 @@
 #include <cstdint>
 #include <string>
 
+#include "devices/network/remote_request_header.h"
 #include "media/property_set.h"
 #include "support/ref_counted.h"
 #include "support/result_codes.h"
@@ -48,9 +49,8 @@ struct RemoteStorageInfo {
 
 class RemoteProtocolClient {
  public:
-  static constexpr uint32_t kMagic = 0x8DC56952;
   static constexpr uint32_t kProtocolVersion = 2;
-  static constexpr uint32_t kHeaderSize = 8;
+  static constexpr uint32_t kHeaderSize = RemoteRequestHeader::kSize;
   // A longer property text, or list record, or a longer file list in all, is refused.
   static constexpr uint32_t kMaxTextBytes = 1u << 20;
   static constexpr uint32_t kMaxListBytes = 64u << 20;

@@ -64,8 +64,8 @@ std::vector<std::string> Names(FileSystem* fs, const std::string& path) {
   std::unique_ptr<FsDirHandle> dir;
   EXPECT_EQ(fs->OpenDir(path, kFsRead, &dir), rc::kOk) << path;
   std::vector<std::string> names;
-  std::string name;
-  while (dir && rc::Succeeded(dir->ReadNext(&name))) names.push_back(name);
+  DirEntryName entry;
+  while (dir && rc::Succeeded(dir->ReadNext(&entry))) names.push_back(entry.name);
   return names;
 }
 

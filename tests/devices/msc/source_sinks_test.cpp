@@ -75,7 +75,7 @@ TEST_F(PlaylistImportSinkTest, LeavesOutWhatLiesOutsideOrIsBeingWalked) {
 TEST_F(PlaylistImportSinkTest, StopsWhenTheWalkStopsAndKeepsTheTitle) {
   PlaylistImportSink sink({drive_.Path()}, {},
                           [](const std::string&) { return rc::kFail; });
-  EXPECT_EQ(sink.OnTitle("Party"), rc::kOk);
+  EXPECT_EQ(sink.SetTitle("Party"), rc::kOk);
   EXPECT_EQ(sink.Title(), "Party");
   EXPECT_EQ(sink.AddEntry(song_), rc::kFail);
 }

@@ -23,7 +23,7 @@ namespace {
 class ReportingSink : public PlaylistEntrySink {
  public:
   explicit ReportingSink(std::string* out) : out_(out) {}
-  Result OnTitle(const std::string& title) override {
+  Result SetTitle(const std::string& title) override {
     *out_ += "title\t" + title + "\n";
     return rc::kOk;
   }

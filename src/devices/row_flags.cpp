@@ -1,4 +1,4 @@
-#include "devices/harddisk/row_flags.h"
+#include "devices/row_flags.h"
 
 #include "media/property_set.h"
 #include "support/token_set.h"

@@ -1,6 +1,6 @@
 // Listing a music database: rows as file properties, playlists and the root playlist as a
 // contents visitor receives them, in both member-list forms.
-#include "devices/harddisk/tarnu_row_collector.h"
+#include "devices/tarnu_row_collector.h"
 
 #include <gtest/gtest.h>
 

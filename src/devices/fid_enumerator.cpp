@@ -1,4 +1,4 @@
-#include "devices/harddisk/fid_enumerator.h"
+#include "devices/fid_enumerator.h"
 
 #include <memory>
 #include <new>

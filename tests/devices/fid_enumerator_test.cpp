@@ -1,11 +1,11 @@
-#include "devices/harddisk/fid_enumerator.h"
+#include "devices/fid_enumerator.h"
 
 #include <gtest/gtest.h>
 
 #include <memory>
 #include <string>
 
-#include "devices/harddisk/row_flags.h"
+#include "devices/row_flags.h"
 #include "media/property_holder.h"
 #include "support/stream.h"
 

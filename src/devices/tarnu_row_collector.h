@@ -20,6 +20,9 @@ class RecordSet;
 
 class TarnuRowCollector {
  public:
+  // The root playlist's fid; its members are the other playlists.
+  static constexpr uint32_t kRootPlaylist = 0x100;
+
   // One of the two is null.
   TarnuRowCollector(HolderVisitor* list, ContentsVisitor* visitor)
       : list_(list), visitor_(visitor) {}

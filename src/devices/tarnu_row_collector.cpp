@@ -1,12 +1,11 @@
-#include "devices/harddisk/tarnu_row_collector.h"
+#include "devices/tarnu_row_collector.h"
 
 #include <algorithm>
 #include <new>
 
 #include "db/record_database.h"
-#include "devices/harddisk/fid_path.h"
-#include "devices/harddisk/row_flags.h"
 #include "devices/playlist_members.h"
+#include "devices/row_flags.h"
 #include "devices/visitors.h"
 #include "media/property_copy.h"
 #include "media/property_holder.h"
@@ -45,7 +44,7 @@ Result TarnuRowCollector::AddRow(RecordSet* row) {
     return rc::kOutOfMemory;
   }
   uint32_t handle = 0;
-  const bool go_on = fid == tarnu_fid::kRootPlaylist ? visitor_->RootPlaylist(0, holder, &handle)
+  const bool go_on = fid == kRootPlaylist ? visitor_->RootPlaylist(0, holder, &handle)
                                                       : visitor_->File(0, holder, &handle);
   try {
     handles_[fid] = handle;
@@ -91,7 +90,7 @@ Result TarnuRowCollector::WalkPlaylists() {
       const uint32_t fid = playlist.first;
       std::vector<uint32_t> members = Members(fid, playlist.second);
       if (!nested_playlists_) {
-        if (fid != tarnu_fid::kRootPlaylist) {
+        if (fid != kRootPlaylist) {
           members.erase(std::remove_if(members.begin(), members.end(),
                                        [this](uint32_t m) { return IsPlaylist(m); }),
                         members.end());
@@ -101,7 +100,7 @@ Result TarnuRowCollector::WalkPlaylists() {
                                        [this](uint32_t m) { return !IsPlaylist(m); }),
                         members.end());
           for (const auto& other : lists_) {
-            if (other.first == tarnu_fid::kRootPlaylist) continue;
+            if (other.first == kRootPlaylist) continue;
             if (std::find(members.begin(), members.end(), other.first) == members.end()) {
               members.push_back(other.first);
             }
@@ -118,7 +117,7 @@ Result TarnuRowCollector::WalkPlaylists() {
     PropertyHolder root;
     if (!root.GetSet()) return rc::kOutOfMemory;
     root.SetString("type", kPlaylistType);
-    root.SetInt("fid", static_cast<int32_t>(tarnu_fid::kRootPlaylist));
+    root.SetInt("fid", static_cast<int32_t>(kRootPlaylist));
     uint32_t handle = 0;
     visitor_->RootPlaylist(0, root, &handle);
     visitor_->PlaylistMembers(handle, Handles(playlists));
