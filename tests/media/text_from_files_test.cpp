@@ -84,7 +84,7 @@ TEST(CleanUtf8, VorbisCommentsId3AndAsfTexts) {
 
 class EntryRecorder : public PlaylistEntrySink {
  public:
-  Result OnTitle(const std::string&) override { return rc::kOk; }
+  Result SetTitle(const std::string&) override { return rc::kOk; }
   Result AddEntry(const std::string& path) override {
     entries.push_back(path);
     return rc::kOk;
