@@ -93,6 +93,15 @@ Result LinkAtHead(FsRequest* request, OmfsVolume* volume, uint64_t node, uint64_
   return OmfsSetLink(request, volume, to, head, node);
 }
 
+// Takes the node out of its chain and links it at the head of its new name's chain.
+Result MoveToHead(FsRequest* request, OmfsVolume* volume, uint64_t from, const char* old_name,
+                  uint32_t old_length, uint64_t to, const char* new_name, uint32_t new_length) {
+  OmfsFound found;
+  Result result = TakeOut(request, volume, from, old_name, old_length, to, &found);
+  if (fsrc::Failed(result)) return result;
+  return LinkAtHead(request, volume, found.node, to, new_name, new_length);
+}
+
 }  // namespace
 
 Result OmfsRename(FsRequest* request, FsHandle* old_directory, const char* old_name,
@@ -102,11 +111,8 @@ Result OmfsRename(FsRequest* request, FsHandle* old_directory, const char* old_n
   OmfsVolumeGuard guard(request, volume);
   const uint64_t from = OmfsNodeOf(old_directory)->block;
   const uint64_t to = OmfsNodeOf(new_directory)->block;
-  new_length = OmfsCutName(new_length);
-  OmfsFound found;
-  Result result = TakeOut(request, volume, from, old_name, old_length, to, &found);
-  if (fsrc::Failed(result)) return result;
-  return LinkAtHead(request, volume, found.node, to, new_name, new_length);
+  return MoveToHead(request, volume, from, old_name, old_length, to, new_name,
+                    OmfsCutName(new_length));
 }
 
 Result OmfsRenameReplacing(FsRequest* request, FsHandle* old_directory, const char* old_name,
@@ -121,11 +127,8 @@ Result OmfsRenameReplacing(FsRequest* request, FsHandle* old_directory, const ch
   Result result = OmfsFind(request, volume, from, old_name, old_length, 0, &moved);
   if (fsrc::Failed(result)) return result;
   result = OmfsFind(request, volume, to, new_name, new_length, fs_open::kExactCase, &replaced);
-  if (result == fsrc::kNotFound) {
-    result = TakeOut(request, volume, from, old_name, old_length, to, &moved);
-    if (fsrc::Failed(result)) return result;
-    return LinkAtHead(request, volume, moved.node, to, new_name, new_length);
-  }
+  if (result == fsrc::kNotFound)
+    return MoveToHead(request, volume, from, old_name, old_length, to, new_name, new_length);
   if (fsrc::Failed(result)) return result;
   if (replaced.node == moved.node) return fsrc::kOk;
   BlockCacheEntry* entry = nullptr;

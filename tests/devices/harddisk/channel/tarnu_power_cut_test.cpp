@@ -57,6 +57,17 @@ class TarnuPowerCutTest : public TarnuChannelTest {
     player->bus_held = false;
     return player->sectors_written - armed_at_;
   }
+  // Cuts the power after every sector of the part that `work` arms, `verify` looking at what
+  // each cut left.
+  template <typename Work, typename Verify>
+  void CutEverySector(uint64_t sectors, Work work, Verify verify) {
+    for (uint64_t cut = 0; cut <= sectors; ++cut) {
+      SCOPED_TRACE("power cut after " + std::to_string(cut) + " sectors of " +
+                   std::to_string(sectors));
+      RunCut(static_cast<int64_t>(cut), work);
+      verify(cut);
+    }
+  }
   // The power fails after the chosen number of sectors from now.
   void Arm() {
     armed_at_ = player->sectors_written;
@@ -83,10 +94,7 @@ TEST_F(TarnuPowerCutTest, NoCutDuringADatabaseSaveLeavesThePlayerWithoutOne) {
   ASSERT_GT(save_sectors, 0u);
 
   Outcomes outcomes;
-  for (uint64_t cut = 0; cut <= save_sectors; ++cut) {
-    SCOPED_TRACE("power cut after " + std::to_string(cut) + " sectors of " +
-                 std::to_string(save_sectors));
-    RunCut(static_cast<int64_t>(cut), save);
+  CutEverySector(save_sectors, save, [&](uint64_t cut) {
     if (cut == 0) {
       EXPECT_TRUE(rc::Failed(saved));
     }
@@ -94,7 +102,7 @@ TEST_F(TarnuPowerCutTest, NoCutDuringADatabaseSaveLeavesThePlayerWithoutOne) {
     if (!database) {
       ADD_FAILURE() << "no database on the player";
       ++outcomes.none_seen;
-      continue;
+      return;
     }
     ASSERT_TRUE(Lists(*database, 0x200));
     const bool has_new = Lists(*database, 0x210);
@@ -104,7 +112,7 @@ TEST_F(TarnuPowerCutTest, NoCutDuringADatabaseSaveLeavesThePlayerWithoutOne) {
       EXPECT_TRUE(ReadMusicFile(tarnu_fid::FidPath(0x210)) == second);
     }
     EXPECT_TRUE(ReadMusicFile(tarnu_fid::FidPath(0x200)) == first);
-  }
+  });
   outcomes.Print("database save", save_sectors + 1);
   EXPECT_GT(outcomes.old_seen, 0);
   EXPECT_GT(outcomes.new_seen, 0);
@@ -129,10 +137,7 @@ TEST_F(TarnuPowerCutTest, ACutTrackReplacementLeavesTheOldTrackOrTheNew) {
   ASSERT_GT(total, 0u);
 
   Outcomes outcomes;
-  for (uint64_t cut = 0; cut <= total; ++cut) {
-    SCOPED_TRACE("power cut after " + std::to_string(cut) + " sectors of " +
-                 std::to_string(total));
-    RunCut(static_cast<int64_t>(cut), replace);
+  CutEverySector(total, replace, [&](uint64_t) {
     Result read = rc::kOk;
     const std::string content = ReadMusicFile(tarnu_fid::FidPath(0x200), &read);
     const std::string properties = ReadMusicFile(tarnu_fid::PropertyPath(0x200));
@@ -143,7 +148,7 @@ TEST_F(TarnuPowerCutTest, ACutTrackReplacementLeavesTheOldTrackOrTheNew) {
     if (rc::Failed(read)) {
       ADD_FAILURE() << "the track's content is gone";
       ++outcomes.none_seen;
-      continue;
+      return;
     }
     const bool is_new = content == second;
     ASSERT_TRUE(is_new || content == first) << "content of neither version";
@@ -163,7 +168,7 @@ TEST_F(TarnuPowerCutTest, ACutTrackReplacementLeavesTheOldTrackOrTheNew) {
     if (rc::Failed(replaced)) {
       EXPECT_FALSE(is_new);
     }
-  }
+  });
   outcomes.Print("track replacement", total + 1);
   EXPECT_GT(outcomes.old_seen, 0);
   EXPECT_GT(outcomes.new_seen, 0);
