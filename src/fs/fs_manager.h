@@ -63,6 +63,8 @@ class FsManager {
   Result Remove(const char* path, FsHandle* base, const FsTiming* timing);
   Result Rename(const char* old_path, FsHandle* old_base, const char* new_path,
                 FsHandle* new_base, const FsTiming* timing);
+  Result RenameReplacing(const char* old_path, FsHandle* old_base, const char* new_path,
+                         FsHandle* new_base, const FsTiming* timing);
   Result ReadFile(FsHandle* handle, void* buffer, uint32_t length, uint32_t* count,
                   const FsTiming* timing);
   Result WriteFile(FsHandle* handle, const void* buffer, uint32_t length, uint32_t* count,
@@ -123,6 +125,8 @@ class FsManager {
   Result WalkToChange(FsRequest* request, const char* path, FsHandle* base, uint32_t flags,
                       Walked* walked, FsHandle** existing);
   FsMount* StartVolume(const char* path, FsHandle* base);
+  Result MoveName(bool replace, const char* old_path, FsHandle* old_base, const char* new_path,
+                  FsHandle* new_base, const FsTiming* timing);
   Result Step(FsRequest* request, FsHandle* current, const char* name, uint32_t length,
               uint32_t flags, FsHandle** next);
   Result OpenSysnodeDir(FsRequest* request, const char* name, FsHandle** out);

@@ -1,5 +1,5 @@
 // The path walk and the operations that take paths: Open, CreateFile, CreateDir, Remove,
-// Rename, GetDirName and GetPath.
+// Rename (plain or replacing), GetDirName and GetPath.
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -229,6 +229,17 @@ Result FsManager::Remove(const char* path, FsHandle* base, const FsTiming* timin
 
 Result FsManager::Rename(const char* old_path, FsHandle* old_base, const char* new_path,
                          FsHandle* new_base, const FsTiming* timing) {
+  return MoveName(false, old_path, old_base, new_path, new_base, timing);
+}
+
+Result FsManager::RenameReplacing(const char* old_path, FsHandle* old_base,
+                                  const char* new_path, FsHandle* new_base,
+                                  const FsTiming* timing) {
+  return MoveName(true, old_path, old_base, new_path, new_base, timing);
+}
+
+Result FsManager::MoveName(bool replace, const char* old_path, FsHandle* old_base,
+                           const char* new_path, FsHandle* new_base, const FsTiming* timing) {
   FsRequest request;
   scheduler_.Prepare(&request, "Rename", 2,
                      StartVolume(old_path, old_base), timing);
@@ -242,20 +253,33 @@ Result FsManager::Rename(const char* old_path, FsHandle* old_base, const char* n
   }
   if (!fsrc::Failed(result)) {
     FsMount* volume = from.handle->Volume();
+    const FsType* type = volume->type;
     FsHandle* existing = nullptr;
     scheduler_.EnterVolume(&request, volume);
     if (to.handle->Volume() != volume) {
       result = fsrc::kCrossVolume;
     } else if (volume->ReadOnly()) {
       result = fsrc::kReadOnly;
-    } else if (!fsrc::Failed(volume->type->lookup(&request, &existing, to.last, to.last_length,
-                                                  to.handle, fs_open::kExactCase))) {
+    } else if (!fsrc::Failed(type->lookup(&request, &existing, to.last, to.last_length,
+                                          to.handle, fs_open::kExactCase))) {
+      const bool directory = IsDirectory(existing);
+      const bool open_elsewhere = existing->node->open_count > 1;
       CloseHandle(&request, existing);
-      result = fsrc::kExists;
+      if (!replace || directory) {
+        result = fsrc::kExists;
+      } else if (open_elsewhere) {
+        result = fsrc::kOpenElsewhere;
+      } else if (!type->rename_replacing) {
+        result = fsrc::kNotSupported;
+      } else {
+        scheduler_.EnterVolume(&request, volume);
+        result = type->rename_replacing(&request, from.handle, from.last, from.last_length,
+                                        to.handle, to.last, to.last_length);
+      }
     } else {
       scheduler_.EnterVolume(&request, volume);
-      result = volume->type->rename(&request, from.handle, from.last, from.last_length,
-                                    to.handle, to.last, to.last_length);
+      result = type->rename(&request, from.handle, from.last, from.last_length, to.handle,
+                            to.last, to.last_length);
     }
   }
   if (from.handle) CloseHandle(&request, from.handle);

@@ -54,8 +54,9 @@ constexpr int kCloseNode = 18;
 constexpr int kSlots = 24;
 }  // namespace fs_cost
 
-// Every operation receives the running request first. Operations are always filled: an
-// unsupported one answers 0x8082000A, one with nothing to do answers 0.
+// Every operation receives the running request first. Operations are always filled (but for
+// the optional one at the end): an unsupported one answers 0x8082000A, one with nothing to do
+// answers 0.
 struct FsType {
   uint32_t version;
   char name[16];
@@ -105,6 +106,11 @@ struct FsType {
   Result (*debug)(FsRequest*, FsHandle* handle, uint32_t mode, void* first, void* second);
   // Cost estimates, slot k estimating operation k; empty slots add nothing.
   FsCostFn costs[fs_cost::kSlots];
+  // Optional (null: not offered). Renames over an existing file of exactly the new name, which
+  // the renamed node replaces so that no moment leaves neither of them under the name.
+  Result (*rename_replacing)(FsRequest*, FsHandle* old_directory, const char* old_name,
+                             uint32_t old_length, FsHandle* new_directory, const char* new_name,
+                             uint32_t new_length);
 };
 
 // One mounted volume. Types reach these fields directly; the framework owns the record.

@@ -135,3 +135,8 @@ Result IRFileSystem::WritePartEntry(const PartEntry* entry, const char* device,
                                     int32_t index) {
   return manager_->WritePartEntry(entry, device, index);
 }
+Result IRFileSystem::RenameReplacing(const char* old_path, FsHandle* old_base,
+                                     const char* new_path, FsHandle* new_base,
+                                     const FsTiming* timing) {
+  return manager_->RenameReplacing(old_path, old_base, new_path, new_base, timing);
+}

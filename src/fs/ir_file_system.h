@@ -78,6 +78,11 @@ class IRFileSystem final : public PlatformInterface {
   virtual Result ReadPart(PartEntry* entry, const char* device, int32_t index);
   virtual Result WritePartTable(const PartTable* table, const char* device, int format);
   virtual Result WritePartEntry(const PartEntry* entry, const char* device, int32_t index);
+  // Rename refuses a new name that exists (0x80820018); this one replaces an existing file of
+  // that name in one step where the volume's type offers it (else 0x8082000A). A directory
+  // is never replaced (0x80820018), nor a file open elsewhere (0x8082001D).
+  virtual Result RenameReplacing(const char* old_path, FsHandle* old_base, const char* new_path,
+                                 FsHandle* new_base, const FsTiming* timing);
 
   FsManager* manager() { return manager_; }
 

@@ -163,16 +163,27 @@ void TestBlockDevice::StartWriteLog() {
   log_.clear();
 }
 
-std::vector<uint8_t> TestBlockDevice::ImageAfterWrites(size_t k) const {
+std::vector<uint8_t> TestBlockDevice::ImageAfterWrites(size_t k, uint32_t torn_sectors) const {
   std::vector<uint8_t> image = log_base_;
   for (size_t i = 0; i < k && i < log_.size(); ++i)
     std::copy(log_[i].data.begin(), log_[i].data.end(),
               image.begin() + static_cast<ptrdiff_t>(log_[i].start * sector_size_));
+  if (k < log_.size() && torn_sectors > 0) {
+    const LoggedWrite& torn = log_[k];
+    const size_t bytes = std::min<size_t>(size_t{torn_sectors} * sector_size_, torn.data.size());
+    std::copy(torn.data.begin(), torn.data.begin() + static_cast<ptrdiff_t>(bytes),
+              image.begin() + static_cast<ptrdiff_t>(torn.start * sector_size_));
+  }
   return image;
 }
 
-TestBlockDevice* TestBlockDevice::ReplayOnto(const char* name, uint32_t number, size_t k) const {
+uint32_t TestBlockDevice::LoggedSectors(size_t k) const {
+  return k < log_.size() ? static_cast<uint32_t>(log_[k].data.size() / sector_size_) : 0;
+}
+
+TestBlockDevice* TestBlockDevice::ReplayOnto(const char* name, uint32_t number, size_t k,
+                                             uint32_t torn_sectors) const {
   TestBlockDevice* copy = InMemory(name, number, sector_size_, sector_count_);
-  copy->memory_ = ImageAfterWrites(k);
+  copy->memory_ = ImageAfterWrites(k, torn_sectors);
   return copy;
 }

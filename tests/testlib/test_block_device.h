@@ -1,7 +1,8 @@
 // A block device for file-system tests: sectors in memory or in a host file, a fault table
 // (fail a sector once or always, on read or write), counters, and an ordered log of every
 // write that can be replayed, the first k writes only, onto a copy of the image as it was when
-// the log started, so that a file system can be cut off after any write.
+// the log started, so that a file system can be cut off after any write or in the middle of
+// one (the write torn after some of its sectors).
 #pragma once
 
 #include <cstdint>
@@ -63,10 +64,14 @@ class TestBlockDevice : public BlockDevice {
   // Starts a new write log from the image as it stands now.
   void StartWriteLog();
   const std::vector<LoggedWrite>& write_log() const { return log_; }
-  // The image at the start of the log with its first k writes applied.
-  std::vector<uint8_t> ImageAfterWrites(size_t k) const;
+  // The image at the start of the log with its first k writes applied, and the first
+  // `torn_sectors` sectors of write k (the power failed while the disk wrote it).
+  std::vector<uint8_t> ImageAfterWrites(size_t k, uint32_t torn_sectors = 0) const;
+  // Sectors of logged write k.
+  uint32_t LoggedSectors(size_t k) const;
   // A new in-memory device holding that image.
-  TestBlockDevice* ReplayOnto(const char* name, uint32_t number, size_t k) const;
+  TestBlockDevice* ReplayOnto(const char* name, uint32_t number, size_t k,
+                              uint32_t torn_sectors = 0) const;
 
   // The whole image (reads the file for a file-backed device); direct, not counted.
   std::vector<uint8_t> Image() const;

@@ -216,10 +216,11 @@ Result DeviceFileSystem::GetSpace(FsSpace* space) {
   return rc::kOk;
 }
 
+// A file at the new path is replaced in one step: a power cut leaves the old file or the new
+// one under the name, never neither.
 Result DeviceFileSystem::Rename(const std::string& new_path, const std::string& old_path) {
-  fs_->Remove(Full(new_path).c_str(), nullptr, nullptr);
-  return rc::Failed(fs_->Rename(Full(old_path).c_str(), nullptr, Full(new_path).c_str(), nullptr,
-                                nullptr))
+  return rc::Failed(fs_->RenameReplacing(Full(old_path).c_str(), nullptr,
+                                         Full(new_path).c_str(), nullptr, nullptr))
              ? rc::kFail
              : rc::kOk;
 }
@@ -297,12 +298,11 @@ Result DeviceFileSystem::Remove(const std::string& path) {
   return fs_->Remove(Full(path).c_str(), nullptr, nullptr);
 }
 
-Result DeviceFileSystem::Control(uint32_t value) {
+Result DeviceFileSystem::Control(OmfsProgress* progress) {
   FsHandle* root = nullptr;
   Result result = fs_->Open(&root, prefix_.c_str(), nullptr, kModeRead, nullptr);
   if (rc::Failed(result)) return result;
-  uintptr_t argument = value;
-  result = fs_->Debug(root, kDebugCheck, reinterpret_cast<void*>(argument), nullptr);
+  result = fs_->Debug(root, kDebugCheck, progress, nullptr);
   fs_->Close(root, nullptr);
   return result;
 }

@@ -45,7 +45,7 @@ class DeviceFileSystem : public FileSystem {
   Result OpenDir(const std::string& path, uint32_t flags,
                  std::unique_ptr<FsDirHandle>* dir) override;
   Result Remove(const std::string& path) override;
-  Result Control(uint32_t value) override;
+  Result Control(OmfsProgress* progress) override;
   IdeBlockDevice* GetBlockDevice() { return device_; }
 
   const std::string& prefix() const { return prefix_; }

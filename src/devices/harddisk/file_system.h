@@ -9,6 +9,8 @@
 
 #include "support/stream.h"
 
+class OmfsProgress;
+
 // Node kinds reported by Stat.
 enum FsKind : uint32_t {
   kFsFile = 0,
@@ -76,6 +78,7 @@ class FileSystem {
   virtual ~FileSystem() = default;
   virtual Result Close() = 0;
   virtual Result GetSpace(FsSpace* space) = 0;
+  // Gives the old path's file the new path, replacing a file already there.
   virtual Result Rename(const std::string& new_path, const std::string& old_path) = 0;
   virtual Result Open(const std::string& path, std::unique_ptr<FsNodeHandle>* handle) = 0;
   virtual Result OpenFile(const std::string& path, uint32_t flags,
@@ -83,7 +86,9 @@ class FileSystem {
   virtual Result OpenDir(const std::string& path, uint32_t flags,
                          std::unique_ptr<FsDirHandle>* dir) = 0;
   virtual Result Remove(const std::string& path) = 0;
-  virtual Result Control(uint32_t value) = 0;
+  // Checks the volume and mends its allocation bitmap, reporting to the progress when one is
+  // given.
+  virtual Result Control(OmfsProgress* progress) = 0;
 };
 
 // Flags of OpenFileSystemStream: 1 read, 2 write, 4 create (read, write and create together),

@@ -106,7 +106,7 @@ class TarFs : public FileSystem {
   Result GetSpace(FsSpace*) override { return rc::kNotImplemented; }
   Result Rename(const std::string&, const std::string&) override { return rc::kNotImplemented; }
   Result Remove(const std::string&) override { return rc::kNotImplemented; }
-  Result Control(uint32_t) override { return rc::kOk; }
+  Result Control(OmfsProgress*) override { return rc::kOk; }
 
   Result Open(const std::string& path, std::unique_ptr<FsNodeHandle>* handle) override {
     const TarEntry* entry = index_->Find(path);

@@ -92,7 +92,7 @@ Result TarnuChannel::WriteFirmwareImage(SeekableStream* image, uint32_t flags,
   if ((flags & kCheckMusicVolume) && rc::Succeeded(MountOmfs())) {
     // The platform's volume check runs without a progress sink: it reports through an interface
     // of its own, not through the caller's.
-    music_volume_->Control(0);
+    music_volume_->Control(nullptr);
     result = AcquireBus();
     if (rc::Failed(result)) return result;
   }

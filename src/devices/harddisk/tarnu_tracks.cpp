@@ -116,12 +116,14 @@ Result TarnuChannel::StoreTrackProperties(PropertySet& file, const std::string& 
   if (!new_file && !found && fid != tarnu_fid::kRootPlaylist)
     return tarnu_result::kFidNotInDatabase;
 
+  // The content moves last: when a step before it fails, the old track keeps its content and
+  // its row. Each rename replaces the old file in one step.
   result = MakeFidDirectory(fid);
   if (rc::Succeeded(result)) result = WritePropertyFile(*stored, kPropertyFilePath);
-  if (rc::Succeeded(result) && !content_path.empty())
-    result = music_volume_->Rename(tarnu_fid::FidPath(fid), content_path);
   if (rc::Succeeded(result))
     result = music_volume_->Rename(tarnu_fid::PropertyPath(fid), kPropertyFilePath);
+  if (rc::Succeeded(result) && !content_path.empty())
+    result = music_volume_->Rename(tarnu_fid::FidPath(fid), content_path);
   if (rc::Failed(result)) {
     music_volume_->Remove(kPropertyFilePath);
     return result;

@@ -1,7 +1,10 @@
 // The volume check: the tree walk that rebuilds the allocation bitmap, its comparison with the
 // stored bitmap, and the other debug codes.
+#include <algorithm>
 #include <cstring>
 #include <set>
+#include <string>
+#include <utility>
 #include <vector>
 
 #include "fs/fs_manager.h"
@@ -14,7 +17,25 @@ using namespace omfs;
 
 namespace {
 
-Result Mark(const OmfsVolume* volume, OmfsBitmap* bitmap, uint64_t first, uint64_t count) {
+// Marks the tree's blocks in a bitmap. It can note every directory met and every run marked,
+// and mend chains as it goes: a node behind another of exactly its name can never be looked
+// up (a later exact match never wins), so it is taken out of the chain and left unmarked.
+struct TreeMarker {
+  OmfsVolume* volume;
+  OmfsBitmap* bitmap;
+  std::set<uint64_t>* directories = nullptr;
+  std::vector<std::pair<uint64_t, uint64_t>>* marked = nullptr;
+  bool mend = false;
+
+  Result Mark(uint64_t first, uint64_t count);
+  Result MarkFile(FsRequest* request, uint64_t node);
+  // Everything below a directory whose own blocks are marked.
+  Result MarkSubtree(FsRequest* request, uint64_t top);
+  // Clears what was marked (the runs must have been noted).
+  void Unmark();
+};
+
+Result TreeMarker::Mark(uint64_t first, uint64_t count) {
   if (first >= volume->Blocks() || count > volume->Blocks() - first) {
     OMFS_LOG(0x82000C, "Block range %llx,%llx is outside volume range 0,%llx",
              static_cast<unsigned long long>(first), static_cast<unsigned long long>(count),
@@ -24,26 +45,31 @@ Result Mark(const OmfsVolume* volume, OmfsBitmap* bitmap, uint64_t first, uint64
   for (uint64_t block = first; block < first + count; ++block) {
     if (bitmap->Test(block)) {
       OMFS_LOG(0x82001C, "Block %llx double-allocated", static_cast<unsigned long long>(block));
+      if (marked && block > first) marked->emplace_back(first, block - first);
       return fsrc::kCorrupt;
     }
     bitmap->Set(block);
   }
+  if (marked) marked->emplace_back(first, count);
   return fsrc::kOk;
 }
 
-Result MarkFile(FsRequest* request, OmfsVolume* volume, uint64_t node, OmfsBitmap* bitmap) {
+void TreeMarker::Unmark() {
+  for (const auto& run : *marked) bitmap->ClearRun(run.first, run.second);
+  marked->clear();
+}
+
+Result TreeMarker::MarkFile(FsRequest* request, uint64_t node) {
   return OmfsWalkChain(request, volume, node, [&](OmfsList& list, uint64_t) {
     Result result = fsrc::kOk;
-    if (list.Link() != kNone) result = Mark(volume, bitmap, list.Link(), volume->Mirrors());
+    if (list.Link() != kNone) result = Mark(list.Link(), volume->Mirrors());
     for (uint32_t i = 0; !fsrc::Failed(result) && i < list.Count(); ++i)
-      if (!list.At(i).Hole()) result = Mark(volume, bitmap, list.At(i).start, list.At(i).length);
+      if (!list.At(i).Hole()) result = Mark(list.At(i).start, list.At(i).length);
     return result;
   });
 }
 
-// Marks everything below a directory whose own blocks are marked; notes every directory met.
-Result MarkSubtree(FsRequest* request, OmfsVolume* volume, OmfsBitmap* bitmap, uint64_t top,
-                   std::set<uint64_t>* directories) {
+Result TreeMarker::MarkSubtree(FsRequest* request, uint64_t top) {
   std::vector<uint64_t> pending = {top};
   Result result = fsrc::kOk;
   const uint32_t buckets = HashBuckets(volume->MetaSize());
@@ -59,37 +85,51 @@ Result MarkSubtree(FsRequest* request, OmfsVolume* volume, OmfsBitmap* bitmap, u
       heads[i] = Get64(BlockCache::Data(entry) + kNodeHashTable + 8 * i);
     BlockCache::Release(entry);
     for (uint32_t bucket = 0; !fsrc::Failed(result) && bucket < buckets; ++bucket) {
+      std::set<std::string> names;
+      uint64_t previous = kNone;
       for (uint64_t child = heads[bucket]; child != kNone && !fsrc::Failed(result);) {
-        // Every node is marked once: a chain that loops or a node in two chains is met
-        // again and fails here.
-        result = Mark(volume, bitmap, child, volume->Mirrors());
-        if (fsrc::Failed(result)) break;
         result = OmfsReadNode(request, volume, child, &entry);
         if (fsrc::Failed(result)) {
           OMFS_LOG(0x820013, "err %lx", static_cast<unsigned long>(result));
           break;
         }
         const uint8_t* node = BlockCache::Data(entry);
-        const char* name = reinterpret_cast<const char*>(node + kNodeName);
-        const uint32_t length = static_cast<uint32_t>(strnlen(name, kNameBytes));
-        const uint32_t expected = NameHash(name, length) % buckets;
-        if (expected != bucket)
-          OMFS_LOG(0x820013, "\"%.*s\" is in hash chain %ld instead of %ld",
-                   static_cast<int>(length), name, static_cast<long>(bucket),
-                   static_cast<long>(expected));
+        const char* text = reinterpret_cast<const char*>(node + kNodeName);
+        const std::string name(text, strnlen(text, kNameBytes));
         const uint64_t parent = Get64(node + kNodeParent);
-        if (parent != directory)
-          OMFS_LOG(0x820013, "Bad parent %.*s: %llx != %llx err %lx", static_cast<int>(length),
-                   name, static_cast<unsigned long long>(parent),
-                   static_cast<unsigned long long>(directory),
-                   static_cast<unsigned long>(fsrc::kCorrupt));
         const bool is_directory = Get32(node + kNodeKind) == kKindDirectory;
         const uint64_t next = Get64(node + kNodeNext);
         BlockCache::Release(entry);
+        if (mend && !names.insert(name).second) {
+          OmfsFound shadowed;
+          shadowed.node = child;
+          shadowed.before = previous;
+          shadowed.bucket = bucket;
+          result = OmfsSetLink(request, volume, directory, shadowed, next);
+          OMFS_LOG(0x820013, "\"%s\" behind another of its name taken out of chain %ld",
+                   name.c_str(), static_cast<long>(bucket));
+          child = next;
+          continue;
+        }
+        // Every node is marked once: a chain that loops or a node in two chains is met
+        // again and fails here.
+        result = Mark(child, volume->Mirrors());
+        if (fsrc::Failed(result)) break;
+        const uint32_t length = static_cast<uint32_t>(name.size());
+        const uint32_t expected = NameHash(name.data(), length) % buckets;
+        if (expected != bucket)
+          OMFS_LOG(0x820013, "\"%s\" is in hash chain %ld instead of %ld", name.c_str(),
+                   static_cast<long>(bucket), static_cast<long>(expected));
+        if (parent != directory)
+          OMFS_LOG(0x820013, "Bad parent %s: %llx != %llx err %lx", name.c_str(),
+                   static_cast<unsigned long long>(parent),
+                   static_cast<unsigned long long>(directory),
+                   static_cast<unsigned long>(fsrc::kCorrupt));
         if (is_directory)
           pending.push_back(child);
         else
-          result = MarkFile(request, volume, child, bitmap);
+          result = MarkFile(request, child);
+        previous = child;
         child = next;
       }
     }
@@ -100,23 +140,23 @@ Result MarkSubtree(FsRequest* request, OmfsVolume* volume, OmfsBitmap* bitmap, u
 }  // namespace
 
 Result OmfsMarkTree(FsRequest* request, OmfsVolume* volume, OmfsBitmap* bitmap) {
-  Result result = Mark(volume, bitmap, volume->root, volume->Mirrors());
+  TreeMarker marker{volume, bitmap};
+  Result result = marker.Mark(volume->root, volume->Mirrors());
   if (fsrc::Failed(result)) return result;
-  return MarkSubtree(request, volume, bitmap, volume->root, nullptr);
+  return marker.MarkSubtree(request, volume->root);
 }
 
 namespace {
 
-// A node that an interrupted rename, create or remove left out of every chain: a whole node
-// metablock whose parent is a directory of the tree and holds no entry of its name.
-bool IsOrphanNode(FsRequest* request, OmfsVolume* volume, uint64_t block,
-                  const std::set<uint64_t>& directories, std::vector<uint8_t>* node) {
-  node->assign(volume->MetaSize(), 0);
-  if (fsrc::Failed(FsBlockRead(request, volume->device,
-                               volume->start + OmfsBlockOffset(volume, block), node->data(),
-                               volume->MetaSize(), 0)))
-    return false;
-  const uint8_t* data = node->data();
+// Bytes read at once (whole blocks, at least one) while leaked blocks are searched for lost
+// nodes.
+constexpr uint64_t kRecoveryReadBytes = 512 * 1024;
+
+// Whether a leaked block holds a node that an interrupted rename, create or remove left out of
+// every chain: a whole node metablock whose parent is a directory of the tree and holds no
+// entry of its name.
+bool IsOrphanNode(FsRequest* request, OmfsVolume* volume, uint64_t block, const uint8_t* data,
+                  const std::set<uint64_t>& directories) {
   if (data[kHeaderMagic] != kMetaMagic || data[kHeaderType] != kTypeNode ||
       Get64(data + kHeaderLocation) != block)
     return false;
@@ -137,9 +177,9 @@ Result Relink(FsRequest* request, OmfsVolume* volume, uint64_t block, uint64_t p
   BlockCacheEntry* directory = nullptr;
   Result result = OmfsReadNode(request, volume, parent, &directory);
   if (fsrc::Failed(result)) return result;
-  uint8_t* head = BlockCache::Data(directory) + kNodeHashTable +
-                  8 * (NameHash(name, static_cast<uint32_t>(strnlen(name, kNameBytes))) %
-                       HashBuckets(volume->MetaSize()));
+  uint8_t* head = OmfsChainHead(
+      BlockCache::Data(directory),
+      OmfsBucket(volume, name, static_cast<uint32_t>(strnlen(name, kNameBytes))));
   BlockCacheEntry* entry = nullptr;
   result = OmfsReadNode(request, volume, block, &entry);
   if (!fsrc::Failed(result)) {
@@ -155,38 +195,81 @@ Result Relink(FsRequest* request, OmfsVolume* volume, uint64_t block, uint64_t p
   return result;
 }
 
-// Links orphan nodes back into their directories when everything they hold is free in the
-// rebuilt bitmap; what cannot be taken back is left to be freed.
+// Links a lost node back into its directory when everything it holds is leaked: marked in
+// the stored bitmap and held by nothing else. A stale node of a removed file or an earlier
+// format has lost some of its blocks to the bitmap and is left to be freed, and its blocks
+// are not searched for nodes (they are data, or another stale node's).
+Result RecoverNode(FsRequest* request, OmfsVolume* volume, uint64_t block, const uint8_t* data,
+                   OmfsBitmap* rebuilt, OmfsBitmap* searched, std::set<uint64_t>* directories) {
+  std::vector<std::pair<uint64_t, uint64_t>> runs;
+  std::set<uint64_t> found_directories;
+  TreeMarker marker{volume, rebuilt, &found_directories, &runs};
+  const bool is_directory = Get32(data + kNodeKind) == kKindDirectory;
+  Result result = marker.Mark(block, volume->Mirrors());
+  if (!fsrc::Failed(result))
+    result = is_directory ? marker.MarkSubtree(request, block) : marker.MarkFile(request, block);
+  bool all_held = !fsrc::Failed(result);
+  for (const auto& run : runs)
+    for (uint64_t b = run.first; all_held && b < run.first + run.second; ++b)
+      all_held = volume->bitmap.Test(b);
+  if (!all_held) {
+    for (const auto& run : runs) searched->SetRun(run.first, run.second);
+    marker.Unmark();
+    return fsrc::kOk;
+  }
+  const char* name = reinterpret_cast<const char*>(data + kNodeName);
+  const uint64_t parent = Get64(data + kNodeParent);
+  const int name_length = static_cast<int>(strnlen(name, kNameBytes));
+  result = Relink(request, volume, block, parent, std::string(name, name_length).c_str());
+  if (fsrc::Failed(result)) {
+    marker.Unmark();
+    return result;
+  }
+  OMFS_LOG(0x820013, "Node %llx \"%.*s\" linked again into %llx",
+           static_cast<unsigned long long>(block), name_length, name,
+           static_cast<unsigned long long>(parent));
+  directories->insert(found_directories.begin(), found_directories.end());
+  return fsrc::kOk;
+}
+
+// Searches the leaked blocks (marked in the stored bitmap, not in the rebuilt one) for lost
+// nodes, reading them a run at a time; each node's own blocks are weighed once.
 Result Recover(FsRequest* request, OmfsVolume* volume, OmfsBitmap* rebuilt,
                std::set<uint64_t>* directories) {
-  std::vector<uint8_t> node;
-  for (uint64_t block = 0; block < volume->Blocks(); ++block) {
-    if (!volume->bitmap.Test(block) || rebuilt->Test(block)) continue;
-    if (!IsOrphanNode(request, volume, block, *directories, &node)) continue;
-    OmfsBitmap scratch = *rebuilt;
-    std::set<uint64_t> found_directories;
-    const bool is_directory = Get32(node.data() + kNodeKind) == kKindDirectory;
-    Result result = Mark(volume, &scratch, block, volume->Mirrors());
-    if (!fsrc::Failed(result))
-      result = is_directory ? MarkSubtree(request, volume, &scratch, block, &found_directories)
-                            : MarkFile(request, volume, block, &scratch);
-    if (fsrc::Failed(result)) continue;
-    // A genuine orphan still holds all its blocks; a stale node from a removed file or an
-    // earlier format has lost some of them to the bitmap.
-    bool all_held = true;
-    for (uint64_t b = 0; all_held && b < volume->Blocks(); ++b)
-      if (scratch.Test(b) && !rebuilt->Test(b) && !volume->bitmap.Test(b)) all_held = false;
-    if (!all_held) continue;
-    const char* name = reinterpret_cast<const char*>(node.data() + kNodeName);
-    const uint64_t parent = Get64(node.data() + kNodeParent);
-    result = Relink(request, volume, block, parent, name);
-    if (fsrc::Failed(result)) return result;
-    OMFS_LOG(0x820013, "Node %llx \"%.*s\" linked again into %llx",
-             static_cast<unsigned long long>(block),
-             static_cast<int>(strnlen(name, kNameBytes)), name,
-             static_cast<unsigned long long>(parent));
-    *rebuilt = scratch;
-    directories->insert(found_directories.begin(), found_directories.end());
+  OmfsBitmap searched;
+  Result result = searched.Init(volume->Blocks(), volume->geometry.blocks_per_unit,
+                                volume->BlockSize());
+  if (fsrc::Failed(result)) return result;
+  auto leaked = [&](uint64_t block) {
+    return volume->bitmap.Test(block) && !rebuilt->Test(block) && !searched.Test(block);
+  };
+  const uint64_t most = std::max<uint64_t>(1, kRecoveryReadBytes / volume->BlockSize());
+  std::vector<uint8_t> buffer;
+  for (uint64_t block = 0; block < volume->Blocks();) {
+    if (!leaked(block)) {
+      ++block;
+      continue;
+    }
+    uint64_t count = 1;
+    while (count < most && block + count < volume->Blocks() &&
+           leaked(block + count))
+      ++count;
+    buffer.resize(count * volume->BlockSize());
+    if (fsrc::Failed(FsBlockRead(request, volume->device,
+                                 volume->start + OmfsBlockOffset(volume, block), buffer.data(),
+                                 static_cast<uint32_t>(buffer.size()), 0))) {
+      block += count;
+      continue;
+    }
+    for (uint64_t i = 0; i < count; ++i) {
+      // A node found earlier in the run may hold the blocks after it.
+      if (!leaked(block + i)) continue;
+      const uint8_t* data = &buffer[i * volume->BlockSize()];
+      if (IsOrphanNode(request, volume, block + i, data, *directories))
+        result = RecoverNode(request, volume, block + i, data, rebuilt, &searched, directories);
+      if (fsrc::Failed(result)) return result;
+    }
+    block += count;
   }
   return fsrc::kOk;
 }
@@ -199,9 +282,10 @@ Result Check(FsRequest* request, OmfsVolume* volume, OmfsProgress* progress) {
   // The fixed structures first: they are in use although no node names them.
   OmfsMarkFixedBlocks(volume, volume->bitmap_block, &rebuilt);
   std::set<uint64_t> directories;
-  result = Mark(volume, &rebuilt, volume->root, volume->Mirrors());
-  if (!fsrc::Failed(result))
-    result = MarkSubtree(request, volume, &rebuilt, volume->root, &directories);
+  TreeMarker marker{volume, &rebuilt, &directories};
+  marker.mend = true;
+  result = marker.Mark(volume->root, volume->Mirrors());
+  if (!fsrc::Failed(result)) result = marker.MarkSubtree(request, volume->root);
   if (!fsrc::Failed(result)) result = Recover(request, volume, &rebuilt, &directories);
   if (fsrc::Failed(result)) return result;
   OmfsBitmap& stored = volume->bitmap;

@@ -6,8 +6,9 @@
 #include "fs/omfs/omfs.h"
 #include "fs/omfs/omfs_volume.h"
 
-// The anchor of the partition: its geometry and the volume length (0 in: taken from the
-// anchor). Values are checked before anything is read with them.
+// The anchor of the partition: its geometry and the volume length. A given length must hold
+// the volume's blocks with less than one block to spare; 0 takes the length from the anchor.
+// Out: the volume's own bytes. Values are checked before anything is read with them.
 Result OmfsReadAnchor(FsRequest* request, BlockDevice* device, uint64_t start, uint64_t* length,
                       OmfsGeometry* geometry);
 // The super block through the volume's cache, checked against the anchor's geometry; fills

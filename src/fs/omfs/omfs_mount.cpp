@@ -71,7 +71,10 @@ Result OmfsReadAnchor(FsRequest* request, BlockDevice* device, uint64_t start, u
   if (found.volume_blocks == 0 || found.volume_blocks > ~uint64_t{0} / found.block_size)
     return fsrc::kBadPartition;
   const uint64_t volume_bytes = found.volume_blocks * found.block_size;
-  if (*length != 0 && *length != volume_bytes) return fsrc::kBadPartition;
+  // A partition of any size holds the whole blocks that format counted in it: a remainder
+  // below one block is not part of the volume.
+  if (*length != 0 && *length / found.block_size != found.volume_blocks)
+    return fsrc::kBadPartition;
   if (volume_bytes > device_bytes - start) return fsrc::kBadPartition;
   if (found.mirrors < 1 || found.mirrors > kMaxMirrors) {
     OMFS_LOG(0x82000F, "Meta mirrors %ld should be between 1 and %ld",
@@ -188,6 +191,9 @@ Result MountOnce(FsRequest* request, BlockDevice* device, uint64_t start, uint64
   if (parameter_length == 0) parameters = nullptr;
   // A device that holds no OMFS is declined (wrong magic) before the length is looked at.
   const bool no_length = length == 0;
+  // The volume is registered under the partition's own length, which may exceed the volume's
+  // whole blocks.
+  const uint64_t partition_length = length;
   OmfsGeometry geometry;
   Result result = OmfsReadAnchor(request, device, start, &length, &geometry);
   if (fsrc::Failed(result)) return result;
@@ -211,7 +217,7 @@ Result MountOnce(FsRequest* request, BlockDevice* device, uint64_t start, uint64
   }
   if (!fsrc::Failed(result))
     result = FsCreateVolume(request, volume->label.c_str(), &kOmfsType, volume, device, start,
-                            length, volume->MetaSize(), volume->cache, flags & 1, parameters,
+                            partition_length, volume->MetaSize(), volume->cache, flags & 1, parameters,
                             parameter_length, &volume->mount);
   if (fsrc::Failed(result)) {
     *formed = nullptr;

@@ -1,5 +1,5 @@
 // Nodes and directories: the root, lookup through the name hash chains, opening and closing
-// handles, creating, removing and renaming nodes, listing a directory and the volume label.
+// handles, creating and removing nodes, listing a directory and the volume label.
 #include <windows.h>
 
 #include <cstring>
@@ -40,13 +40,15 @@ uint32_t NameLength(const uint8_t* node) {
   return static_cast<uint32_t>(strnlen(reinterpret_cast<const char*>(node + kNodeName), kNameBytes));
 }
 
-uint32_t Bucket(const OmfsVolume* volume, const char* name, uint32_t length) {
+}  // namespace
+
+uint32_t OmfsBucket(const OmfsVolume* volume, const char* name, uint32_t length) {
   return NameHash(name, length) % HashBuckets(volume->MetaSize());
 }
 
-uint8_t* Head(uint8_t* directory, uint32_t bucket) { return directory + kNodeHashTable + 8 * bucket; }
-
-}  // namespace
+uint8_t* OmfsChainHead(uint8_t* directory, uint32_t bucket) {
+  return directory + kNodeHashTable + 8 * bucket;
+}
 
 uint32_t OmfsCutName(uint32_t length) { return length > kNameBytes ? kNameBytes : length; }
 
@@ -120,8 +122,8 @@ Result OmfsFind(FsRequest* request, OmfsVolume* volume, uint64_t directory, cons
     BlockCache::Release(entry);
     return fsrc::kNotADirectory;
   }
-  found->bucket = Bucket(volume, name, length);
-  uint64_t current = Get64(Head(dir, found->bucket));
+  found->bucket = OmfsBucket(volume, name, length);
+  uint64_t current = Get64(OmfsChainHead(dir, found->bucket));
   BlockCache::Release(entry);
   found->node = kNone;
   found->before = kNone;
@@ -213,8 +215,8 @@ Result Create(FsRequest* request, FsHandle** out, FsHandle* directory, const cha
     return result;
   }
   uint8_t* dir = BlockCache::Data(dir_entry);
-  const uint32_t bucket = Bucket(volume, name, length);
-  const uint64_t old_head = Get64(Head(dir, bucket));
+  const uint32_t bucket = OmfsBucket(volume, name, length);
+  const uint64_t old_head = Get64(OmfsChainHead(dir, bucket));
   BlockCacheEntry* entry = nullptr;
   result = OmfsNewMetablock(request, volume, block, block, &entry);
   if (!fsrc::Failed(result)) {
@@ -246,12 +248,12 @@ Result Create(FsRequest* request, FsHandle** out, FsHandle* directory, const cha
     BlockCache::Release(entry);
   }
   if (!fsrc::Failed(result)) {
-    Put64(Head(dir, bucket), block);
+    Put64(OmfsChainHead(dir, bucket), block);
     OmfsPrepareHeader(dir, parent, volume->MetaSize() - kHeaderBytes, kTypeNode);
     result = OmfsWriteMetablock(request, volume, dir_entry);
     if (fsrc::Failed(result)) {
       // The directory keeps its old chain; the new node is given up.
-      Put64(Head(dir, bucket), old_head);
+      Put64(OmfsChainHead(dir, bucket), old_head);
     }
   }
   BlockCache::Release(dir_entry);
@@ -263,15 +265,16 @@ Result Create(FsRequest* request, FsHandle** out, FsHandle* directory, const cha
   return OmfsAttach(request, volume, block, flags, out);
 }
 
-// Makes the chain skip the node: the node before it, or the directory's head.
-Result Unlink(FsRequest* request, OmfsVolume* volume, uint64_t directory, const OmfsFound& found,
-              uint64_t next) {
+}  // namespace
+
+Result OmfsSetLink(FsRequest* request, OmfsVolume* volume, uint64_t directory,
+                   const OmfsFound& found, uint64_t next) {
   const uint64_t holder = found.before == kNone ? directory : found.before;
   BlockCacheEntry* entry = nullptr;
   Result result = OmfsReadNode(request, volume, holder, &entry);
   if (fsrc::Failed(result)) return result;
   uint8_t* data = BlockCache::Data(entry);
-  uint8_t* link = found.before == kNone ? Head(data, found.bucket) : data + kNodeNext;
+  uint8_t* link = found.before == kNone ? OmfsChainHead(data, found.bucket) : data + kNodeNext;
   const uint64_t old = Get64(link);
   Put64(link, next);
   result = OmfsWriteMetablock(request, volume, entry);
@@ -279,8 +282,6 @@ Result Unlink(FsRequest* request, OmfsVolume* volume, uint64_t directory, const 
   BlockCache::Release(entry);
   return result;
 }
-
-}  // namespace
 
 Result OmfsCreateFile(FsRequest* request, FsHandle** out, FsHandle* directory, const char* name,
                       uint32_t length, uint32_t flags) {
@@ -308,87 +309,21 @@ Result OmfsRemove(FsRequest* request, FsHandle* directory, const char* name, uin
   if (Get64(node + kNodeParent) == kNone) result = fsrc::kNotSupported;
   for (uint32_t i = 0; is_directory && !fsrc::Failed(result) && i < HashBuckets(volume->MetaSize());
        ++i)
-    if (Get64(Head(node, i)) != kNone) result = kNotEmpty;
+    if (Get64(OmfsChainHead(node, i)) != kNone) result = kNotEmpty;
   BlockCache::Release(entry);
   if (fsrc::Failed(result)) return result;
-  result = Unlink(request, volume, parent, found, next);
+  result = OmfsSetLink(request, volume, parent, found, next);
   if (fsrc::Failed(result)) return result;
-  // Blocks are freed only once nothing on the disk points at them.
-  if (!is_directory) result = OmfsFreeFileBlocks(request, volume, found.node);
-  volume->bitmap.ClearRun(found.node, volume->Mirrors());
-  OmfsForgetBlocks(volume, found.node, volume->Mirrors());
+  return OmfsFreeNode(request, volume, found.node, is_directory);
+}
+
+Result OmfsFreeNode(FsRequest* request, OmfsVolume* volume, uint64_t node, bool is_directory) {
+  Result result = fsrc::kOk;
+  if (!is_directory) result = OmfsFreeFileBlocks(request, volume, node);
+  volume->bitmap.ClearRun(node, volume->Mirrors());
+  OmfsForgetBlocks(volume, node, volume->Mirrors());
   Result written = volume->bitmap.WriteBack(request);
   return fsrc::Failed(result) ? result : written;
-}
-
-namespace {
-
-// Whether `node` is `directory` or one of its ancestors.
-Result IsAncestor(FsRequest* request, OmfsVolume* volume, uint64_t node, uint64_t directory,
-                  bool* ancestor) {
-  *ancestor = false;
-  uint64_t current = directory;
-  for (uint64_t steps = 0; current != kNone; ++steps) {
-    if (current == node) {
-      *ancestor = true;
-      return fsrc::kOk;
-    }
-    if (steps > volume->Blocks()) return fsrc::kCorrupt;
-    BlockCacheEntry* entry = nullptr;
-    Result result = OmfsReadNode(request, volume, current, &entry);
-    if (fsrc::Failed(result)) return result;
-    current = Get64(BlockCache::Data(entry) + kNodeParent);
-    BlockCache::Release(entry);
-  }
-  return fsrc::kOk;
-}
-
-}  // namespace
-
-Result OmfsRename(FsRequest* request, FsHandle* old_directory, const char* old_name,
-                  uint32_t old_length, FsHandle* new_directory, const char* new_name,
-                  uint32_t new_length) {
-  OmfsVolume* volume = OmfsOf(old_directory->Volume());
-  OmfsVolumeGuard guard(request, volume);
-  const uint64_t from = OmfsNodeOf(old_directory)->block;
-  const uint64_t to = OmfsNodeOf(new_directory)->block;
-  new_length = OmfsCutName(new_length);
-  OmfsFound found;
-  Result result = OmfsFind(request, volume, from, old_name, old_length, 0, &found);
-  if (fsrc::Failed(result)) return result;
-  // A directory moved below itself would leave the tree and be freed by the next check.
-  bool ancestor = false;
-  result = IsAncestor(request, volume, found.node, to, &ancestor);
-  if (fsrc::Failed(result)) return result;
-  if (ancestor) return fsrc::kInvalidArgument;
-  BlockCacheEntry* entry = nullptr;
-  result = OmfsReadNode(request, volume, found.node, &entry);
-  if (fsrc::Failed(result)) return result;
-  const uint64_t next = Get64(BlockCache::Data(entry) + kNodeNext);
-  BlockCache::Release(entry);
-  result = Unlink(request, volume, from, found, next);
-  if (fsrc::Failed(result)) return result;
-  BlockCacheEntry* dir_entry = nullptr;
-  result = OmfsReadNode(request, volume, to, &dir_entry);
-  if (fsrc::Failed(result)) return result;
-  uint8_t* dir = BlockCache::Data(dir_entry);
-  const uint32_t bucket = Bucket(volume, new_name, new_length);
-  result = OmfsReadNode(request, volume, found.node, &entry);
-  if (!fsrc::Failed(result)) {
-    uint8_t* node = BlockCache::Data(entry);
-    Put64(node + kNodeNext, Get64(Head(dir, bucket)));
-    Put64(node + kNodeParent, to);
-    memset(node + kNodeName, 0, kNameBytes);
-    memcpy(node + kNodeName, new_name, new_length);
-    result = OmfsWriteMetablock(request, volume, entry);
-    BlockCache::Release(entry);
-  }
-  if (!fsrc::Failed(result)) {
-    Put64(Head(dir, bucket), found.node);
-    result = OmfsWriteMetablock(request, volume, dir_entry);
-  }
-  BlockCache::Release(dir_entry);
-  return result;
 }
 
 Result OmfsSetLabel(FsRequest* request, FsMount* mount, const char* text, uint32_t length) {

@@ -48,6 +48,7 @@ FsType MakeType() {
   type.resize = OmfsResize;
   type.debug = OmfsDebug;
   OmfsFillCosts(type.costs);
+  type.rename_replacing = OmfsRenameReplacing;
   return type;
 }
 

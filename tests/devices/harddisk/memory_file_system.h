@@ -25,7 +25,7 @@ class MemoryFileSystem : public FileSystem {
   Result Remove(const std::string& path) override {
     return files.erase(Key(path)) ? rc::kOk : rc::kNotFound;
   }
-  Result Control(uint32_t) override { return rc::kOk; }
+  Result Control(OmfsProgress*) override { return rc::kOk; }
   Result Open(const std::string&, std::unique_ptr<FsNodeHandle>*) override {
     return rc::kNotImplemented;
   }

@@ -102,6 +102,41 @@ TEST_F(OmfsFaultsTest, SizesFromTheAnchorAndSuperBlockAreChecked) {
   EXPECT_EQ(0, Mount(device_, shape_));
 }
 
+// Format counts the whole blocks of the partition; the rest of a last block is no part of
+// the volume, and the volume mounts with the partition's own length.
+TEST_F(OmfsFaultsTest, APartitionMountsWhenItsWholeBlocksAreTheVolume) {
+  OmfsShape shape;
+  Start(shape, 2 * shape.block_size);
+  ASSERT_EQ(0, WriteWhole(root_ + "kept", Pattern(6000, 1)));
+  ASSERT_EQ(0, Unmount(device_));
+  const uint64_t volume = shape.blocks * shape.block_size;
+  const struct {
+    uint64_t length;
+    Result expected;
+  } cases[] = {
+      {volume, 0},
+      {volume + 512, 0},
+      {volume + shape.block_size - 512, 0},
+      {volume + shape.block_size, kBad},
+      {volume - 512, kBad},
+  };
+  char device[32];
+  snprintf(device, sizeof device, "OMFS:%u", device_->Number());
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.length);
+    ASSERT_EQ(c.expected, fs_->Mount(device, kStart, c.length, 0, nullptr, 0));
+    if (c.expected != 0) continue;
+    char name[96];
+    FsFormatVolumeName(name, sizeof name, device, kStart, c.length);
+    const std::string root = std::string("/dev/") + name + "/";
+    Result result = 0;
+    EXPECT_EQ(Pattern(6000, 1), ReadWhole(root + "kept", &result));
+    EXPECT_EQ(0, WriteWhole(root + "more", Pattern(100, 2)));
+    EXPECT_EQ(0, fs_->Remove((root + "more").c_str(), nullptr, nullptr));
+    EXPECT_EQ(0, fs_->Unmount(device, kStart, c.length));
+  }
+}
+
 TEST_F(OmfsFaultsTest, FormatRefusesBadShapes) {
   OmfsShape shape;
   TestBlockDevice* device = NewDevice(0, shape);

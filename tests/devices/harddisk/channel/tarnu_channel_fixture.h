@@ -17,8 +17,8 @@
 class TarnuChannelTest : public ::testing::Test {
  protected:
   static constexpr uint64_t kMiB = 1024 * 1024;
-  // A disk whose music volume is `mib` MiB (whole OMFS blocks; see the file-system tests).
-  static constexpr uint64_t MusicDisk(uint64_t mib) { return 0x5004400 + mib * kMiB + 512; }
+  // A disk of whole MiB whose music volume holds a little over `mib` MiB.
+  static constexpr uint64_t MusicDisk(uint64_t mib) { return (mib + 81) * kMiB; }
 
   void SetUp() override;
   void TearDown() override;

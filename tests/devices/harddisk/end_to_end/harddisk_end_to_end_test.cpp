@@ -29,8 +29,8 @@ namespace {
 
 constexpr char kPlayerPath[] = "\\\\?\\usb#vid_0e21&pid_5210#hd1";
 constexpr uint64_t kMiB = 1024 * 1024;
-// A disk whose music volume is 64 MiB (whole OMFS blocks).
-constexpr uint64_t kDiskBytes = 0x5004400 + 64 * kMiB + 512;
+// A disk of 145 MiB: its music volume holds a little over 64 MiB.
+constexpr uint64_t kDiskBytes = 145 * kMiB;
 
 const char kPlayerInfo[] = "serial=HD-0001\nname=Tarnu\ncapabilities=format\n";
 

@@ -9,6 +9,7 @@
 
 #include "devices/harddisk/harddisk_results.h"
 #include "fs/ir_file_system.h"
+#include "fs/omfs/omfs.h"
 #include "platform/platform.h"
 #include "platform/platform_file_system.h"
 #include "sim/harddisk/harddisk_player.h"
@@ -17,9 +18,10 @@ namespace {
 
 constexpr uint64_t kMiB = 1024 * 1024;
 
-// A disk whose music volume is `mib` MiB: the platform's size is one block short of the disk
-// (it counts to the last block's address), and the volume's length must be whole OMFS blocks.
-constexpr uint64_t kMusicDisk(uint64_t mib) { return 0x5004400 + mib * kMiB + 512; }
+// A disk of whole MiB whose music volume holds a little over `mib` MiB. The platform sees one
+// sector less than the disk (the disk information counts to the last sector's address), so the
+// music partition is rarely whole OMFS blocks.
+constexpr uint64_t kMusicDisk(uint64_t mib) { return (mib + 81) * kMiB; }
 
 class NoWaitClock : public Fx2Clock {
  public:
@@ -167,5 +169,57 @@ TEST_F(DeviceFileSystemTest, LayoutOfASmallerDiskIsRepairedAndOthersAreRefused) 
             rc::kPartitionLayoutMismatch);
   EXPECT_EQ(player->sectors_written, written);
 }
+
+// The volume check reports its progress through a typed object, or to nobody.
+TEST_F(DeviceFileSystemTest, TheVolumeCheckReportsToItsProgressOrToNone) {
+  struct Recording : OmfsProgress {
+    void Progress(uint64_t done, uint64_t total) override {
+      ++calls;
+      last_done = done;
+      last_total = total;
+    }
+    int calls = 0;
+    uint64_t last_done = 0, last_total = 0;
+  } progress;
+  ASSERT_EQ(DeviceFileSystem::CheckPartitionLayout(disk.get(), LayoutMode::kFresh), rc::kOk);
+  std::unique_ptr<FileSystem> music;
+  ASSERT_EQ(DeviceFileSystem::MountPartition(disk.get(), 2, &music), rc::kOk);
+  ASSERT_EQ(WriteAll(music.get(), "/file", std::string(100000, 'f')), rc::kOk);
+  EXPECT_EQ(music->Control(nullptr), rc::kOk);
+  EXPECT_EQ(music->Control(&progress), rc::kOk);
+  EXPECT_GT(progress.calls, 1);
+  EXPECT_GT(progress.last_total, 0u);
+  EXPECT_EQ(progress.last_done, progress.last_total);
+  EXPECT_EQ(ReadAll(music.get(), "/file"), std::string(100000, 'f'));
+}
+
+// One disk size in every step of a sector over an OMFS block (8 KiB): partition 2 is whole
+// blocks for one of them only.
+class DiskSizeTest : public DeviceFileSystemTest,
+                     public ::testing::WithParamInterface<uint64_t> {};
+
+TEST_P(DiskSizeTest, FreshLayoutMountsBothVolumesAndReadsFilesBackAfterRemount) {
+  disk.reset();
+  usb.reset();
+  Attach(GetParam() * 512);
+  ASSERT_EQ(DeviceFileSystem::CheckPartitionLayout(disk.get(), LayoutMode::kFresh), rc::kOk);
+  const std::string content = "written on a disk of " + std::to_string(GetParam()) + " sectors";
+  for (int partition : {1, 2}) {
+    std::unique_ptr<FileSystem> volume;
+    ASSERT_EQ(DeviceFileSystem::MountPartition(disk.get(), partition, &volume), rc::kOk)
+        << "partition " << partition;
+    ASSERT_EQ(WriteAll(volume.get(), "/file", content), rc::kOk);
+    ASSERT_EQ(volume->Close(), rc::kOk);
+  }
+  for (int partition : {1, 2}) {
+    std::unique_ptr<FileSystem> volume;
+    ASSERT_EQ(DeviceFileSystem::MountPartition(disk.get(), partition, &volume), rc::kOk)
+        << "partition " << partition << " again";
+    EXPECT_EQ(ReadAll(volume.get(), "/file"), content);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(SixteenConsecutiveSizes, DiskSizeTest,
+                         ::testing::Range<uint64_t>(262179, 262195));
 
 }  // namespace

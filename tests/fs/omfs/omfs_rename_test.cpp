@@ -1,0 +1,174 @@
+// Renaming over an existing file: the renamed file takes the name in one step and the old one's
+// blocks are freed; a plain rename still refuses a name in use. The check removes a later node
+// of exactly the same name in a chain, which lookups never reach.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+
+#include "fs/omfs/omfs_layout.h"
+#include "fs/omfs/omfs_volume.h"
+#include "omfs_fixture.h"
+
+namespace {
+
+using namespace omfs;
+constexpr Result kExists = static_cast<Result>(0x80820018);
+constexpr Result kNotFound = static_cast<Result>(0x80820005);
+constexpr Result kOpenElsewhere = static_cast<Result>(0x8082001D);
+
+class OmfsRenameTest : public OmfsFixture {
+ protected:
+  void SetUp() override {
+    OmfsFixture::SetUp();
+    device_ = NewDevice(0, shape_);
+    ASSERT_EQ(0, Format(device_, shape_));
+    ASSERT_EQ(0, Mount(device_, shape_));
+    root_ = Root(device_, shape_);
+    FsHandle* dir = nullptr;
+    ASSERT_EQ(0, fs_->CreateDir(&dir, (root_ + "dir").c_str(), nullptr, 0, nullptr));
+    fs_->Close(dir, nullptr);
+  }
+  uint64_t FreeBytes() {
+    FsHandle* root = nullptr;
+    EXPECT_EQ(0, fs_->Open(&root, root_.c_str(), nullptr, 0, nullptr));
+    uint64_t space[2] = {};
+    EXPECT_EQ(0, fs_->GetAttr(root, 4, space, sizeof space, nullptr));
+    fs_->Close(root, nullptr);
+    return space[0];
+  }
+  Result Replace(const std::string& from, const std::string& to) {
+    return fs_->RenameReplacing((root_ + from).c_str(), nullptr, (root_ + to).c_str(), nullptr,
+                                nullptr);
+  }
+  // Two names of one hash chain: the later one created stands ahead of the earlier.
+  static std::pair<std::string, std::string> NamesOfOneChain(uint32_t metablock_size) {
+    const uint32_t buckets = HashBuckets(metablock_size);
+    const std::string first = "track";
+    const uint32_t bucket = NameHash(first.data(), 5) % buckets;
+    for (int i = 0;; ++i) {
+      const std::string other = "new" + std::to_string(i);
+      if (NameHash(other.data(), static_cast<uint32_t>(other.size())) % buckets == bucket)
+        return {first, other};
+    }
+  }
+
+  OmfsShape shape_;
+  TestBlockDevice* device_ = nullptr;
+  std::string root_;
+};
+
+TEST_F(OmfsRenameTest, ARenameOverAFileReplacesItAndFreesItsBlocks) {
+  const auto chain = NamesOfOneChain(shape_.metablock_size);
+  struct Case {
+    const char* what;
+    std::string old_file, new_file;
+    bool new_first;  // the new file is created first (stands behind the old one in a chain)
+  } cases[] = {
+      {"same folder", "old", "new", false},
+      {"from another folder", "old", "dir/new", false},
+      {"into another folder", "dir/old", "new", false},
+      {"one chain, new ahead", chain.first, chain.second, false},
+      {"one chain, old ahead", chain.first, chain.second, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const std::vector<uint8_t> old_data = Pattern(30000, 1), new_data = Pattern(9000, 2);
+    const uint64_t empty = FreeBytes();
+    if (c.new_first) {
+      ASSERT_EQ(0, WriteWhole(root_ + c.new_file, new_data));
+    }
+    ASSERT_EQ(0, WriteWhole(root_ + c.old_file, old_data));
+    if (!c.new_first) {
+      ASSERT_EQ(0, WriteWhole(root_ + c.new_file, new_data));
+    }
+    const uint64_t both = FreeBytes();
+    ASSERT_EQ(0, Replace(c.new_file, c.old_file));
+    Result result = 0;
+    EXPECT_EQ(new_data, ReadWhole(root_ + c.old_file, &result));
+    ReadWhole(root_ + c.new_file, &result);
+    EXPECT_EQ(kNotFound, result);
+    // The old file's blocks (its node and 30000 bytes of data) are free again.
+    EXPECT_EQ(both + 2 * shape_.block_size + 8 * shape_.block_size, FreeBytes());
+    const std::string folder = c.old_file.find('/') == std::string::npos ? "" : "dir";
+    const std::string base = c.old_file.substr(c.old_file.find('/') + 1);
+    const std::vector<std::string> names = List(root_ + folder);
+    EXPECT_EQ(1, std::count(names.begin(), names.end(), base));
+    ASSERT_EQ(0, Unmount(device_));
+    ASSERT_EQ(0, Mount(device_, shape_));
+    EXPECT_EQ(new_data, ReadWhole(root_ + c.old_file, &result));
+    EXPECT_EQ(0, Check(device_, shape_));
+    EXPECT_EQ(both + 10 * shape_.block_size, FreeBytes()) << "the check found nothing to free";
+    ASSERT_EQ(0, fs_->Remove((root_ + c.old_file).c_str(), nullptr, nullptr));
+    EXPECT_EQ(empty, FreeBytes());
+  }
+}
+
+TEST_F(OmfsRenameTest, WhatARenameRefuses) {
+  ASSERT_EQ(0, WriteWhole(root_ + "a", Pattern(100, 1)));
+  ASSERT_EQ(0, WriteWhole(root_ + "b", Pattern(200, 2)));
+  // The plain rename never replaces.
+  EXPECT_EQ(kExists, fs_->Rename((root_ + "a").c_str(), nullptr, (root_ + "b").c_str(), nullptr,
+                                 nullptr));
+  // Nor does the replacing one replace a folder, or a file open elsewhere.
+  EXPECT_EQ(kExists, Replace("a", "dir"));
+  FsHandle* open = nullptr;
+  ASSERT_EQ(0, fs_->Open(&open, (root_ + "b").c_str(), nullptr, 1, nullptr));
+  EXPECT_EQ(kOpenElsewhere, Replace("a", "b"));
+  fs_->Close(open, nullptr);
+  // Without a file of the new name it moves the file; onto its own name it does nothing.
+  EXPECT_EQ(0, Replace("a", "dir/a2"));
+  EXPECT_EQ(0, Replace("dir/a2", "dir/a2"));
+  Result result = 0;
+  EXPECT_EQ(Pattern(100, 1), ReadWhole(root_ + "dir/a2", &result));
+  // A name that differs only in case is another name: both stay.
+  EXPECT_EQ(0, Replace("dir/a2", "B"));
+  EXPECT_EQ(Pattern(200, 2), ReadWhole(root_ + "b", &result));
+  EXPECT_EQ(Pattern(100, 1), ReadWhole(root_ + "B", &result));
+  EXPECT_EQ(0, Check(device_, shape_));
+}
+
+TEST_F(OmfsRenameTest, TheCheckRemovesALaterNodeOfTheSameNameInAChain) {
+  const auto chain = NamesOfOneChain(shape_.metablock_size);
+  const std::vector<uint8_t> kept = Pattern(5000, 3), shadowed = Pattern(20000, 4);
+  ASSERT_EQ(0, WriteWhole(root_ + chain.first, shadowed));
+  ASSERT_EQ(0, WriteWhole(root_ + chain.second, kept));  // ahead of the first in the chain
+  const uint64_t both = FreeBytes();
+  ASSERT_EQ(0, Unmount(device_));
+  // The node ahead takes the name of the one behind it.
+  std::vector<uint8_t> image = device_->Image();
+  std::vector<uint8_t> name(kNameBytes, 0);
+  memcpy(name.data(), chain.second.data(), chain.second.size());
+  size_t renamed = 0;
+  for (uint64_t block = 0; block < shape_.blocks; ++block) {
+    uint8_t* node = &image[kStart + block * shape_.block_size];
+    if (node[kHeaderMagic] != kMetaMagic || node[kHeaderType] != kTypeNode) continue;
+    if (memcmp(node + kNodeName, chain.second.data(), chain.second.size() + 1) != 0 &&
+        memcmp(node + kNodeName, chain.first.data(), chain.first.size() + 1) != 0)
+      continue;
+    // Both copies of the node behind get the other name.
+    if (memcmp(node + kNodeName, chain.first.data(), chain.first.size() + 1) == 0) {
+      memcpy(node + kNodeName, name.data(), name.size());
+      OmfsSeal(node);
+      device_->Poke(kStart + block * shape_.block_size, node, shape_.metablock_size);
+      ++renamed;
+    }
+  }
+  ASSERT_EQ(renamed, shape_.mirrors);
+  ASSERT_EQ(0, Mount(device_, shape_));
+  Result result = 0;
+  EXPECT_EQ(kept, ReadWhole(root_ + chain.second, &result));
+  std::vector<std::string> names = List(root_);
+  EXPECT_EQ(2, std::count(names.begin(), names.end(), chain.second));
+  ASSERT_EQ(0, Check(device_, shape_));
+  names = List(root_);
+  EXPECT_EQ(1, std::count(names.begin(), names.end(), chain.second));
+  EXPECT_EQ(kept, ReadWhole(root_ + chain.second, &result));
+  EXPECT_EQ(both + 2 * shape_.block_size + 5 * shape_.block_size, FreeBytes());
+  ASSERT_EQ(0, Unmount(device_));
+  ASSERT_EQ(0, Mount(device_, shape_));
+  EXPECT_EQ(0, Check(device_, shape_));
+  EXPECT_EQ(kept, ReadWhole(root_ + chain.second, &result));
+}
+
+}  // namespace
