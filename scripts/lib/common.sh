@@ -56,6 +56,9 @@ all_dependencies_built() {
   done
 }
 
+# Says that a set-up step starts: each runs once on a machine, and the first time is slow.
+announce_step() { echo "Set-up: $1 (first time only, takes minutes)..."; }
+
 # Runs a command with its output in a log file; shows the log's tail only when it fails.
 run_logged() {
   local what=$1; shift

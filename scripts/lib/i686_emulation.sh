@@ -31,6 +31,7 @@ build_i686_emulator() {
   local emulator version work status=0
   emulator=$(i686_emulator) || return 1
   [ -x "$emulator" ] && return 0
+  announce_step "building the patched qemu-i386"
   version=$(dpkg-query -W -f='${source:Version}' qemu-user)
   mkdir -p "$deps_dir/build" "$(dirname "$emulator")"
   work=$(mktemp -d "$deps_dir/build/qemu-i386.XXXXXX")

@@ -17,6 +17,7 @@ wine_start() {
     wine_start_i686
     return
   fi
+  [ -f "$WINEPREFIX/system.reg" ] || announce_step "creating the Wine prefix $WINEPREFIX"
   mkdir -p "$WINEPREFIX"
   "${WINESERVER:-wineserver}" -p </dev/null >/dev/null 2>&1
   "$WINE" wineboot --init </dev/null >/dev/null 2>&1
@@ -31,23 +32,34 @@ run_ctest() { # preset jobs ctest-args...
   ctest --preset "$preset" -j "$jobs" "$@"
 }
 
-# What the tests need of a prefix, set once: the mass-storage tests find a simulated player on
-# M:, a host folder in the build folder that Wine shows as a removable drive; windows that tests
-# open go to Wine's null display driver (no X server is needed, and they still draw, for the
-# setup dialog's screenshot). Wine reads both when it starts, so a prefix that has just been
-# given them is started again.
+# What the tests need of a prefix: the mass-storage tests find a simulated player on M:, a host
+# folder in the build folder that Wine shows as a removable drive; windows that tests open go to
+# Wine's null display driver (no X server is needed, and they still draw, for the setup
+# dialog's screenshot). Wine reads the registry settings when it starts, so a prefix that has
+# just been given them is started again.
 wine_configure_prefix() {
-  local stamp="$WINEPREFIX/.test-settings" folder="$WINEPREFIX/../msc-drive"
+  local stamp="$WINEPREFIX/.test-settings"
+  wine_link_msc_drive
   [ -f "$stamp" ] && return 0
-  mkdir -p "$folder"
-  ln -sfn "$(cd "$folder" && pwd)" "$WINEPREFIX/dosdevices/m:"
-  "$WINE" reg add 'HKLM\Software\Wine\Drives' /v 'm:' /d floppy /f </dev/null >/dev/null 2>&1
-  "$WINE" reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f </dev/null >/dev/null 2>&1
-  wineserver -k </dev/null >/dev/null 2>&1 || true
-  wineserver -w </dev/null >/dev/null 2>&1 || true
-  wineserver -p </dev/null >/dev/null 2>&1
+  wine_add_test_settings
+  wine_stop
+  "${WINESERVER:-wineserver}" -w </dev/null >/dev/null 2>&1 || true
+  "${WINESERVER:-wineserver}" -p </dev/null >/dev/null 2>&1
   "$WINE" wineboot --init </dev/null >/dev/null 2>&1
   touch "$stamp"
+}
+
+# The registry half of the test settings, in the running prefix.
+wine_add_test_settings() {
+  "$WINE" reg add 'HKLM\Software\Wine\Drives' /v 'm:' /d floppy /f </dev/null >/dev/null 2>&1
+  "$WINE" reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f </dev/null >/dev/null 2>&1
+}
+
+# M: shows the prefix's own folder msc-drive next to it in the build folder.
+wine_link_msc_drive() {
+  local folder="$WINEPREFIX/../msc-drive"
+  mkdir -p "$folder" "$WINEPREFIX/dosdevices"
+  ln -sfn "$(cd "$folder" && pwd)" "$WINEPREFIX/dosdevices/m:"
 }
 
 wine_stop() { "${WINESERVER:-wineserver}" -k </dev/null >/dev/null 2>&1 || true; }
@@ -66,26 +78,30 @@ wine_env_i686() {
   export QEMU_RESERVED_VA=0xc0000000
 }
 
-# Under emulation, creating a 32-bit prefix takes minutes. The first one booted on a machine is
-# kept as a template in the cache, keyed by the 32-bit Wine's version, and a new prefix starts
-# as its copy. The tests need neither setting of wine_configure_prefix, so a prefix that exists
-# is not booted again.
+# Under emulation, creating a 32-bit prefix takes minutes. The first one booted on a machine,
+# with the test settings of wine_configure_prefix, is kept as a template in the cache, keyed by
+# the 32-bit Wine's version, and every prefix without those settings starts as its copy.
 wine_start_i686() {
   local version template
   version=$(dpkg-query -W -f='${Version}' wine32:i386)
-  template="$deps_dir/wineprefix-i686/wine32-${version//:/_}"
-  if [ ! -f "$WINEPREFIX/system.reg" ] && [ -f "$template/system.reg" ]; then
+  template="$deps_dir/wineprefix-i686/wine32-${version//:/_}-test-settings"
+  if [ ! -f "$WINEPREFIX/.test-settings" ] && [ -f "$template/.test-settings" ]; then
     rm -rf "$WINEPREFIX" && mkdir -p "$(dirname "$WINEPREFIX")"
     cp -a "$template" "$WINEPREFIX"
   fi
-  mkdir -p "$WINEPREFIX"
-  "$WINESERVER" -p </dev/null >/dev/null 2>&1
-  [ -f "$WINEPREFIX/system.reg" ] && return 0
-  "$WINE" wineboot --init </dev/null >/dev/null 2>&1
-  # The server writes the registry out when it stops.
-  wine_stop
-  "$WINESERVER" -w </dev/null >/dev/null 2>&1 || true
-  wine_save_template "$template"
+  if [ ! -f "$WINEPREFIX/.test-settings" ]; then
+    announce_step "booting the 32-bit Wine prefix under emulation"
+    rm -rf "$WINEPREFIX" && mkdir -p "$WINEPREFIX"
+    "$WINESERVER" -p </dev/null >/dev/null 2>&1
+    "$WINE" wineboot --init </dev/null >/dev/null 2>&1
+    wine_add_test_settings
+    # The server writes the registry out when it stops.
+    wine_stop
+    "$WINESERVER" -w </dev/null >/dev/null 2>&1 || true
+    touch "$WINEPREFIX/.test-settings"
+    wine_save_template "$template"
+  fi
+  wine_link_msc_drive
   "$WINESERVER" -p </dev/null >/dev/null 2>&1
 }
 
@@ -93,7 +109,7 @@ wine_start_i686() {
 # clone was first, its template stays.
 wine_save_template() { # template
   local template=$1 copy="$1.$$"
-  [ -f "$template/system.reg" ] && return 0
+  [ -f "$template/.test-settings" ] && return 0
   mkdir -p "$(dirname "$template")"
   rm -rf "$copy"
   cp -a "$WINEPREFIX" "$copy" && rm -f "$copy/wineserver" &&

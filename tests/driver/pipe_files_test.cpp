@@ -36,7 +36,7 @@ TEST(PipeNameTest, TakesTheLastRunOfDigits) {
     ULONG index = 99;
     EXPECT_EQ(MirrinParsePipeIndex(&name, &index), c.valid ? TRUE : FALSE)
         << std::string(c.name, c.name + wcslen(c.name));
-    if (c.valid) EXPECT_EQ(index, c.index);
+    if (c.valid) { EXPECT_EQ(index, c.index); }
   }
 }
 

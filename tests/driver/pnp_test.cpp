@@ -279,7 +279,7 @@ TEST_F(PnpTest, RemoveOfAnIdleDeviceEnds) {
     TearDown();
     SetUp();
     StartPlayer();
-    if (query_first) ASSERT_EQ(host_->Pnp(IRP_MN_QUERY_REMOVE_DEVICE), STATUS_SUCCESS);
+    if (query_first) { ASSERT_EQ(host_->Pnp(IRP_MN_QUERY_REMOVE_DEVICE), STATUS_SUCCESS); }
     auto remove = host_->SendPnp(IRP_MN_REMOVE_DEVICE);
     ASSERT_TRUE(remove->Wait(kWatchdogMs)) << "REMOVE waited for itself";
     EXPECT_EQ(remove->status(), STATUS_SUCCESS);

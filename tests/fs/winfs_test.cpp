@@ -65,8 +65,8 @@ constexpr DWORD kDefineUnixDrive =
 // Maps the letter onto the folder (a Windows path), or removes the mapping with null.
 bool MapDrive(char letter, const char* folder) {
   typedef char*(CDECL * UnixName)(LPCWSTR);
-  auto unix_name = reinterpret_cast<UnixName>(
-      GetProcAddress(GetModuleHandleA("kernel32.dll"), "wine_get_unix_file_name"));
+  auto unix_name = reinterpret_cast<UnixName>(reinterpret_cast<void (*)()>(
+      GetProcAddress(GetModuleHandleA("kernel32.dll"), "wine_get_unix_file_name")));
   if (!unix_name) return false;
   std::string target;
   if (folder) {

@@ -16,9 +16,9 @@ constexpr uint32_t kCapabilityExtended = 0x40000000u;
 
 struct MscDriveEntry {
   char drive_letter = 0;
-  std::string unit_serial;  // INQUIRY page 0x80
+  std::string unit_serial{};  // INQUIRY page 0x80
   uint32_t drive_id = 0;    // drive identification page; 0 when not read
-  std::string drive_name;   // likewise; empty when not read
+  std::string drive_name{};   // likewise; empty when not read
   uint8_t not_hot_pluggable = 1;
 };
 

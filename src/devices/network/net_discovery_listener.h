@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "devices/network/network_channel.h"  // first: it brings <winsock2.h>
 #include "devices/device_enumerator.h"
-#include "devices/network/network_channel.h"
 
 class NetEndpointRegistry;
 

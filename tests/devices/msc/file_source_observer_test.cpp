@@ -156,7 +156,7 @@ TEST_F(FileSourceObserverTest, FailedTagWriteVetoesTheUpdate) {
     AddTune(fid, c.path, "Old");
     EXPECT_LT(Retitle(fid, "New", false), 0);
     EXPECT_EQ(fixture_.Find(fid)->GetString("title"), "Old");
-    if (!bytes.empty()) EXPECT_EQ(TempDir::ReadFile(c.path), bytes);
+    if (!bytes.empty()) { EXPECT_EQ(TempDir::ReadFile(c.path), bytes); }
     fid += 0x10;
   }
   AddTune(fid, outside, "Old");

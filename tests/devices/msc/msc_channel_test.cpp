@@ -166,7 +166,7 @@ TEST_F(MscChannelTest, ModelCodeOfHomeVendorPlayers) {
     if (c.version) {
       EXPECT_EQ(info.GetString("pavo_version"), c.version) << std::hex << c.product_id;
       EXPECT_EQ(info.GetString("pavo_prefix").size(), 3u);
-      if (!c.prefix.empty() && c.number) EXPECT_EQ(info.GetString("pavo_prefix"), c.prefix);
+      if (!c.prefix.empty() && c.number) { EXPECT_EQ(info.GetString("pavo_prefix"), c.prefix); }
       EXPECT_EQ(trace.lines, "");
     } else {
       EXPECT_FALSE(Has(info, "pavo_version"));

@@ -8,6 +8,12 @@
 
 namespace {
 
+// As GetProcAddress hands out an entry point: through void (*)(), the generic function pointer.
+template <typename Function>
+FARPROC AsFarProc(Function* function) {
+  return reinterpret_cast<FARPROC>(reinterpret_cast<void (*)()>(function));
+}
+
 // Two classes of devices with instance ids; the configuration manager's calls are recorded.
 class ScriptedEjectApi : public EjectApi {
  public:
@@ -59,9 +65,9 @@ class ScriptedEjectApi : public EjectApi {
   }
   FARPROC GetProcAddress(HMODULE, LPCSTR name) override {
     const std::string entry = name;
-    if (entry == "CM_Request_Device_EjectA") return reinterpret_cast<FARPROC>(&RequestEject);
-    if (entry == "CM_Query_Remove_SubTree") return reinterpret_cast<FARPROC>(&QueryRemove);
-    if (entry == "CM_Remove_SubTree") return reinterpret_cast<FARPROC>(&Remove);
+    if (entry == "CM_Request_Device_EjectA") return AsFarProc(&RequestEject);
+    if (entry == "CM_Query_Remove_SubTree") return AsFarProc(&QueryRemove);
+    if (entry == "CM_Remove_SubTree") return AsFarProc(&Remove);
     return nullptr;
   }
   BOOL FreeLibrary(HMODULE) override {
@@ -93,8 +99,8 @@ class PlayerEjectTest : public ::testing::Test {
  protected:
   void SetUp() override {
     ScriptedEjectApi::current = &api;
-    api.classes["usb"] = {GUID{1}, GUID{2}};
-    api.classes["hdc"] = {GUID{3}};
+    api.classes["usb"] = {GUID{1, 0, 0, {}}, GUID{2, 0, 0, {}}};
+    api.classes["hdc"] = {GUID{3, 0, 0, {}}};
     api.devices[1] = {"USB\\VID_046D&PID_C52B\\5&1", "USB\\VID_2F1A&PID_5041\\0123456789ABCDEF"};
     api.devices[2] = {"USB\\ROOT_HUB20\\4&1"};
     api.devices[3] = {"X\\USB\\VID_2F1A&PID_5041\\0123456789ABCDEF\\Y"};

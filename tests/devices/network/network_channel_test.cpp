@@ -14,6 +14,7 @@
 #include "devices/device.h"
 #include "devices/device_results.h"
 #include "devices/fid_list.h"
+#include "devices/predictor.h"
 #include "devices/tarnu_row_collector.h"
 #include "devices/network/network_results.h"
 #include "devices/progress_sink.h"
