@@ -215,6 +215,7 @@ const FsType kSysnodeType = {
     FsUnsupported,
     FsUnsupported,
     {},
+    nullptr,  // no replacing rename
 };
 
 Result SysnodeAddEntry(FsMount* sysnode, const char* directory, const char* name,

@@ -389,4 +389,5 @@ const FsType kWinFsType = {
     FsUnsupported,
     FsUnsupported,
     {},
+    nullptr,  // no replacing rename
 };

@@ -206,6 +206,7 @@ const FsType kTinyFsType = {
     Sync,        Mount,         FsNothingToDo, Unmount,       FsUnsupported, FsUnsupported,
     FsUnsupported, FsUnsupported,
     {nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, ReadCost},
+    nullptr,  // no replacing rename
 };
 
 TestBlockDevice* TinyDisk(std::initializer_list<const char*> labels) {
