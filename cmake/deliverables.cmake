@@ -35,6 +35,10 @@ function(torvex_deliverable target)
     DEPENDS ${rc}
     COMMENT "Version resource of ${ARG_FILE_NAME}")
   target_sources(${target} PRIVATE ${obj})
+  if(NOT ARG_TYPE STREQUAL "DRV")
+    # The run-time library's calls that Windows 98 or 2000 lack, bound at run time instead.
+    target_sources(${target} PRIVATE ${PROJECT_SOURCE_DIR}/src/support/late_bound_kernel32.cpp)
+  endif()
   if(NOT ARG_NO_INSTALL)
     install(TARGETS ${target} RUNTIME DESTINATION . LIBRARY DESTINATION .)
   endif()

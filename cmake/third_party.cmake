@@ -21,4 +21,3 @@ set_property(TARGET third_party_vorbisfile APPEND PROPERTY INTERFACE_LINK_LIBRAR
 # Debian builds libFLAC with fortified string calls; their checks live in libssp.
 set_property(TARGET third_party_flac APPEND PROPERTY INTERFACE_LINK_LIBRARIES third_party_ogg ssp)
 set_property(TARGET third_party_flac APPEND PROPERTY INTERFACE_COMPILE_DEFINITIONS FLAC__NO_DLL)
-set_property(TARGET third_party_db APPEND PROPERTY INTERFACE_LINK_LIBRARIES pthread)

@@ -41,6 +41,16 @@ declare -A source_versions=(
   [flac]=1.4.2+ds-2
   [db5.3]=5.3.28+dfsg2-1
 )
+# Bumped when a library's build recipe changes, so that a cache made by the old recipe is
+# rebuilt (the stamp names the recipe too).
+declare -A recipe_revisions=(
+  [db5.3]=2
+)
+
+dependency_key() { # name -> the stamp's name
+  local revision=${recipe_revisions[$1]:-}
+  echo "$1-${source_versions[$1]}${revision:+-r$revision}"
+}
 
 # Runs a command as root (through sudo when not root).
 as_root() { if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi; }
@@ -51,7 +61,7 @@ all_dependencies_built() {
   local target name
   for target in i686 x86_64; do
     for name in "${source_names[@]}"; do
-      [ -f "$deps_dir/$target/.stamps/$name-${source_versions[$name]}" ] || return 1
+      [ -f "$deps_dir/$target/.stamps/$(dependency_key "$name")" ] || return 1
     done
   done
 }

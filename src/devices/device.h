@@ -3,10 +3,10 @@
 #pragma once
 
 #include <cstdint>
-#include <mutex>
 #include <string>
 
 #include "support/ref_counted.h"
+#include "support/registered_lock.h"
 #include "support/result_codes.h"
 
 class Channel;
@@ -42,7 +42,7 @@ class Device : public RefCounted {
 
   // Held by whoever talks to the player or changes what is kept of it, so that callers on
   // several threads (the WMDM devices of its storages among them) take turns.
-  std::recursive_mutex& operation_lock() { return operation_lock_; }
+  RegisteredLock& operation_lock() { return operation_lock_; }
 
  protected:
   // A new set on its row with "connection_type" = `connection_type`: GetProperties' answer.
@@ -50,5 +50,5 @@ class Device : public RefCounted {
                                      RefPtr<PropertySet>* properties);
 
  private:
-  std::recursive_mutex operation_lock_;
+  RegisteredLock operation_lock_{"Device"};
 };

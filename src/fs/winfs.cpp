@@ -78,6 +78,17 @@ bool IsHostDirectory(const std::string& path) {
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
+// The whole 64-bit size, with the call every Windows has (GetFileSizeEx is 2000 and later). A
+// low word of all ones is a size only when no error stands beside it.
+bool HostFileSize(HANDLE file, uint64_t* size) {
+  DWORD high = 0;
+  SetLastError(NO_ERROR);
+  const DWORD low = GetFileSize(file, &high);
+  if (low == INVALID_FILE_SIZE && GetLastError() != NO_ERROR) return false;
+  *size = (static_cast<uint64_t>(high) << 32) | low;
+  return true;
+}
+
 // Opens the host node of a path: a directory with its listing, or the file (created when
 // asked, and then it must not exist yet).
 Result OpenHost(FsRequest* request, FsMount* volume, const std::string& path, uint32_t flags,
@@ -112,15 +123,15 @@ Result OpenHost(FsRequest* request, FsMount* volume, const std::string& path, ui
                  ((flags & fs_open::kWrite) ? GENERIC_WRITE : 0);
   node->file = CreateFileA(path.c_str(), access, 0, nullptr, create ? CREATE_NEW : OPEN_EXISTING,
                            FILE_ATTRIBUTE_NORMAL, nullptr);
-  LARGE_INTEGER size;
-  if (node->file == INVALID_HANDLE_VALUE || !GetFileSizeEx(node->file, &size)) {
+  uint64_t size = 0;
+  if (node->file == INVALID_HANDLE_VALUE || !HostFileSize(node->file, &size)) {
     result = create && GetLastError() == ERROR_FILE_EXISTS ? fsrc::kExists : fsrc::kNotFound;
     FsCloseHandle(request, *out);
     *out = nullptr;
     return result;
   }
   (*out)->node->kind = fs_node::kFile;
-  (*out)->node->size = static_cast<uint64_t>(size.QuadPart);
+  (*out)->node->size = size;
   return fsrc::kOk;
 }
 
@@ -231,11 +242,14 @@ Result Remove(FsRequest*, FsHandle* directory, const char* name, uint32_t length
   return removed ? fsrc::kOk : fsrc::kHostFailure;
 }
 
-// Positions the host file at the handle's position (all 64 bits of it).
+// Positions the host file at the handle's position (all 64 bits of it). The high word goes
+// through SetFilePointer's second argument: SetFilePointerEx is not there on Windows 9x.
 bool Position(WinNode* node, uint64_t position) {
-  LARGE_INTEGER to;
-  to.QuadPart = static_cast<LONGLONG>(position);
-  return SetFilePointerEx(node->file, to, nullptr, FILE_BEGIN);
+  LONG high = static_cast<LONG>(position >> 32);
+  SetLastError(NO_ERROR);
+  const DWORD low = SetFilePointer(node->file, static_cast<LONG>(position & 0xFFFFFFFFu), &high,
+                                   FILE_BEGIN);
+  return low != INVALID_SET_FILE_POINTER || GetLastError() == NO_ERROR;
 }
 
 // Reads or writes at the handle's position and advances it.

@@ -1,7 +1,5 @@
 #include "platform/or_event.h"
 
-#include <mutex>
-
 #include "platform/platform_codes.h"
 #include "platform/win32_sync.h"
 #include "support/assertions.h"
@@ -14,13 +12,10 @@ namespace {
 // Both are made by the first event object and live until the process ends.
 Handle guard_mutex = nullptr;
 Handle setter_mutex = nullptr;
-std::once_flag shared_mutexes_made;
 
 void MakeSharedMutexes() {
-  std::call_once(shared_mutexes_made, [] {
-    guard_mutex = MutexCreate();
-    setter_mutex = MutexCreate();
-  });
+  static const bool made = (guard_mutex = MutexCreate(), setter_mutex = MutexCreate(), true);
+  (void)made;
   TORVEX_ASSERT(guard_mutex && setter_mutex);
 }
 

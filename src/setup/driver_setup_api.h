@@ -9,8 +9,15 @@
 #include <newdev.h>
 // clang-format on
 
+// NEWDEV is there only on the NT family, so headers set to Windows 98 leave its function out;
+// its type as NEWDEV documents it.
+typedef BOOL(WINAPI* UpdateDriverForPlugAndPlayDevicesFunction)(HWND parent,
+                                                                  LPCSTR hardware_id,
+                                                                  LPCSTR inf_path, DWORD flags,
+                                                                  PBOOL reboot_required);
+
 struct DriverSetupApi {
-  decltype(&::UpdateDriverForPlugAndPlayDevicesA) update_driver = nullptr;
+  UpdateDriverForPlugAndPlayDevicesFunction update_driver = nullptr;
   decltype(&::SetupCopyOEMInfA) copy_oem_inf = nullptr;
   decltype(&::SetupDiGetClassDevsA) get_class_devs = nullptr;
   decltype(&::SetupDiEnumDeviceInfo) enum_device_info = nullptr;

@@ -2,6 +2,7 @@
 
 #include <commctrl.h>
 
+#include "setup/dialog_language.h"
 #include "setup/error_text.h"
 #include "setup/haldor_resource.h"
 #include "setup/install_thread.h"
@@ -18,6 +19,22 @@ std::string FillIn(std::string text, const std::string& first, const std::string
     if (at != std::string::npos) text.replace(at, marker.size(), value);
   }
   return text;
+}
+
+// The height the status text takes at `width`, drawn the way the static control draws it
+// (words broken at the edge when longer than a line, "&" shown as it is).
+int StatusTextHeight(HWND status, int width) {
+  const int length = GetWindowTextLengthA(status);
+  std::string text(length + 1, '\0');
+  GetWindowTextA(status, &text[0], length + 1);
+  HDC dc = GetDC(status);
+  HGDIOBJ old = SelectObject(dc, reinterpret_cast<HFONT>(SendMessageA(status, WM_GETFONT, 0, 0)));
+  RECT area = {0, 0, width, 0};
+  DrawTextA(dc, text.c_str(), length, &area,
+            DT_CALCRECT | DT_LEFT | DT_WORDBREAK | DT_EDITCONTROL | DT_NOPREFIX);
+  SelectObject(dc, old);
+  ReleaseDC(status, dc);
+  return area.bottom - area.top;
 }
 
 }  // namespace
@@ -38,10 +55,9 @@ DriverSetupDialog::~DriverSetupDialog() {
 int DriverSetupDialog::Run(HWND parent) {
   INITCOMMONCONTROLSEX controls = {sizeof(controls), ICC_PROGRESS_CLASS};
   InitCommonControlsEx(&controls);
-  return static_cast<int>(DialogBoxParamA(GetModuleHandleA(nullptr),
-                                          MAKEINTRESOURCEA(IDD_DRIVER_SETUP), parent,
-                                          &DriverSetupDialog::Procedure,
-                                          reinterpret_cast<LPARAM>(this)));
+  return static_cast<int>(DialogBoxIn(GetModuleHandleA(nullptr), environment_.language,
+                                      IDD_DRIVER_SETUP, parent, &DriverSetupDialog::Procedure,
+                                      reinterpret_cast<LPARAM>(this)));
 }
 
 INT_PTR CALLBACK DriverSetupDialog::Procedure(HWND window, UINT message, WPARAM wparam,
@@ -84,9 +100,7 @@ INT_PTR DriverSetupDialog::Handle(UINT message, WPARAM wparam, LPARAM lparam) {
 }
 
 std::string DriverSetupDialog::String(int id) const {
-  char buffer[1024];
-  const int copied = LoadStringA(GetModuleHandleA(nullptr), id, buffer, sizeof(buffer));
-  return std::string(buffer, copied > 0 ? copied : 0);
+  return LoadStringIn(GetModuleHandleA(nullptr), environment_.language, id);
 }
 
 void DriverSetupDialog::SetStatus(const std::string& text) {
@@ -104,7 +118,37 @@ void DriverSetupDialog::Open() {
 }
 
 void DriverSetupDialog::ShowFailure(Result code, const std::string& context) {
-  SetStatus(FillIn(String(kStringFailed), ErrorText(code), context));
+  // The context names up to two full paths: the box grows until the whole text shows.
+  SetStatus(FillIn(String(kStringFailed), ErrorText(code, environment_.language), context));
+  FitStatusToText();
+}
+
+void DriverSetupDialog::FitStatusToText() {
+  HWND status = GetDlgItem(window_, IDC_STATUS);
+  RECT box;
+  GetWindowRect(status, &box);
+  MapWindowPoints(nullptr, window_, reinterpret_cast<POINT*>(&box), 2);
+  const int width = box.right - box.left;
+  const int grow = StatusTextHeight(status, width) - (box.bottom - box.top);
+  if (grow <= 0) return;
+  SetWindowPos(status, nullptr, 0, 0, width, box.bottom - box.top + grow,
+               SWP_NOMOVE | SWP_NOZORDER);
+  HWND button = GetDlgItem(window_, IDC_ACTION);
+  RECT button_box;
+  GetWindowRect(button, &button_box);
+  MapWindowPoints(nullptr, window_, reinterpret_cast<POINT*>(&button_box), 2);
+  SetWindowPos(button, nullptr, button_box.left, button_box.top + grow, 0, 0,
+               SWP_NOSIZE | SWP_NOZORDER);
+  // The dialog grows downwards, and moves up when that would take it off the screen.
+  RECT frame, work;
+  GetWindowRect(window_, &frame);
+  SystemParametersInfoA(SPI_GETWORKAREA, 0, &work, 0);
+  const int height = frame.bottom - frame.top + grow;
+  int top = frame.top;
+  if (top + height > work.bottom) top = work.bottom - height;
+  if (top < work.top) top = work.top;
+  SetWindowPos(window_, nullptr, frame.left, top, frame.right - frame.left, height, SWP_NOZORDER);
+  InvalidateRect(window_, nullptr, TRUE);
 }
 
 void DriverSetupDialog::StartInstall() {

@@ -38,6 +38,7 @@ class DriverSetupDialog {
   void Close();
   void ShowFailure(Result code, const std::string& context);
   void SetStatus(const std::string& text);
+  void FitStatusToText();
   std::string String(int id) const;
 
   SetupOptions options_;

@@ -109,23 +109,33 @@ void CollectAbsentDevices(const DriverSetupApi& api, const std::string& id, InfN
   api.destroy_device_list(devices);
 }
 
-// Step 4: INFs older than the one just copied go, with their precompiled PNF files.
+// What SetupCopyOEMInfA names the INFs of driver packages: "oem", a number, ".inf". Every
+// other INF came with Windows and stays, whatever its version says.
+bool IsDriverPackageInf(const std::string& name) {
+  if (name.size() < 8 || _strnicmp(name.c_str(), "oem", 3) != 0) return false;
+  const size_t extension = name.size() - 4;
+  if (_stricmp(name.c_str() + extension, ".inf") != 0) return false;
+  for (size_t i = 3; i < extension; ++i)
+    if (name[i] < '0' || name[i] > '9') return false;
+  return true;
+}
+
+// Step 4: driver-package INFs older than the one just copied go, with their precompiled PNF
+// files.
 void RemoveOlderInfs(InstallEngine& engine, const std::string& copied_inf,
                      const InfNames& names) {
   FileVersion copied_version;
   ReadFileVersion(copied_inf, &copied_version);
   const std::string copied_name = FileNameOf(copied_inf);
   for (const std::string& name : names) {
-    if (_stricmp(name.c_str(), copied_name.c_str()) == 0) continue;
+    if (_stricmp(name.c_str(), copied_name.c_str()) == 0 || !IsDriverPackageInf(name)) continue;
     FileVersion version;
     engine.Version(InstallLocation::kWindowsInf, name, &version);
     if (CompareVersions(copied_version, version) <= 0) continue;
     engine.RemoveFile(InstallLocation::kWindowsInf, name);
-    if (name.size() >= 4 && name[name.size() - 4] == '.') {
-      std::string pnf = name;
-      pnf[pnf.size() - 3] = 'p';
-      engine.RemoveFile(InstallLocation::kWindowsInf, pnf);
-    }
+    std::string pnf = name;
+    pnf[pnf.size() - 3] = 'p';
+    engine.RemoveFile(InstallLocation::kWindowsInf, pnf);
   }
 }
 

@@ -5,12 +5,25 @@
 #include <cstdio>
 #include <cstring>
 
-std::string ErrorText(Result code) {
+namespace {
+
+DWORD Message(Result code, LANGID language, char** message) {
+  return FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_HMODULE |
+                            FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                        nullptr, static_cast<DWORD>(code), language,
+                        reinterpret_cast<char*>(message), 0, nullptr);
+}
+
+}  // namespace
+
+std::string ErrorText(Result code, LANGID language) {
   char* message = nullptr;
-  const DWORD length = FormatMessageA(
-      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_HMODULE | FORMAT_MESSAGE_FROM_SYSTEM |
-          FORMAT_MESSAGE_IGNORE_INSERTS,
-      nullptr, static_cast<DWORD>(code), 0, reinterpret_cast<char*>(&message), 0, nullptr);
+  DWORD length = Message(code, language, &message);
+  if (length == 0 && language != 0) {
+    if (message) LocalFree(message);
+    message = nullptr;
+    length = Message(code, 0, &message);
+  }
   if (length > 0 && message) {
     std::string text(message, length);
     LocalFree(message);

@@ -26,6 +26,34 @@ bool ReplaceWithCopy(const std::string& copy, const std::string& destination) {
   return MoveFileA(copy.c_str(), destination.c_str()) != FALSE;
 }
 
+// The short (8.3) form of an existing file's path, which is all WININIT.INI understands.
+Result ShortPathOf(const std::string& path, std::string* short_path) {
+  std::string buffer(MAX_PATH, '\0');
+  for (;;) {
+    const DWORD length =
+        GetShortPathNameA(path.c_str(), &buffer[0], static_cast<DWORD>(buffer.size()));
+    if (length == 0) return LastError();
+    if (length < buffer.size()) {
+      buffer.resize(length);
+      *short_path = buffer;
+      return 0;
+    }
+    buffer.assign(length, '\0');
+  }
+}
+
+// A file only has a short name once it exists: a destination that does not yet exist is made
+// as an empty file, which WININIT.INI's rename then replaces.
+Result ShortPathOfDestination(const std::string& path, std::string* short_path) {
+  if (GetFileAttributesA(path.c_str()) == INVALID_FILE_ATTRIBUTES) {
+    HANDLE made = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (made == INVALID_HANDLE_VALUE) return LastError();
+    CloseHandle(made);
+  }
+  return ShortPathOf(path, short_path);
+}
+
 }  // namespace
 
 std::string PendingCopyName(const std::string& destination) { return destination + ".new"; }
@@ -88,8 +116,15 @@ Result NtFileReplacer::DeferredMove(const std::string& source, const std::string
 
 Result Win9xFileReplacer::DeferredMove(const std::string& source,
                                        const std::string& destination) {
+  // Windows 9x ignores an entry with a long name, so both sides go in as short names.
+  std::string short_source, short_destination;
+  Result code = ShortPathOf(source, &short_source);
+  if (code < 0) return code;
+  code = ShortPathOfDestination(destination, &short_destination);
+  if (code < 0) return code;
   const std::string wininit = windows_folder_ + "\\WININIT.INI";
-  if (WritePrivateProfileStringA("rename", destination.c_str(), source.c_str(), wininit.c_str()))
+  if (WritePrivateProfileStringA("rename", short_destination.c_str(), short_source.c_str(),
+                                 wininit.c_str()))
     return 0;
   return LastError();
 }

@@ -26,13 +26,13 @@ Result InstallThread::Start(HWND window, UINT message, bool replace_same_version
 }
 
 std::string InstallThread::LastLogLine() const {
-  std::lock_guard<std::mutex> hold(last_line_lock_);
+  ScopedEnter<RegisteredLock> hold(last_line_lock_);
   return last_line_;
 }
 
 void InstallThread::Line(const std::string& line) {
   {
-    std::lock_guard<std::mutex> hold(last_line_lock_);
+    ScopedEnter<RegisteredLock> hold(last_line_lock_);
     last_line_ = line;
   }
   if (window_) PostMessageA(window_, message_, 1, 0);

@@ -4,12 +4,12 @@
 
 #include <windows.h>
 
-#include <mutex>
 #include <string>
 
 #include "platform/worker_thread.h"
 #include "setup/install_log.h"
 #include "setup/setup_environment.h"
+#include "support/registered_lock.h"
 
 class InstallThread : public WorkerThread, private InstallLog {
  public:
@@ -39,6 +39,6 @@ class InstallThread : public WorkerThread, private InstallLog {
   bool replace_same_version_ = true;
   bool restart_needed_ = false;
   bool manual_stage_ = false;
-  mutable std::mutex last_line_lock_;
+  mutable RegisteredLock last_line_lock_{"InstallThread"};
   std::string last_line_;
 };

@@ -2,6 +2,8 @@
 // functions bound at run time. The program takes them from Windows; tests give their own.
 #pragma once
 
+#include <windows.h>
+
 #include "setup/admin_check.h"
 #include "setup/driver_setup_api.h"
 #include "setup/install_location.h"
@@ -12,6 +14,7 @@ struct SetupEnvironment {
   DriverSetupApi driver_api;  // incomplete: the driver update answers E_NOTIMPL
   AdminCheckApi admin_api;
   unsigned registration_pause_ms = 500;
+  LANGID language = 0;  // of the dialog and its texts; 0: the one Windows picks
 
   static SetupEnvironment OfThisProcess();
 };

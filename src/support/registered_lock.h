@@ -19,6 +19,9 @@ class RegisteredLock {
 
   void Enter();
   void Leave();
+  // The same under the names the standard lock holders (std::unique_lock) call.
+  void lock() { Enter(); }
+  void unlock() { Leave(); }
 
   const char* Name() const { return name_; }
   uint32_t Magic() const { return magic_; }

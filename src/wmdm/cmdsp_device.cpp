@@ -235,8 +235,8 @@ DWORD CMDSPDevice::CurrentStatus() {
 
 // ---- Operations for storages and files --------------------------------------------------
 
-std::unique_lock<std::recursive_mutex> CMDSPDevice::LockPlayer() {
-  return std::unique_lock<std::recursive_mutex>(player_ ? player_->operation_lock() : unbound_);
+PlayerLock CMDSPDevice::LockPlayer() {
+  return PlayerLock(player_ ? player_->operation_lock() : unbound_);
 }
 
 Result CMDSPDevice::CreateNewFile(OutputStream** stream) {

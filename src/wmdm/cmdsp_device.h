@@ -29,6 +29,9 @@
 class CMDSPStorage;
 class OutputStream;
 
+// Holds a player's operation lock (see CMDSPDevice::LockPlayer).
+using PlayerLock = std::unique_lock<RegisteredLock>;
+
 // The USB vendor id of every player of the family, reported in GetSerialNumber.
 constexpr DWORD kPlayerVendorId = 0x0E21;
 
@@ -108,7 +111,7 @@ class CMDSPDevice final : public IMDSPDevice2, public IMDSPDeviceControl {
   Result CreateNewFile(OutputStream** stream);
   // The player's lock, shared by the devices of its storages: held for every step that talks
   // to the player or touches the file list, device handle or predictor.
-  std::unique_lock<std::recursive_mutex> LockPlayer();
+  PlayerLock LockPlayer();
   // Whether an upload is open on the device (CreateNewFile would refuse another).
   bool upload_open() const { return upload_open_; }
   // Commits the upload, deletes the stream and ends the operation.
@@ -172,5 +175,5 @@ class CMDSPDevice final : public IMDSPDevice2, public IMDSPDeviceControl {
   std::atomic<bool> upload_open_{false};
   RefPtr<Device> player_;
   std::string player_id_;  // the player's unique id
-  std::recursive_mutex unbound_;  // stands in for the player's lock before Init
+  RegisteredLock unbound_{"CMDSPDevice"};  // stands in for the player's lock before Init
 };

@@ -38,7 +38,7 @@ class StorageEnum : public IMDSPEnumStorage {
     if (SUCCEEDED(status) && !fetched && count != 1) status = E_INVALIDARG;
     ULONG given = 0;
     // The list must not change between counting and handing out (a format on another thread).
-    auto lock = device() ? device()->LockPlayer() : std::unique_lock<std::recursive_mutex>();
+    auto lock = device() ? device()->LockPlayer() : PlayerLock();
     while (SUCCEEDED(status) && given < count && cursor_ < Count()) {
       status = CallNoThrow([&] { return Item(cursor_, &storages[given]); });
       if (SUCCEEDED(status)) {

@@ -175,7 +175,7 @@ HRESULT STDMETHODCALLTYPE CMDSPFile::Write(BYTE* data, DWORD* size, BYTE*) {
   if (SUCCEEDED(status) && !open_) status = WMDM_E_CALL_OUT_OF_SEQUENCE;
   if (SUCCEEDED(status) && !data && *size != 0) status = E_INVALIDARG;
   if (SUCCEEDED(status)) {
-    auto lock = device() ? device()->LockPlayer() : std::unique_lock<std::recursive_mutex>();
+    auto lock = device() ? device()->LockPlayer() : PlayerLock();
     status = stream_ ? MapDeviceStatus(S_OK, CallNoThrow([&] {
                                          return stream_->Write(data, *size);
                                        }))
@@ -249,7 +249,7 @@ HRESULT CMDSPFile::GetFileInfoData() {
 }
 
 HRESULT CMDSPFile::FinishOnPlayer() {
-  auto lock = device() ? device()->LockPlayer() : std::unique_lock<std::recursive_mutex>();
+  auto lock = device() ? device()->LockPlayer() : PlayerLock();
   QelDevicePtrEx* handle = device() ? device()->device_ptr() : nullptr;
   Predictor* predictor = handle ? handle->GetPredictor() : nullptr;
   if (!predictor) return E_FAIL;

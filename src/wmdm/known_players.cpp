@@ -2,12 +2,13 @@
 
 #include <map>
 #include <memory>
-#include <mutex>
 #include <utility>
+
+#include "support/registered_lock.h"
 
 namespace {
 
-std::mutex g_guard;
+RegisteredLock g_guard("KnownPlayers");
 
 std::map<std::pair<std::string, uint32_t>, KnownStorage>& Storages() {
   static std::map<std::pair<std::string, uint32_t>, KnownStorage> storages;
@@ -37,12 +38,12 @@ FileHolderList CloneFiles(const FileHolderList& files) {
 namespace known_players {
 
 void Remember(const std::string& player_id, uint32_t index, KnownStorage&& storage) {
-  std::lock_guard<std::mutex> lock(g_guard);
+  ScopedEnter<RegisteredLock> lock(g_guard);
   Storages()[{player_id, index}] = std::move(storage);
 }
 
 bool StorageCount(const std::string& player_id, uint32_t* count) {
-  std::lock_guard<std::mutex> lock(g_guard);
+  ScopedEnter<RegisteredLock> lock(g_guard);
   const auto found = Storages().lower_bound({player_id, 0});
   if (found == Storages().end() || found->first.first != player_id) return false;
   *count = found->second.storage_count;
@@ -50,7 +51,7 @@ bool StorageCount(const std::string& player_id, uint32_t* count) {
 }
 
 bool Recall(const std::string& player_id, uint32_t index, KnownStorage* storage) {
-  std::lock_guard<std::mutex> lock(g_guard);
+  ScopedEnter<RegisteredLock> lock(g_guard);
   const auto found = Storages().find({player_id, index});
   if (found == Storages().end()) return false;
   CopyInto(storage, found->second);

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include "setup/dialog_language.h"
 #include "setup/dialog_states.h"
 #include "setup/error_text.h"
 #include "setup/setup_options.h"
@@ -134,6 +135,28 @@ TEST(ErrorTextTest, MessageTableHasSevenLanguages) {
       EXPECT_EQ(std::wstring(text).substr(length >= 2 ? length - 2 : 0), L"\r\n");
     }
   }
+}
+
+// The dialog takes its texts and its error texts in the language it is given, whatever the
+// language Windows would pick; ids and codes a language lacks come from Windows' choice.
+TEST(ErrorTextTest, TextsInTheChosenLanguage) {
+  HMODULE self = GetModuleHandleA(nullptr);
+  const LANGID german = MAKELANGID(LANG_GERMAN, SUBLANG_GERMAN);
+  const LANGID french = MAKELANGID(LANG_FRENCH, SUBLANG_FRENCH);
+  EXPECT_EQ(LoadStringIn(self, german, kStringClose), "Schlie\xdf" "en");
+  EXPECT_EQ(LoadStringIn(self, french, kStringReboot), "Red\xe9marrer");
+  EXPECT_EQ(LoadStringIn(self, 0, kStringClose), StringText(kStringClose));
+  EXPECT_EQ(LoadStringIn(self, german, 99), "");
+  const LANGID languages[] = {0x409, 0x407, 0x40C, 0x410, 0x411, 0x416, 0xC0A};
+  for (LANGID language : languages)
+    for (int id = kStringOk; id <= kStringInProgress; ++id)
+      EXPECT_FALSE(LoadStringIn(self, language, id).empty()) << std::hex << language << " " << id;
+
+  EXPECT_NE(ErrorText(static_cast<Result>(0xC004E010), german),
+            ErrorText(static_cast<Result>(0xC004E010), french));
+  // A system code our table lacks still reads as text, not as its number.
+  EXPECT_EQ(ErrorText(static_cast<Result>(0x80070005), german).find("Error 0x"),
+            std::string::npos);
 }
 
 }  // namespace

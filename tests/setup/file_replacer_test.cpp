@@ -132,18 +132,70 @@ TEST_F(FileReplacerTest, RemovingAFileInUseIsDeferredToo) {
   EXPECT_NE(PendingRenames().find(path + ".removed"), std::string::npos);
 }
 
-TEST_F(FileReplacerTest, Windows9xDefersThroughWininitRenameSection) {
-  Win9xFileReplacer win9x(layout.Windows());
-  HeldOpen running(destination);
-  ASSERT_TRUE(running.Holds());
+// True when each name of the path after the drive fits 8.3: at most eight characters, a dot
+// and at most three more, none of them a space.
+bool IsShortPath(const std::string& path) {
+  if (path.size() < 3 || path[1] != ':' || path[2] != '\\') return false;
+  size_t start = 3;
+  while (start < path.size()) {
+    size_t end = path.find('\\', start);
+    if (end == std::string::npos) end = path.size();
+    const std::string name = path.substr(start, end - start);
+    const size_t dot = name.find('.');
+    const std::string base = name.substr(0, dot);
+    const std::string extension = dot == std::string::npos ? "" : name.substr(dot + 1);
+    if (base.empty() || base.size() > 8 || extension.size() > 3 ||
+        extension.find('.') != std::string::npos)
+      return false;
+    for (char c : name)
+      if (c == ' ') return false;
+    start = end + 1;
+  }
+  return true;
+}
 
-  EXPECT_EQ(win9x.Install(source, destination), 0);
-  EXPECT_TRUE(win9x.Deferred());
-  char value[MAX_PATH] = {};
-  GetPrivateProfileStringA("rename", destination.c_str(), "", value, sizeof(value),
-                           layout.Windows("WININIT.INI").c_str());
-  EXPECT_EQ(std::string(value), destination + ".replacement");
-  EXPECT_EQ(PendingRenames().find(destination), std::string::npos);
+std::string LongPathOf(const std::string& path) {
+  char found[MAX_PATH] = {};
+  return GetLongPathNameA(path.c_str(), found, sizeof(found)) ? found : "";
+}
+
+// Each WININIT.INI rename must name both files by short names, or Windows 9x skips it: the
+// entry of a deferred copy over a file in use, and of a deferred move aside to ".removed".
+TEST_F(FileReplacerTest, Windows9xDefersThroughWininitRenameSectionWithShortNames) {
+  struct Case {
+    const char* what;
+    bool removes;
+  } const cases[] = {{"copy over a running provider", false},
+                     {"move a running provider aside", true}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const std::string wininit = layout.Windows("WININIT.INI");
+    DeleteFileA(wininit.c_str());
+    Win9xFileReplacer win9x(layout.Windows());
+    HeldOpen running(destination);
+    ASSERT_TRUE(running.Holds());
+    const std::string removed = destination + ".removed";
+    DeleteFileA(removed.c_str());
+
+    EXPECT_EQ(c.removes ? win9x.Remove(destination, removed) : win9x.Install(source, destination),
+              0);
+    EXPECT_TRUE(win9x.Deferred());
+
+    char keys[2048] = {};
+    GetPrivateProfileStringA("rename", nullptr, "", keys, sizeof(keys), wininit.c_str());
+    const std::string key = keys;
+    ASSERT_FALSE(key.empty());
+    EXPECT_EQ(keys[key.size() + 1], '\0') << "one entry only";
+    char value[MAX_PATH] = {};
+    GetPrivateProfileStringA("rename", key.c_str(), "", value, sizeof(value), wininit.c_str());
+    EXPECT_TRUE(IsShortPath(key)) << key;
+    EXPECT_TRUE(IsShortPath(value)) << value;
+    // The short names lead to the files meant.
+    EXPECT_EQ(LongPathOf(key), c.removes ? removed : destination);
+    EXPECT_EQ(LongPathOf(value), c.removes ? destination : destination + ".replacement");
+    EXPECT_TRUE(FileExists(destination)) << "nothing moves before the restart";
+    EXPECT_EQ(PendingRenames().find(destination), std::string::npos);
+  }
 }
 
 }  // namespace

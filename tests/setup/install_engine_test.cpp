@@ -2,6 +2,8 @@
 // driver update over a scripted SetupAPI.
 #include <gtest/gtest.h>
 
+#include <cstdio>
+
 #include "engine_fixture.h"
 #include "setup/install_engine.h"
 #include "setup/install_plan.h"
@@ -142,6 +144,43 @@ TEST_F(InstallEngineTest, AbsentDevicesAreReinstalledAndTheirOlderInfsRemoved) {
   EXPECT_TRUE(FileExists(layout.Inf("oem4.inf")));
   EXPECT_TRUE(FileExists(layout.Inf("oem7.inf")));  // the copy itself stays
   EXPECT_EQ(fake.copied_infs, std::vector<std::string>{layout.Program("MIRRIN.INF")});
+}
+
+// Only INFs that a driver package added ("oem" and a number) are renamed, with their PNF
+// files; an INF that Windows ships stays, however old its DriverVer, and so do names that only
+// look like a package's.
+TEST_F(InstallEngineTest, OnlyDriverPackageInfsAreRemoved) {
+  WriteText(layout.Program("MIRRIN.INF"), InfWithDriverVer("06/21/2004,1.0"));
+  struct Case {
+    const char* name;
+    bool removed;
+  } const cases[] = {
+      {"usb.inf", false}, {"OEM12.INF", true}, {"oem.inf", false},
+      {"oem5x.inf", false}, {"myoem3.inf", false}, {"oem3.inf.bak", false},
+  };
+  fake.devices.clear();
+  const UsbHardwareId* player = kPlayerHardwareIds;
+  for (const Case& c : cases) {
+    WriteText(layout.Inf(c.name), InfWithDriverVer("07/01/2001,5.1.2600.0"));
+    std::string pnf = c.name;
+    pnf[pnf.size() - 3] = 'P';
+    WriteText(layout.Inf(pnf), "precompiled");
+    char id[32];
+    std::snprintf(id, sizeof(id), "USB\\VID_%04X&PID_%04X", player->vendor, player->product);
+    ++player;
+    fake.devices.push_back({{id}, false, 0, c.name});
+  }
+  // Each device carries one of the players' ids and is absent, so each is collected.
+  EXPECT_EQ(engine.InstallDriver(nullptr, layout.Program("MIRRIN.INF"), kPlayerHardwareIds), 0);
+
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::string pnf = c.name;
+    pnf[pnf.size() - 3] = 'P';
+    EXPECT_EQ(FileExists(layout.Inf(c.name)), !c.removed);
+    EXPECT_EQ(FileExists(layout.Inf(c.name) + ".removed"), c.removed);
+    EXPECT_EQ(FileExists(layout.Inf(pnf)), !c.removed);
+  }
 }
 
 }  // namespace

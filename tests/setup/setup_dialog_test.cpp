@@ -41,11 +41,12 @@ class SetupDialogTest : public ::testing::Test {
 
   // Runs the dialog on this thread while `person` looks at it and presses its buttons on
   // another; returns how the dialog ended.
-  int RunWith(const SetupOptions& options, const std::function<void(HWND)>& person) {
+  int RunWith(const SetupOptions& options, const std::function<void(HWND)>& person,
+              const std::string& caption = "Driver setup") {
     const DWORD dialog_thread = GetCurrentThreadId();
     std::atomic<bool> done{false};
     std::thread watcher([&] {
-      HWND dialog = WaitForDialog(dialog_thread, "Driver setup", kPatience);
+      HWND dialog = WaitForDialog(dialog_thread, caption, kPatience);
       if (dialog) person(dialog);
       done = true;
     });
@@ -155,6 +156,97 @@ TEST_F(SetupDialogTest, AutomaticRunsEndByThemselves) {
   fake.answers["USB\\Vid_0e21&Pid_5001"].reboot = true;
   options.defer_reboot = true;
   EXPECT_EQ(RunWith(options, [](HWND) {}), 1004);
+}
+
+// Where the dialog item `id` lies in the dialog's client area.
+RECT ItemBox(HWND dialog, int id) {
+  RECT box;
+  GetWindowRect(GetDlgItem(dialog, id), &box);
+  MapWindowPoints(nullptr, dialog, reinterpret_cast<POINT*>(&box), 2);
+  return box;
+}
+
+// The room the status text needs at the width of its box, as a static control that breaks
+// over-long words draws it.
+SIZE NeededForStatus(HWND dialog) {
+  HWND status = GetDlgItem(dialog, IDC_STATUS);
+  const std::string text = ItemText(dialog, IDC_STATUS);
+  const RECT box = ItemBox(dialog, IDC_STATUS);
+  HDC dc = GetDC(status);
+  HGDIOBJ old = SelectObject(dc, reinterpret_cast<HFONT>(SendMessageA(status, WM_GETFONT, 0, 0)));
+  RECT area = {0, 0, box.right - box.left, 0};
+  DrawTextA(dc, text.c_str(), -1, &area,
+            DT_CALCRECT | DT_LEFT | DT_WORDBREAK | DT_EDITCONTROL | DT_NOPREFIX);
+  SelectObject(dc, old);
+  ReleaseDC(status, dc);
+  return {area.right - area.left, area.bottom - area.top};
+}
+
+// The longest failure the dialog shows: the first step fails in a Windows folder as deep as
+// Windows allows, so that the context names two full paths of nearly MAX_PATH characters. In
+// each language the whole text must show above the button, inside the dialog and the screen.
+TEST_F(SetupDialogTest, AFailureWithTwoFullPathsShowsWholeInEveryLanguage) {
+  std::string windows = layout.Root();
+  const std::string level = "\\Windows folder of a deeply nested installation";
+  const std::string removed_tail = "\\INF\\MSQEL.INF.removed";
+  while (windows.size() + level.size() + removed_tail.size() < MAX_PATH - 1) {
+    windows += level;
+    ASSERT_TRUE(CreateDirectoryA(windows.c_str(), nullptr)) << windows;
+  }
+  const std::string inf = windows + "\\INF";
+  ASSERT_TRUE(CreateDirectoryA(inf.c_str(), nullptr));
+  const std::string path = inf + "\\MSQEL.INF";
+  const std::string removed = path + ".removed";
+  ASSERT_GT(removed.size(), MAX_PATH - 40u);
+  WriteText(path, "superseded");
+  // A folder in the removed file's place makes the move aside fail.
+  ASSERT_TRUE(CreateDirectoryA(removed.c_str(), nullptr));
+  WriteText(removed + "\\kept", "in the way");
+  environment.folders.windows = windows;
+
+  struct Case {
+    LANGID language;
+    const char* caption;
+    const char* screenshot;  // null: none kept
+  } const cases[] = {
+      {MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US), "Driver setup", "setup_dialog_long_failure_en.bmp"},
+      {MAKELANGID(LANG_GERMAN, SUBLANG_GERMAN), "Treiberinstallation", "setup_dialog_long_failure_de.bmp"},
+      {MAKELANGID(LANG_FRENCH, SUBLANG_FRENCH), "Installation des pilotes", "setup_dialog_long_failure_fr.bmp"},
+      {MAKELANGID(LANG_ITALIAN, SUBLANG_ITALIAN), "Installazione driver", nullptr},
+      {MAKELANGID(LANG_JAPANESE, SUBLANG_DEFAULT), "", nullptr},
+      {MAKELANGID(LANG_PORTUGUESE, SUBLANG_PORTUGUESE_BRAZILIAN), "Instala\xe7\xe3o do driver", nullptr},
+      {MAKELANGID(LANG_SPANISH, SUBLANG_SPANISH_MODERN), "Instalaci\xf3n del controlador", nullptr},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.caption);
+    environment.language = c.language;
+    const int result = RunWith(SetupOptions(), [&](HWND dialog) {
+      Press(dialog, IDC_ACTION);
+      ASSERT_TRUE(WaitUntil(
+          [&] { return ItemText(dialog, IDC_STATUS).find(removed) != std::string::npos; },
+          kPatience));
+      const std::string status = ItemText(dialog, IDC_STATUS);
+      EXPECT_NE(status.find(path + ", " + removed), std::string::npos) << status;
+
+      const SIZE needed = NeededForStatus(dialog);
+      const RECT box = ItemBox(dialog, IDC_STATUS);
+      EXPECT_LE(needed.cx, box.right - box.left);
+      EXPECT_LE(needed.cy, box.bottom - box.top);
+      const RECT button = ItemBox(dialog, IDC_ACTION);
+      EXPECT_LE(box.bottom, button.top);
+      RECT client, frame, work;
+      GetClientRect(dialog, &client);
+      EXPECT_LE(button.bottom, client.bottom);
+      GetWindowRect(dialog, &frame);
+      SystemParametersInfoA(SPI_GETWORKAREA, 0, &work, 0);
+      EXPECT_GE(frame.top, work.top);
+      EXPECT_LE(frame.bottom, work.bottom);
+      if (c.screenshot) EXPECT_GT(SaveScreenshot(dialog, Artifact(c.screenshot)), 4);
+      Press(dialog, IDC_ACTION);
+    }, c.caption);
+    EXPECT_EQ(result, 2);
+  }
+  EXPECT_TRUE(FileExists(path));
 }
 
 }  // namespace

@@ -37,7 +37,7 @@ Result WinsockBinding::Load() {
 }
 
 Result WinsockBinding::Start() {
-  std::lock_guard<std::mutex> guard(lock_);
+  ScopedEnter<RegisteredLock> guard(lock_);
   if (state_ == State::kStarted) return rc::kOk;
   if (state_ == State::kFailed) return rc::kSocketsUnavailable;
   Result result = api_ ? rc::kOk : Load();

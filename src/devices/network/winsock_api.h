@@ -6,8 +6,7 @@
 
 #include <winsock2.h>
 
-#include <mutex>
-
+#include "support/registered_lock.h"
 #include "support/result_codes.h"
 
 struct WinsockApi {
@@ -50,7 +49,7 @@ class WinsockBinding {
   WinsockBinding() = default;
   Result Load();
 
-  std::mutex lock_;
+  RegisteredLock lock_{"WinsockBinding"};
   State state_ = State::kNotStarted;
   const WinsockApi* api_ = nullptr;
   WinsockApi loaded_{};
