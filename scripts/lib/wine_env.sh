@@ -92,12 +92,20 @@ wine_start_i686() {
   if [ ! -f "$WINEPREFIX/.test-settings" ]; then
     announce_step "booting the 32-bit Wine prefix under emulation"
     rm -rf "$WINEPREFIX" && mkdir -p "$WINEPREFIX"
-    "$WINESERVER" -p </dev/null >/dev/null 2>&1
-    "$WINE" wineboot --init </dev/null >/dev/null 2>&1
-    wine_add_test_settings
-    # The server writes the registry out when it stops.
+    # No persistent server here: wineboot returns before the set-up it starts (the system
+    # files' install) has ended, and under emulation on a busy machine long before. Stopping
+    # the server then would leave a prefix without its system files, so the boot waits until
+    # the last of its processes has ended and the server, which writes the registry out as it
+    # stops, has gone.
     wine_stop
     "$WINESERVER" -w </dev/null >/dev/null 2>&1 || true
+    "$WINE" wineboot --init </dev/null >/dev/null 2>&1
+    wine_add_test_settings
+    "$WINESERVER" -w </dev/null >/dev/null 2>&1 || true
+    if [ ! -f "$WINEPREFIX/drive_c/windows/system32/kernel32.dll" ]; then
+      echo "The 32-bit Wine prefix did not boot: $WINEPREFIX has no system files." >&2
+      return 1
+    fi
     touch "$WINEPREFIX/.test-settings"
     wine_save_template "$template"
   fi
