@@ -153,6 +153,10 @@ def flac_cases(tone):
     run("metaflac", "--remove", "--block-type=VORBIS_COMMENT", bare)
     for path in (base, tight, id3, bare):
         cases.append(path)
+    # Written as a new upload is: in the file itself where the padding holds the comments.
+    for path in (base, tight, id3):
+        cases.append(os.path.join(WORK, GROWN + os.path.basename(path)))
+        shutil.copy(path, cases[-1])
     return cases
 
 
