@@ -88,7 +88,6 @@ std::string PaddedTag(const std::string& frames) {
 
 // The old tag's size and whether it may be rewritten: its size bytes are sync-safe and the
 // tag lies within the file. 0 for a file without a tag.
-
 Result OldTagSize(SeekableStream* file, uint32_t file_size, uint32_t* size, bool* valid,
                   Id3v2Header* header) {
   *size = 0;
