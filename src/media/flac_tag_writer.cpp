@@ -132,21 +132,25 @@ bool ApplyValues(FLAC__StreamMetadata* block, const std::map<std::string, std::s
   return true;
 }
 
-// Owns the files of one rewrite: the copy that libFLAC edits and, when the metadata outgrows
-// its room, the file libFLAC writes anew; whichever is left unused is deleted.
+// Owns the files of one rewrite: the copy that libFLAC edits (the file itself when it is
+// edited in place) and, when the metadata outgrows its room, the file libFLAC writes anew;
+// whichever is left unused is deleted, never the file itself.
 class FlacRewrite {
  public:
-  explicit FlacRewrite(const std::string& path)
-      : copy_name_(path + ".new"), temp_name_(path + ".new.tmp") {}
+  FlacRewrite(const std::string& path, bool in_place)
+      : in_place_(in_place),
+        copy_name_(in_place ? path : path + ".new"),
+        temp_name_(path + ".new.tmp") {}
   ~FlacRewrite() {
     if (copy_) copy_->Close();
     if (temp_) temp_->Close();
     for (const std::string* name : {&copy_name_, &temp_name_}) {
+      if (in_place_ && name == &copy_name_) continue;
       if (*name != kept_ && FileExists(*name)) UnlinkFile(*name);
     }
   }
   Result OpenCopy(const std::string& original) {
-    Result r = CopyFileWithProgress(original, copy_name_, nullptr);
+    Result r = in_place_ ? rc::kOk : CopyFileWithProgress(original, copy_name_, nullptr);
     if (rc::Succeeded(r)) r = OpenFileStream(copy_name_.c_str(), OpenRead | OpenWrite, &copy_);
     copy_io_.stream = copy_.get();
     return r;
@@ -162,6 +166,7 @@ class FlacRewrite {
     Result r = copy_->Close();
     if (temp_ && rc::Succeeded(r)) r = temp_->Close();
     if (rc::Failed(r)) return r;
+    if (in_place_ && !rewritten) return rc::kOk;
     const std::string& finished = rewritten ? temp_name_ : copy_name_;
     r = ReplaceFileWith(finished, original);
     if (rc::Succeeded(r)) kept_ = finished;
@@ -171,6 +176,7 @@ class FlacRewrite {
   IoHandle* temp_io() { return &temp_io_; }
 
  private:
+  bool in_place_;
   std::string copy_name_;
   std::string temp_name_;
   std::string kept_;
@@ -198,6 +204,7 @@ Result FlacTagWriter::Write() {
   if (rc::Failed(r)) return r;
   if (got == 3 && std::memcmp(magic, "ID3", 3) == 0) {
     Id3TagWriter id3(path_);
+    if (grow_in_place_) id3.PermitGrowthInPlace();
     for (const auto& pair : values_) id3.SetProperty(pair.first.c_str(), pair.second.c_str());
     r = id3.Write();
     if (rc::Failed(r)) return r;
@@ -206,7 +213,7 @@ Result FlacTagWriter::Write() {
 }
 
 Result FlacTagWriter::WriteComments() {
-  FlacRewrite rewrite(path_);
+  FlacRewrite rewrite(path_, grow_in_place_);
   Result r = rewrite.OpenCopy(path_);
   if (rc::Failed(r)) return r;
   FLAC__Metadata_Chain* chain = FLAC__metadata_chain_new();

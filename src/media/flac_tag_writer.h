@@ -15,12 +15,16 @@ class FlacTagWriter : public TagWriter {
   // The new metadata is written into a copy that then replaces the file; a file libFLAC
   // cannot read or write gives a failure and stays as it was.
   Result Write() override;
+  // The metadata is then edited in the file itself where it fits its room (padding included);
+  // only metadata that outgrows it is written into a new file.
+  void PermitGrowthInPlace() override { grow_in_place_ = true; }
 
  private:
   Result WriteComments();
 
   std::string path_;
   std::map<std::string, std::string> values_;
+  bool grow_in_place_ = false;
 };
 
 Result CreateFlacTagWriter(const std::string& path, std::unique_ptr<TagWriter>* out);

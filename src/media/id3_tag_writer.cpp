@@ -16,7 +16,7 @@
 namespace {
 
 constexpr const char* kTrace = "id3_writer";
-constexpr uint32_t kSiblingPadding = 512;
+constexpr uint32_t kNewTagPadding = 512;  // room for later edits in a tag that grew
 constexpr uint32_t kCopyBlock = 65536;
 constexpr uint32_t kId3v1Size = 128;
 
@@ -76,6 +76,14 @@ std::string SyncSafeHeader(uint32_t size) {
   std::string header("ID3\x03\x00\x00", 6);
   for (int shift = 21; shift >= 0; shift -= 7) header += static_cast<char>((size >> shift) & 0x7F);
   return header;
+}
+
+// A new tag of `frames` with room for later edits behind them.
+std::string PaddedTag(const std::string& frames) {
+  const uint32_t tag_size = static_cast<uint32_t>(frames.size()) + kNewTagPadding;
+  std::string tag = SyncSafeHeader(tag_size) + frames;
+  tag.resize(tag_size + kId3v2HeaderSize, '\0');
+  return tag;
 }
 
 // The old tag's size and whether it may be rewritten: its size bytes are sync-safe and the
@@ -211,6 +219,8 @@ Result Id3TagWriter::Write() {
     if (rc::Succeeded(r)) r = WriteExact(file.get(), tag.data(), static_cast<uint32_t>(tag.size()));
     const Result closed = file->Close();
     if (rc::Succeeded(r)) r = closed;
+  } else if (grow_in_place_) {
+    r = GrowInPlace(file.get(), file_size, old_size, frames);
   } else {
     r = RewriteThroughSibling(file.get(), old_size, frames);
     file->Close();
@@ -229,9 +239,7 @@ Result Id3TagWriter::RewriteThroughSibling(FileStream* original, uint32_t old_si
   SiblingFile sibling(path_, kTrace);
   Result r = sibling.Open();
   if (rc::Failed(r)) return r;
-  const uint32_t tag_size = static_cast<uint32_t>(frames.size()) + kSiblingPadding;
-  std::string tag = SyncSafeHeader(tag_size) + frames;
-  tag.resize(tag_size + kId3v2HeaderSize, '\0');
+  const std::string tag = PaddedTag(frames);
   r = WriteExact(sibling.Stream(), tag.data(), static_cast<uint32_t>(tag.size()));
   if (rc::Failed(r)) {
     TraceWriter(kTrace, "Couldn't open new file '%s'\n", sibling.Name().c_str());
@@ -251,6 +259,33 @@ Result Id3TagWriter::RewriteThroughSibling(FileStream* original, uint32_t old_si
   }
   original->Close();
   return sibling.Commit();
+}
+
+Result Id3TagWriter::GrowInPlace(FileStream* file, uint32_t file_size, uint32_t old_size,
+                                 const std::string& frames) {
+  const std::string tag = PaddedTag(frames);
+  const uint32_t growth = static_cast<uint32_t>(tag.size()) - old_size;
+  if (file_size > UINT32_MAX - growth) return rc::kBadData;
+  Result r = file->SetSize(file_size + growth);
+  if (rc::Failed(r)) {
+    file->SetSize(file_size);  // the zeros of a part-way growth go again
+    TraceWriter(kTrace, "Couldn't grow '%s' (%x)\n", path_.c_str(), static_cast<unsigned>(r));
+    file->Close();
+    return r;
+  }
+  std::string block(kCopyBlock, '\0');
+  for (uint32_t end = file_size; rc::Succeeded(r) && end > old_size;) {
+    const uint32_t length = std::min(kCopyBlock, end - old_size);
+    end -= length;
+    r = file->Seek(end);
+    if (rc::Succeeded(r)) r = ReadExact(file, &block[0], length);
+    if (rc::Succeeded(r)) r = file->Seek(end + growth);
+    if (rc::Succeeded(r)) r = WriteExact(file, block.data(), length);
+  }
+  if (rc::Succeeded(r)) r = file->Seek(0);
+  if (rc::Succeeded(r)) r = WriteExact(file, tag.data(), static_cast<uint32_t>(tag.size()));
+  const Result closed = file->Close();
+  return rc::Succeeded(r) ? closed : r;
 }
 
 Result Id3TagWriter::UpdateId3v1InPlace() {

@@ -1,5 +1,6 @@
 // Rewrites the ID3v2 tag in front of an MP3 file as version 2.3 (in place when the new frames
-// fit the old tag, else through a sibling file) and updates an ID3v1 trailer in place.
+// fit the old tag, else through a sibling file, or by moving the audio back inside the file
+// when growth in place is permitted) and updates an ID3v1 trailer in place.
 #pragma once
 
 #include <cstdint>
@@ -19,6 +20,7 @@ class Id3TagWriter : public TagWriter, private Id3FrameVisitor {
   // removes it); the ID3v1 fields take title, artist, source, year, comment, tracknr, genre.
   Result SetProperty(const char* key, const char* value) override;
   Result Write() override;
+  void PermitGrowthInPlace() override { grow_in_place_ = true; }
 
  private:
   void OnFrame(SeekableStream* stream, const Id3Frame& frame) override;
@@ -27,6 +29,10 @@ class Id3TagWriter : public TagWriter, private Id3FrameVisitor {
   void KeepId3v23Frame(const Id3Frame& frame, uint8_t format_flags, const std::string& body);
   // Writes the new tag behind the old one's place through the sibling file.
   Result RewriteThroughSibling(FileStream* original, uint32_t old_size, const std::string& frames);
+  // Moves everything behind the old tag back by the growth, last block first, and writes the
+  // new tag in front; the file is cut back to its old size when it cannot grow.
+  Result GrowInPlace(FileStream* file, uint32_t file_size, uint32_t old_size,
+                     const std::string& frames);
   Result UpdateId3v1InPlace();
 
   std::string path_;
@@ -39,6 +45,7 @@ class Id3TagWriter : public TagWriter, private Id3FrameVisitor {
   std::string kept_frames_;
   uint8_t id3v1_[128] = {};
   uint8_t id3v1_mask_ = 0;
+  bool grow_in_place_ = false;
 };
 
 Result CreateId3TagWriter(const std::string& path, std::unique_ptr<TagWriter>* out);

@@ -17,6 +17,11 @@ class TagWriter {
   virtual Result SetProperty(const char* key, const char* value) = 0;
   // Rewrites the file given at creation.
   virtual Result Write() = 0;
+  // The file is new and no one's yet (an upload not yet recorded): where the new tags outgrow
+  // their room, a writer that can may move the audio inside the file instead of copying the
+  // whole file through the sibling, so a drive with room for the file once is enough. A failure
+  // part-way then leaves the file damaged, which costs only the upload.
+  virtual void PermitGrowthInPlace() {}
 };
 
 // The sibling of one rewrite; deleted again unless Commit put it in the original's place.

@@ -64,6 +64,63 @@ TEST(Id3TagWriter, InPlaceWhenTheFramesFitElseThroughTheSibling) {
   EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesA((path + ".new").c_str()));
 }
 
+// A new upload's tag grows in place: no sibling is made (one that cannot be made stands for a
+// drive without room for a second copy) and the audio, longer than one copy block, moves
+// behind the new tag unchanged.
+TEST(Id3TagWriter, PermittedGrowthMovesTheAudioInsideTheFile) {
+  TempDir dir;
+  const std::string audio = Audio(400);
+  const struct {
+    const char* what;
+    std::string old_tag;
+  } cases[] = {
+      {"no tag", ""},
+      {"a full 2.4 tag", Tag(4, Frame24("TIT2", Text(0, "Old")) + Frame24("TPE1", Text(0, "A")))},
+  };
+  for (const auto& c : cases) {
+    const std::string path = dir.WriteFile("a.mp3", c.old_tag + audio);
+    ASSERT_NE(0, CreateDirectoryA((path + ".new").c_str(), nullptr));
+    std::unique_ptr<TagWriter> writer;
+    ASSERT_EQ(rc::kOk, TagWriterFactory(path, "", &writer));
+    writer->SetProperty("title", std::string(3000, 'g').c_str());
+    writer->PermitGrowthInPlace();
+    EXPECT_EQ(rc::kOk, writer->Write()) << c.what;
+    RemoveDirectoryA((path + ".new").c_str());
+    const std::string bytes = TempDir::ReadFile(path);
+    ASSERT_GT(bytes.size(), audio.size()) << c.what;
+    EXPECT_EQ(audio, bytes.substr(bytes.size() - audio.size())) << c.what;
+    EXPECT_EQ(std::string(3000, 'g'), ReadMp3(path).Get("title")) << c.what;
+    if (!c.old_tag.empty()) {
+      EXPECT_EQ("A", ReadMp3(path).Get("artist")) << c.what;
+    }
+  }
+}
+
+// A new upload's FLAC comments that fit the padding are written in the file itself: no
+// sibling, no copy.
+TEST(FlacTagWriter, PermittedGrowthEditsCommentsThatFitInTheFile) {
+  TempDir dir;
+  // STREAMINFO (4096-sample blocks, 44.1 kHz, 2 channels, 16 bits) and 1 KiB of padding.
+  const std::string stream_info("\x10\x00\x10\x00\0\0\0\0\0\0\x0a\xc4\x42\xf0\0\0\0\0", 18);
+  const std::string flac = std::string("fLaC\x00\x00\x00\x22", 8) + stream_info +
+                           std::string(16, '\0') + std::string("\x81\x00\x04\x00", 4) +
+                           std::string(1024, '\0') + "frames";
+  const std::string path = dir.WriteFile("a.flac", flac);
+  for (const char* sibling : {".new", ".new.tmp"}) {
+    ASSERT_NE(0, CreateDirectoryA((path + sibling).c_str(), nullptr));
+  }
+  std::unique_ptr<TagWriter> writer;
+  ASSERT_EQ(rc::kOk, TagWriterFactory(path, "", &writer));
+  writer->SetProperty("title", "Grown");
+  writer->PermitGrowthInPlace();
+  EXPECT_EQ(rc::kOk, writer->Write());
+  for (const char* sibling : {".new", ".new.tmp"}) RemoveDirectoryA((path + sibling).c_str());
+  const std::string bytes = TempDir::ReadFile(path);
+  EXPECT_EQ(flac.size(), bytes.size());
+  EXPECT_NE(std::string::npos, bytes.find("title=Grown"));
+  EXPECT_EQ("frames", bytes.substr(bytes.size() - 6));
+}
+
 // Frames of the old tag behind the new ones: 2.3 frames as they are, 2.2 and 2.4 frames in
 // their 2.3 form; what 2.3 cannot hold, or what asks to go when the tag changes, goes.
 TEST(Id3TagWriter, KeepsOldFramesInTheir23Form) {

@@ -62,11 +62,17 @@ def file_md5(path):
         return hashlib.md5(f.read()).hexdigest()
 
 
+# Files named so are written as a new upload is: the tag may grow in place.
+GROWN = "grown_"
+
+
 def run_writers(jobs):
     """jobs: [(path, [(key, value)])]; returns the write results."""
     lines = []
     for path, values in jobs:
         lines.append(b"write\t" + windows_path(path).encode("cp1252"))
+        if os.path.basename(path).startswith(GROWN):
+            lines.append(b"grow")
         for key, value in values:
             lines.append(b"set\t" + key.encode() + b"\t" + value.encode())
         lines.append(b"finish")
@@ -147,6 +153,10 @@ def flac_cases(tone):
     run("metaflac", "--remove", "--block-type=VORBIS_COMMENT", bare)
     for path in (base, tight, id3, bare):
         cases.append(path)
+    # Written as a new upload is: in the file itself where the padding holds the comments.
+    for path in (base, tight, id3):
+        cases.append(os.path.join(WORK, GROWN + os.path.basename(path)))
+        shutil.copy(path, cases[-1])
     return cases
 
 
@@ -313,7 +323,13 @@ def mp3_cases(tone):
     tag = ID3(big)
     tag.add(TPE1(encoding=0, text="Old"))
     tag.save(big, v2_version=3, v1=2, padding=lambda info: 8000)
-    return [v23, v24, big, mp3]
+    # The tags outgrow the room of these (no tag, a tag without padding): the audio moves.
+    grown = []
+    for path in (mp3, v24):
+        grown.append(os.path.join(WORK, GROWN + os.path.basename(path)))
+        shutil.copy(path, grown[-1])
+    ID3(grown[-1]).save(grown[-1], v2_version=4, padding=lambda info: 0)
+    return [v23, v24, big, mp3] + grown
 
 
 def check_mp3(path, before_md5, before_frames, has_v1):

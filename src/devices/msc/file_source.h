@@ -210,6 +210,9 @@ class FileSource : public DirectorySource, public MscFileSource {
   Result Refresh(MscScanListener* listener) override;
   // Scans the new file at "name", then stores `file`'s metadata in that file's record alone.
   Result RecordNewFile(PropertyHolder& file) override;
+  // True while RecordNewFile writes the tags of the new file at `path` (the same spelling):
+  // that file is no one's yet, so its tags may grow in place.
+  bool IsBeingRecorded(const std::string& path);
   FileSource* Library() override { return this; }
   friend class ScanVisitor;  // a pass reads and raises the source's counters
 
@@ -253,4 +256,6 @@ class FileSource : public DirectorySource, public MscFileSource {
   PersonKeyTransform person_transform_;
   PathKeyTransform path_transform_;
   std::unique_ptr<FileSourceObserver> observer_;
+  std::set<std::string> being_recorded_;  // paths of RecordNewFile calls under way
+  RegisteredLock being_recorded_lock_{"FileSourceNewFiles"};
 };

@@ -93,6 +93,8 @@ Result FileSourceObserver::WriteTrackTags(RecordSet* record) {
   std::unique_ptr<TagWriter> writer;
   Result status = source_->LiesInsideRoots(path) ? TagWriterFactory(path, std::string(), &writer)
                                                  : kOutsideRoots;
+  // A drive with room for a new upload once need not have room for a second copy of it.
+  if (rc::Succeeded(status) && source_->IsBeingRecorded(path)) writer->PermitGrowthInPlace();
   for (int32_t i = 0; rc::Succeeded(status); ++i) {
     const std::string column = record->GetColumnName(i);
     if (column.empty()) break;

@@ -396,6 +396,13 @@ Result FileSource::Refresh(MscScanListener* listener) {
   return Refresh(&tracks, 0);
 }
 
+bool FileSource::IsBeingRecorded(const std::string& path) {
+  being_recorded_lock_.Enter();
+  const bool found = being_recorded_.count(path) != 0;
+  being_recorded_lock_.Leave();
+  return found;
+}
+
 Result FileSource::RecordNewFile(PropertyHolder& file) {
   const std::string path = Utf8ToLatin1(file.GetString("name"));
   uint32_t fid = 0;
@@ -409,7 +416,13 @@ Result FileSource::RecordNewFile(PropertyHolder& file) {
   }
   file.SetInt("fid", static_cast<int32_t>(fid));
   file.SetInt("fid_generation", static_cast<int32_t>(generation));
+  being_recorded_lock_.Enter();
+  being_recorded_.insert(path);
+  being_recorded_lock_.Leave();
   result = UpdateTrackRecord(*this, *file.GetSet());
+  being_recorded_lock_.Enter();
+  being_recorded_.erase(path);
+  being_recorded_lock_.Leave();
   if (rc::Failed(result)) {
     // The tags could not be written: the upload failed, and neither its record nor its file
     // may stay behind to be uploaded a second time.

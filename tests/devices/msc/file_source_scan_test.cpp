@@ -18,6 +18,7 @@
 #include "msc_audio_fixtures.h"
 #include "support/file_helpers.h"
 #include "testlib/asf_builder.h"
+#include "testlib/mpeg_frames.h"
 #include "testlib/temp_dir.h"
 
 namespace {
@@ -426,6 +427,36 @@ TEST_F(FileSourceScanTest, ANewFileIsRecordedWithTheMetadataItCameWith) {
   EXPECT_LT(source->RecordNewFile(failing), 0);
   EXPECT_FALSE(FileExists(locked));
   for (const auto& record : Records(*source)) EXPECT_NE(record.second, locked);
+}
+
+// A drive with room for a new file once but not twice: the sibling a whole-file rewrite would
+// need cannot be made (a folder holds its name). The new file's tags grow inside it; a later
+// edit of the recorded file still goes through the sibling and fails with the file kept.
+TEST_F(FileSourceScanTest, ANewFilesTagsGrowInPlaceWithoutASecondCopy) {
+  auto source = Open();
+  ASSERT_EQ(source->Refresh(nullptr, 0), rc::kOk);
+  const std::string audio = mpegtest::Frames(mpegtest::kMpeg1L3, 400);  // no tag: it must grow
+  const std::string path = dir_.WriteFile("root\\upload.mp3", audio);
+  ASSERT_NE(0, CreateDirectoryA((path + ".new").c_str(), nullptr));
+  const std::string title(3000, 't');
+  PropertyHolder file;
+  file.SetString("name", path);
+  file.SetString("title", title);
+  file.SetString("type", "tune");
+  ASSERT_EQ(source->RecordNewFile(file), rc::kOk);
+  const uint32_t fid = static_cast<uint32_t>(file.GetSet()->GetInt("fid"));
+  const std::string written = TempDir::ReadFile(path);
+  ASSERT_GT(written.size(), audio.size() + title.size());
+  EXPECT_EQ(written.substr(written.size() - audio.size()), audio);
+  EXPECT_EQ(Field(*source, fid, "title"), title);
+  EXPECT_EQ(Field(*source, fid, "length"), std::to_string(written.size()));
+
+  RefPtr<RecordSet> record;
+  ASSERT_EQ(source->RecordDb().FindRow(&record, fid), rc::kOk);
+  record->SetString("title", std::string(6000, 'u'));  // beyond the grown tag's padding
+  EXPECT_LT(record->Update(), 0);
+  EXPECT_EQ(TempDir::ReadFile(path), written);
+  EXPECT_EQ(Field(*source, fid, "title"), title);
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 // usage: tag_writer_oracle_tool <commands> <results>
 //   write <path>          starts the writer the extension picks ("created <result>")
 //   set <key> <value>     one property (UTF-8)
+//   grow                  permits the writer to grow the file in place
 //   finish                writes ("written <result>")
 // Fields are separated by tabs; paths are ANSI.
 #include <cstdio>
@@ -29,6 +30,8 @@ int main(int argc, char** argv) {
       results += FormatString("created\t%d\n", TagWriterFactory(f[1], "", &writer));
     } else if (f[0] == "set" && f.size() == 3 && writer) {
       writer->SetProperty(f[1].c_str(), f[2].c_str());
+    } else if (f[0] == "grow" && writer) {
+      writer->PermitGrowthInPlace();
     } else if (f[0] == "finish" && writer) {
       results += FormatString("written\t%d\n", writer->Write());
       writer.reset();

@@ -9,6 +9,7 @@
 //   set <fid> <name=value>...          changed and updated outside the lock
 //   members <fid> <fid>,<fid>...       the playlist's members, written back
 //   delete <fid>                       deleted outside the lock
+//   upload <path> <name=value>...      a new file recorded as an upload records it
 //   close
 #include <cstdio>
 #include <cstdlib>
@@ -17,6 +18,7 @@
 #include <vector>
 
 #include "devices/msc/file_source.h"
+#include "media/property_holder.h"
 #include "support/format_string.h"
 #include "support/text_convert.h"
 #include "testlib/oracle_tool_io.h"
@@ -95,6 +97,14 @@ int main(int argc, char** argv) {
       status = SetValues(source.get(), f);
     } else if (f[0] == "members" && f.size() == 3) {
       status = source->SetPlaylistMembers(Number(f[1]), Fids(f[2]));
+    } else if (f[0] == "upload") {
+      PropertyHolder file;
+      file.SetString("name", Latin1ToUtf8(f[1]));
+      for (size_t i = 2; i < f.size(); ++i) {
+        const size_t equals = f[i].find('=');
+        file.SetString(f[i].substr(0, equals), f[i].substr(equals + 1));
+      }
+      status = source->RecordNewFile(file);
     } else if (f[0] == "delete") {
       RefPtr<RecordSet> record;
       status = source->RecordDb().FindRow(&record, Number(f[1]));
