@@ -13,16 +13,6 @@ namespace {
 
 using Texts = std::vector<std::string>;
 
-RefPtr<RecordSet> Execute(ColumnTable* table, const char* sort, const char* group) {
-  RefPtr<RecordQuery> query;
-  table->CreateQuery(&query);
-  if (sort) query->AddSortColumn(sort);
-  if (group) query->AddGroupColumn(group);
-  RefPtr<RecordSet> set;
-  query->Execute(&set);
-  return set;
-}
-
 struct Group {
   std::string text;
   int32_t count;

@@ -16,16 +16,6 @@ namespace {
 
 using Texts = std::vector<std::string>;
 
-RefPtr<RecordSet> Execute(ColumnTable* table, const char* sort, const char* group) {
-  RefPtr<RecordQuery> query;
-  table->CreateQuery(&query);
-  if (sort) query->AddSortColumn(sort);
-  if (group) query->AddGroupColumn(group);
-  RefPtr<RecordSet> set;
-  query->Execute(&set);
-  return set;
-}
-
 // Seven compacted tracks, fids 1 to 7, with a long title first in the pool, so that the pool
 // compacted after the first five rows are deleted is much shorter.
 void FillTracks(ColumnTable* table) {

@@ -51,3 +51,13 @@ bool IsEmptied(const ColumnTable& table) {
   return table.ColumnCount() == 0 && table.RowCount() == 0 && table.OpenRows().empty() &&
          !table.HasDeletedBitmap() && table.PeekNextRowNumber() == 0;
 }
+
+RefPtr<RecordSet> Execute(ColumnTable* table, const char* sort, const char* group) {
+  RefPtr<RecordQuery> query;
+  table->CreateQuery(&query);
+  if (sort) query->AddSortColumn(sort);
+  if (group) query->AddGroupColumn(group);
+  RefPtr<RecordSet> set;
+  query->Execute(&set);
+  return set;
+}

@@ -31,6 +31,9 @@ std::string StreamOf(const ColumnTable& table, uint32_t stamp = 0x11223344);
 // Loads bytes into the table; the Load result.
 Result LoadBytes(ColumnTable* table, const std::string& bytes, bool check_format = false);
 
+// A query sorted by `sort` or grouped by `group` (either may be null), executed.
+RefPtr<RecordSet> Execute(ColumnTable* table, const char* sort, const char* group);
+
 // Reads `column` (by name, as text) of every row a record set shows, in order.
 std::vector<std::string> Column(RecordSet* set, const std::string& column);
 // The same over a fresh scan of the whole table.
