@@ -210,7 +210,9 @@ TEST(TarFileSystemTest, LongPathsAreJoinedAsGnuTarJoinsThem) {
             << path;
         EXPECT_EQ(stat.size, member.size) << path;
       }
-      if (member.kind == '-') EXPECT_EQ(ReadAll(fs.get(), member.path), member.content);
+      if (member.kind == '-') {
+        EXPECT_EQ(ReadAll(fs.get(), member.path), member.content);
+      }
       const TarEntry* entry = index.Find(member.path);
       ASSERT_NE(entry, nullptr) << member.path;
       EXPECT_EQ(entry->link_name, member.link);
