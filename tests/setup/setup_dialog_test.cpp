@@ -241,7 +241,9 @@ TEST_F(SetupDialogTest, AFailureWithTwoFullPathsShowsWholeInEveryLanguage) {
       SystemParametersInfoA(SPI_GETWORKAREA, 0, &work, 0);
       EXPECT_GE(frame.top, work.top);
       EXPECT_LE(frame.bottom, work.bottom);
-      if (c.screenshot) EXPECT_GT(SaveScreenshot(dialog, Artifact(c.screenshot)), 4);
+      if (c.screenshot) {
+        EXPECT_GT(SaveScreenshot(dialog, Artifact(c.screenshot)), 4);
+      }
       Press(dialog, IDC_ACTION);
     }, c.caption);
     EXPECT_EQ(result, 2);
