@@ -1,6 +1,6 @@
 # Runs one benchmark once under the emulator, for the test run: it must end with 0 and print
 # its ratios. Its timings are printed, never judged.
-#   cmake -DEMULATOR=<wine> -DPROGRAM=<exe> -DARGS=<list> -P smoke_run.cmake
+#   cmake -DEMULATOR=<wine> -DPROGRAM=<exe> -DARGS=<list> -DPRINTS=<words> -P smoke_run.cmake
 execute_process(COMMAND ${EMULATOR} ${PROGRAM} ${ARGS}
   RESULT_VARIABLE code OUTPUT_VARIABLE out ERROR_VARIABLE err)
 message("${out}")
@@ -8,6 +8,6 @@ if(NOT code EQUAL 0)
   message(FATAL_ERROR "${PROGRAM} ended with ${code}\n${err}")
 endif()
 string(TOLOWER "${out}" lower)
-if(NOT lower MATCHES "ratio")
-  message(FATAL_ERROR "${PROGRAM} printed no ratio")
+if(NOT lower MATCHES "${PRINTS}")
+  message(FATAL_ERROR "${PROGRAM} printed no ratio (\"${PRINTS}\")")
 endif()
