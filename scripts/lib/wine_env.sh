@@ -39,7 +39,7 @@ run_ctest() { # preset jobs ctest-args...
 # just been given them is started again.
 wine_configure_prefix() {
   local stamp="$WINEPREFIX/.test-settings"
-  wine_link_msc_drive
+  wine_link_test_drives
   [ -f "$stamp" ] && return 0
   wine_add_test_settings
   wine_stop
@@ -55,11 +55,15 @@ wine_add_test_settings() {
   "$WINE" reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f </dev/null >/dev/null 2>&1
 }
 
-# M: shows the prefix's own folder msc-drive next to it in the build folder.
-wine_link_msc_drive() {
-  local folder="$WINEPREFIX/../msc-drive"
-  mkdir -p "$folder" "$WINEPREFIX/dosdevices"
-  ln -sfn "$(cd "$folder" && pwd)" "$WINEPREFIX/dosdevices/m:"
+# The test drives: M: shows the prefix's own folder msc-drive next to it in the build folder
+# (the simulated mass-storage player), R: its folder winfs-drive (the host tree of WinFS).
+wine_link_test_drives() {
+  local letter folder
+  for letter in m:msc-drive r:winfs-drive; do
+    folder="$WINEPREFIX/../${letter#*:}"
+    mkdir -p "$folder" "$WINEPREFIX/dosdevices"
+    ln -sfn "$(cd "$folder" && pwd)" "$WINEPREFIX/dosdevices/${letter%%:*}:"
+  done
 }
 
 wine_stop() { "${WINESERVER:-wineserver}" -k </dev/null >/dev/null 2>&1 || true; }
@@ -109,7 +113,7 @@ wine_start_i686() {
     touch "$WINEPREFIX/.test-settings"
     wine_save_template "$template"
   fi
-  wine_link_msc_drive
+  wine_link_test_drives
   "$WINESERVER" -p </dev/null >/dev/null 2>&1
 }
 

@@ -1,7 +1,6 @@
 #include <gtest/gtest.h>
 
 #include <windows.h>
-#include <winioctl.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -12,7 +11,6 @@
 #include "fs/fs_codes.h"
 #include "fs/winfs.h"
 #include "fs_fixture.h"
-#include "testlib/temp_dir.h"
 #include "testlib/test_block_device.h"
 
 namespace {
@@ -46,77 +44,27 @@ std::string ReadHostFile(const std::string& path) {
   return bytes;
 }
 
-// Wine's mount manager maps a drive letter onto a folder of the host (as its configuration
-// tool does); a Windows-side DefineDosDevice does not reach Wine's file name lookup.
-struct UnixDriveRecord {
-  ULONG size;
-  ULONG type;
-  ULONG fs_type;
-  DWORD serial;
-  ULONGLONG unix_device;
-  WCHAR letter;
-  USHORT mount_point_offset;
-  USHORT device_offset;
-  USHORT label_offset;
-};
-constexpr DWORD kDefineUnixDrive =
-    CTL_CODE('m', 32, METHOD_BUFFERED, FILE_READ_ACCESS | FILE_WRITE_ACCESS);
-
-// Maps the letter onto the folder (a Windows path), or removes the mapping with null.
-bool MapDrive(char letter, const char* folder) {
-  typedef char*(CDECL * UnixName)(LPCWSTR);
-  auto unix_name = reinterpret_cast<UnixName>(reinterpret_cast<void (*)()>(
-      GetProcAddress(GetModuleHandleA("kernel32.dll"), "wine_get_unix_file_name")));
-  if (!unix_name) return false;
-  std::string target;
-  if (folder) {
-    wchar_t wide[MAX_PATH];
-    MultiByteToWideChar(CP_ACP, 0, folder, -1, wide, MAX_PATH);
-    char* converted = unix_name(wide);
-    if (!converted) return false;
-    target = converted;
-    HeapFree(GetProcessHeap(), 0, converted);
-  }
-  std::vector<char> buffer(sizeof(UnixDriveRecord) + target.size() + 1, 0);
-  auto* record = reinterpret_cast<UnixDriveRecord*>(buffer.data());
-  record->size = static_cast<ULONG>(buffer.size());
-  record->letter = static_cast<WCHAR>(letter);
-  record->type = folder ? DRIVE_FIXED : DRIVE_NO_ROOT_DIR;
-  if (folder) {
-    record->mount_point_offset = sizeof(UnixDriveRecord);
-    memcpy(buffer.data() + sizeof(UnixDriveRecord), target.c_str(), target.size() + 1);
-  }
-  HANDLE manager = CreateFileW(L"\\\\.\\MountPointManager", GENERIC_READ | GENERIC_WRITE,
-                               FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
-                               nullptr);
-  if (manager == INVALID_HANDLE_VALUE) return false;
-  DWORD returned = 0;
-  BOOL done = DeviceIoControl(manager, kDefineUnixDrive, buffer.data(),
-                              static_cast<DWORD>(buffer.size()), nullptr, 0, &returned, nullptr);
-  CloseHandle(manager);
-  return done;
-}
-
-// WinFS over a temporary folder mapped as the drive R:, which holds the fixed host root.
+// WinFS over the host drive R:, which the test prefix links to a folder of its own (as it
+// links M: for the mass-storage player), and which holds the fixed host root.
 class WinFsTest : public FsFixture {
  protected:
   void SetUp() override {
     FsFixture::SetUp();
-    std::string folder = temp_.Path();
-    for (const char* part : {"\\Targets", "\\Targets\\DiskImage", "\\Targets\\DiskImage\\System"}) {
-      folder = temp_.Path() + part;
+    ASSERT_NE(INVALID_FILE_ATTRIBUTES, GetFileAttributesA(kHostDrive))
+        << "the test prefix links no folder as R:";
+    RemoveTree(kTargets);
+    std::string folder = kHostDrive;
+    for (const char* part : {"Targets", "\\DiskImage", "\\System"}) {
+      folder += part;
       CreateDirectoryA(folder.c_str(), nullptr);
     }
     root_ = folder;
-    ASSERT_TRUE(MapDrive('r', temp_.Path().c_str()));
-    mapped_ = true;
     DWORD attributes = GetFileAttributesA(kWinFsHostRoot);
     ASSERT_NE(INVALID_FILE_ATTRIBUTES, attributes) << "R: does not show the folder";
   }
   void TearDown() override {
     FsFixture::TearDown();
-    if (mapped_) MapDrive('r', nullptr);
-    RemoveTree(temp_.Path() + "\\Targets");
+    RemoveTree(kTargets);
   }
 
   void HostFile(const std::string& name, const std::string& bytes) {
@@ -139,9 +87,9 @@ class WinFsTest : public FsFixture {
     return handle;
   }
 
-  TempDir temp_;
+  static constexpr const char* kHostDrive = "R:\\";
+  static constexpr const char* kTargets = "R:\\Targets";
   std::string root_;
-  bool mapped_ = false;
 };
 
 TEST_F(WinFsTest, TheLabelIsTheFirstLineOfItsFile) {
@@ -162,8 +110,7 @@ TEST_F(WinFsTest, TheLabelIsTheFirstLineOfItsFile) {
 TEST_F(WinFsTest, OnlyTheWinFsDeviceIsTaken) {
   TestBlockDevice::InMemory("DISK", 0, 512, 64);
   EXPECT_EQ(fsrc::kNoType, fs_->Mount("DISK:0", 0, 0, 0, nullptr, 0));
-  EXPECT_TRUE(MapDrive('r', nullptr));
-  mapped_ = false;
+  RemoveTree(kTargets);
   EXPECT_EQ(fsrc::kNotFound, fs_->Mount("WINFS:0", 0, 0, 0, nullptr, 0))
       << "the host root is missing";
 }
@@ -224,7 +171,7 @@ TEST_F(WinFsTest, DotDotAtTheHostRootLeavesTheVolume) {
 TEST_F(WinFsTest, NamesCannotReachOutsideTheHostRoot) {
   ASSERT_EQ(0, fs_->Mount("WINFS:0", 0, 0, 0, nullptr, 0));
   HostFile("inside", "x");
-  FILE* outside = fopen((temp_.Path() + "\\Targets\\secret").c_str(), "wb");
+  FILE* outside = fopen((std::string(kTargets) + "\\secret").c_str(), "wb");
   ASSERT_NE(nullptr, outside);
   fclose(outside);
   FsHandle* handle = nullptr;
@@ -239,7 +186,7 @@ TEST_F(WinFsTest, NamesCannotReachOutsideTheHostRoot) {
   EXPECT_EQ(fsrc::kInvalidArgument,
             fs_->Rename("/root/winfs/inside", nullptr, "/root/winfs/..\\moved", nullptr, nullptr));
   EXPECT_EQ(fsrc::kInvalidArgument, fs_->Remove("/root/winfs/..\\..\\secret", nullptr, nullptr));
-  EXPECT_EQ("", ReadHostFile(temp_.Path() + "\\Targets\\secret"));
+  EXPECT_EQ("", ReadHostFile(std::string(kTargets) + "\\secret"));
   EXPECT_EQ("x", ReadHostFile(root_ + "\\inside"));
 }
 
