@@ -343,12 +343,13 @@ Result SimpleDB::RemoveFromStoredEntry(const std::string& key,
     value.resize(value.size() & ~size_t{3});
     DecodeNumberList(value, &numbers);
   }
+  // Many removals from one entry find their numbers through the entry's positions.
   HeldIndexEntry entry;
-  if (entry.Load(numbers, true)) {
+  if (records.size() > 1 && entry.Load(numbers, true)) {
     for (uint32_t record : records) entry.Remove(record);
     return entry.dirty() ? entry.Write(db_.get(), key) : rc::kOk;
   }
-  // A number listed twice: each removal takes the first one left.
+  // One removal, or a number listed twice: each removal takes the first one left.
   bool changed = false;
   for (uint32_t record : records) {
     const auto at = std::find(numbers.begin(), numbers.end(), record);
