@@ -1,5 +1,6 @@
 #include "db/simple_db.h"
 
+#include <algorithm>
 #include <clocale>
 #include <new>
 
@@ -119,23 +120,30 @@ Result SimpleDB::EndIndexBatch() {
   return result;
 }
 
-void SimpleDB::WriteHeldEntries(const std::string& prefix) {
-  if (held_.empty() || !db_) return;
-  const Result result = held_.WriteChanged(db_.get(), prefix);
-  if (rc::Failed(result)) {
-    MarkInconsistent();
-    if (rc::Succeeded(held_failure_)) held_failure_ = result;
-  }
+void SimpleDB::WriteHeldEntries(const std::string& prefix) { WriteHeld(prefix); }
+
+Result SimpleDB::WriteAllHeld() { return WriteHeld(std::string()); }
+
+Result SimpleDB::WriteHeld(const std::string& prefix) {
+  if (held_.empty() || !db_) return rc::kOk;
+  Result result = MakeQueuedRemovals(prefix);
+  const Result written = held_.WriteChanged(db_.get(), prefix);
+  if (rc::Succeeded(result)) result = written;
+  NoteHeldFailure(result);
+  return result;
 }
 
-Result SimpleDB::WriteAllHeld() {
-  if (held_.empty() || !db_) return rc::kOk;
-  const Result result = held_.WriteChanged(db_.get(), std::string());
-  if (rc::Failed(result)) {
-    MarkInconsistent();
-    if (rc::Succeeded(held_failure_)) held_failure_ = result;
-  }
-  return result;
+Result SimpleDB::MakeQueuedRemovals(const std::string& prefix) {
+  return held_.MakeRemovals(prefix, [this](const std::string& key,
+                                           const std::vector<uint32_t>& records) {
+    return RemoveFromStoredEntry(key, records);
+  });
+}
+
+void SimpleDB::NoteHeldFailure(Result result) {
+  if (rc::Succeeded(result)) return;
+  MarkInconsistent();
+  if (rc::Succeeded(held_failure_)) held_failure_ = result;
 }
 
 HeldIndexEntry* SimpleDB::HoldWhenLarge(const std::string& key,
@@ -279,6 +287,15 @@ Result SimpleDB::AddToEntry(const std::string& key, uint32_t record) {
     held->Add(record);
     return rc::kOk;
   }
+  // Removals queued for this entry come first, as they came first.
+  const std::vector<uint32_t> queued = held_.TakeRemovals(key);
+  if (!queued.empty()) {
+    const Result removed = RemoveFromStoredEntry(key, queued);
+    if (rc::Failed(removed)) {
+      for (uint32_t number : queued) held_.QueueRemoval(key, number);
+      return removed;
+    }
+  }
   std::string value;
   const Result found = db_->Get(key, &value);
   if (found != rc::kNotFound && rc::Failed(found)) return found;
@@ -306,6 +323,16 @@ Result SimpleDB::RemoveFromEntry(const std::string& key, uint32_t record) {
     held->Remove(record);
     return rc::kOk;
   }
+  if (batch_depth_ == 0) return RemoveFromStoredEntry(key, {record});
+  held_.QueueRemoval(key, record);
+  if (held_.queued() >= HeldIndexEntries::kMaxQueuedRemovals) {
+    NoteHeldFailure(MakeQueuedRemovals(std::string()));
+  }
+  return rc::kOk;
+}
+
+Result SimpleDB::RemoveFromStoredEntry(const std::string& key,
+                                       const std::vector<uint32_t>& records) {
   std::string value;
   const Result found = db_->Get(key, &value);
   if (found == rc::kNotFound) return rc::kOk;
@@ -315,16 +342,24 @@ Result SimpleDB::RemoveFromEntry(const std::string& key, uint32_t record) {
     MarkInconsistent();
     value.resize(value.size() & ~size_t{3});
     DecodeNumberList(value, &numbers);
-  } else if (HeldIndexEntry* held = HoldWhenLarge(key, numbers)) {
-    held->Remove(record);
-    return rc::kOk;
   }
-  size_t at = 0;
-  while (at < numbers.size() && numbers[at] != record) ++at;
-  if (at == numbers.size()) return rc::kOk;  // another record's entry: leave it whole
-  if (numbers.size() == 1) return db_->Delete(key);
-  numbers[at] = numbers.back();
-  numbers.pop_back();
+  // Many removals from one entry find their numbers through the entry's positions.
+  HeldIndexEntry entry;
+  if (records.size() > 1 && entry.Load(numbers, true)) {
+    for (uint32_t record : records) entry.Remove(record);
+    return entry.dirty() ? entry.Write(db_.get(), key) : rc::kOk;
+  }
+  // One removal, or a number listed twice: each removal takes the first one left.
+  bool changed = false;
+  for (uint32_t record : records) {
+    const auto at = std::find(numbers.begin(), numbers.end(), record);
+    if (at == numbers.end()) continue;  // another record's entry: leave it whole
+    *at = numbers.back();
+    numbers.pop_back();
+    changed = true;
+  }
+  if (!changed) return rc::kOk;
+  if (numbers.empty()) return db_->Delete(key);
   std::string shorter;
   for (uint32_t number : numbers) AppendLe32(&shorter, number);
   return db_->Put(key, shorter);

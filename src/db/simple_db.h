@@ -106,11 +106,12 @@ class SimpleDB : public RecordDatabase {
   void Leave() { lock_.Leave(); }
 
   // Index batches (a pass over many records): while one is open, large index entries are
-  // held in memory (simple_held_entries.h) and written by EndIndexBatch, Sync, Close and any
-  // record set that reads their index, so each is written once instead of once per record.
-  // The file's bytes come out as without a batch. Batches nest; the outermost end writes and
-  // lets go of every held entry, and answers the first write that failed (the database is then
-  // marked inconsistent: records stand without their index entries).
+  // held in memory and removals from the others queued (simple_held_entries.h); both are
+  // written by EndIndexBatch, Sync, Close and any record set that reads their index, so each
+  // entry is written once instead of once per record, and in key order. The file's bytes
+  // come out as without a batch. Batches nest; the outermost end writes and lets go of every
+  // held entry, and answers the first write that failed (the database is then marked
+  // inconsistent: records stand without their index entries).
   void BeginIndexBatch();
   Result EndIndexBatch();
   // Writes the held entries whose keys begin with `prefix` (a record set about to read them).
@@ -126,12 +127,20 @@ class SimpleDB : public RecordDatabase {
   Result WriteSchema();
   Result WriteIndexList();
   Result AddToEntry(const std::string& key, uint32_t record);
+  // In a batch, a removal from an entry that is not held is queued.
   Result RemoveFromEntry(const std::string& key, uint32_t record);
+  // Removes the records one after the other from the entry as the file holds it.
+  Result RemoveFromStoredEntry(const std::string& key, const std::vector<uint32_t>& records);
   // In a batch, the entry of `numbers` (as stored) is held from now on when it is large;
   // null otherwise.
   HeldIndexEntry* HoldWhenLarge(const std::string& key, const std::vector<uint32_t>& numbers);
   // Writes every held entry that changed; failures are remembered for EndIndexBatch.
   Result WriteAllHeld();
+  // Makes the queued removals and writes the held entries whose keys begin with `prefix`.
+  Result WriteHeld(const std::string& prefix);
+  Result MakeQueuedRemovals(const std::string& prefix);
+  // A failed write of held or queued changes: remembered, and the database inconsistent.
+  void NoteHeldFailure(Result result);
 
   BerkeleyDb::OpenFunction open_function_;
   std::unique_ptr<BerkeleyDb> db_;

@@ -66,3 +66,33 @@ Result HeldIndexEntries::WriteChanged(BerkeleyDb* db, const std::string& prefix)
   }
   return first_failure;
 }
+
+void HeldIndexEntries::QueueRemoval(const std::string& key, uint32_t record) {
+  removals_[key].push_back(record);
+  ++queued_;
+}
+
+std::vector<uint32_t> HeldIndexEntries::TakeRemovals(const std::string& key) {
+  const auto found = removals_.find(key);
+  if (found == removals_.end()) return std::vector<uint32_t>();
+  std::vector<uint32_t> records = std::move(found->second);
+  removals_.erase(found);
+  queued_ -= records.size();
+  return records;
+}
+
+Result HeldIndexEntries::MakeRemovals(const std::string& prefix, const RemovalMaker& make) {
+  Result first_failure = rc::kOk;
+  auto at = removals_.lower_bound(prefix);
+  while (at != removals_.end() && at->first.compare(0, prefix.size(), prefix) == 0) {
+    const Result result = make(at->first, at->second);
+    if (rc::Failed(result)) {
+      if (rc::Succeeded(first_failure)) first_failure = result;
+      ++at;
+      continue;
+    }
+    queued_ -= at->second.size();
+    at = removals_.erase(at);
+  }
+  return first_failure;
+}
