@@ -1,6 +1,5 @@
 #include "db/simple_db.h"
 
-#include <algorithm>
 #include <clocale>
 #include <new>
 
@@ -37,8 +36,8 @@ Result SimpleDB::OpenRecordSet(RefPtr<RecordSet>* out) {
 Result SimpleDB::Open(const char* path, uint32_t mode) {
   ScopedEnter<SimpleDB> hold(*this);
   db_.reset(new BerkeleyDb(open_function_));
-  held_.Clear();
-  held_failure_ = rc::kOk;
+  queued_.Clear();
+  queue_failure_ = rc::kOk;
   counter_ = 0;
   schema_empty_ = true;
   columns_.clear();
@@ -87,22 +86,22 @@ Result SimpleDB::LoadIndexList() {
 
 Result SimpleDB::Close() {
   if (!db_) return rc::kOk;
-  const Result held = WriteAllHeld();
-  held_.Clear();
+  const Result made = MakeQueued(std::string());
+  queued_.Clear();
   const Result result = db_->Close();
   db_.reset();
-  return rc::Failed(held) ? held : result;
+  return rc::Failed(made) ? made : result;
 }
 
 Result SimpleDB::Sync() {
   if (!db_) return rc::kNotFound;
-  Result held = rc::kOk;
-  if (!held_.empty()) {
+  Result made = rc::kOk;
+  if (!queued_.empty()) {
     ScopedEnter<SimpleDB> hold(*this);
-    held = WriteAllHeld();
+    made = MakeQueued(std::string());
   }
   const Result synced = db_->Sync();
-  return rc::Failed(held) ? held : synced;
+  return rc::Failed(made) ? made : synced;
 }
 
 void SimpleDB::BeginIndexBatch() {
@@ -113,46 +112,26 @@ void SimpleDB::BeginIndexBatch() {
 Result SimpleDB::EndIndexBatch() {
   ScopedEnter<SimpleDB> hold(*this);
   if (batch_depth_ == 0 || --batch_depth_ > 0) return rc::kOk;
-  WriteAllHeld();
-  held_.Clear();
-  const Result result = held_failure_;
-  held_failure_ = rc::kOk;
+  MakeQueued(std::string());
+  queued_.Clear();
+  const Result result = queue_failure_;
+  queue_failure_ = rc::kOk;
   return result;
 }
 
-void SimpleDB::WriteHeldEntries(const std::string& prefix) { WriteHeld(prefix); }
+void SimpleDB::MakeQueuedChanges(const std::string& prefix) { MakeQueued(prefix); }
 
-Result SimpleDB::WriteAllHeld() { return WriteHeld(std::string()); }
-
-Result SimpleDB::WriteHeld(const std::string& prefix) {
-  if (held_.empty() || !db_) return rc::kOk;
-  Result result = MakeQueuedRemovals(prefix);
-  const Result written = held_.WriteChanged(db_.get(), prefix);
-  if (rc::Succeeded(result)) result = written;
-  NoteHeldFailure(result);
+Result SimpleDB::MakeQueued(const std::string& prefix) {
+  if (queued_.empty() || !db_) return rc::kOk;
+  const Result result =
+      queued_.Make(prefix, [this](const std::string& key, const std::vector<IndexChange>& changes) {
+        return ChangeStoredEntry(key, changes);
+      });
+  if (rc::Failed(result)) {
+    MarkInconsistent();
+    if (rc::Succeeded(queue_failure_)) queue_failure_ = result;
+  }
   return result;
-}
-
-Result SimpleDB::MakeQueuedRemovals(const std::string& prefix) {
-  return held_.MakeRemovals(prefix, [this](const std::string& key,
-                                           const std::vector<uint32_t>& records) {
-    return RemoveFromStoredEntry(key, records);
-  });
-}
-
-void SimpleDB::NoteHeldFailure(Result result) {
-  if (rc::Succeeded(result)) return;
-  MarkInconsistent();
-  if (rc::Succeeded(held_failure_)) held_failure_ = result;
-}
-
-HeldIndexEntry* SimpleDB::HoldWhenLarge(const std::string& key,
-                                        const std::vector<uint32_t>& numbers) {
-  if (batch_depth_ == 0 || numbers.size() + 1 < HeldIndexEntries::kHoldFrom) return nullptr;
-  HeldIndexEntry* held = held_.Hold(key);
-  if (held->Load(numbers, true)) return held;
-  held_.Drop(key);
-  return nullptr;
 }
 
 Result SimpleDB::WriteSchema() {
@@ -282,87 +261,34 @@ Result SimpleDB::GetColumnKind(int32_t column, ColumnKind* kind) const {
   return rc::kFail;
 }
 
-Result SimpleDB::AddToEntry(const std::string& key, uint32_t record) {
-  if (HeldIndexEntry* held = held_.Find(key)) {
-    held->Add(record);
-    return rc::kOk;
-  }
-  // Removals queued for this entry come first, as they came first.
-  const std::vector<uint32_t> queued = held_.TakeRemovals(key);
-  if (!queued.empty()) {
-    const Result removed = RemoveFromStoredEntry(key, queued);
-    if (rc::Failed(removed)) {
-      for (uint32_t number : queued) held_.QueueRemoval(key, number);
-      return removed;
-    }
-  }
+Result SimpleDB::ChangeEntry(const std::string& key, IndexChange change) {
+  if (batch_depth_ == 0) return ChangeStoredEntry(key, {change});
+  queued_.Queue(key, change);
+  if (queued_.queued() >= IndexChangeQueue::kMaxQueued) MakeQueued(std::string());
+  return rc::kOk;
+}
+
+Result SimpleDB::ChangeStoredEntry(const std::string& key,
+                                   const std::vector<IndexChange>& changes) {
   std::string value;
   const Result found = db_->Get(key, &value);
   if (found != rc::kNotFound && rc::Failed(found)) return found;
   std::vector<uint32_t> numbers;
-  if (found == rc::kOk && DecodeNumberList(value, &numbers)) {
-    if (HeldIndexEntry* held = HoldWhenLarge(key, numbers)) {
-      held->Add(record);
-      return rc::kOk;
-    }
-    // Already listed (an update retried after a failure): listing it twice would return the
-    // record twice.
-    for (uint32_t number : numbers) {
-      if (number == record) return rc::kOk;
-    }
-  } else if (found == rc::kOk) {
-    MarkInconsistent();
-    value.resize(value.size() & ~size_t{3});
-  }
-  AppendLe32(&value, record);
-  return db_->Put(key, value);
-}
-
-Result SimpleDB::RemoveFromEntry(const std::string& key, uint32_t record) {
-  if (HeldIndexEntry* held = held_.Find(key)) {
-    held->Remove(record);
-    return rc::kOk;
-  }
-  if (batch_depth_ == 0) return RemoveFromStoredEntry(key, {record});
-  held_.QueueRemoval(key, record);
-  if (held_.queued() >= HeldIndexEntries::kMaxQueuedRemovals) {
-    NoteHeldFailure(MakeQueuedRemovals(std::string()));
-  }
-  return rc::kOk;
-}
-
-Result SimpleDB::RemoveFromStoredEntry(const std::string& key,
-                                       const std::vector<uint32_t>& records) {
-  std::string value;
-  const Result found = db_->Get(key, &value);
-  if (found == rc::kNotFound) return rc::kOk;
-  if (rc::Failed(found)) return found;
-  std::vector<uint32_t> numbers;
-  if (!DecodeNumberList(value, &numbers)) {
+  const bool damaged = found == rc::kOk && !DecodeNumberList(value, &numbers);
+  if (damaged) {
     MarkInconsistent();
     value.resize(value.size() & ~size_t{3});
     DecodeNumberList(value, &numbers);
   }
-  // Many removals from one entry find their numbers through the entry's positions.
-  HeldIndexEntry entry;
-  if (records.size() > 1 && entry.Load(numbers, true)) {
-    for (uint32_t record : records) entry.Remove(record);
-    return entry.dirty() ? entry.Write(db_.get(), key) : rc::kOk;
+  if (!MakeIndexChanges(changes, damaged, &numbers)) return rc::kOk;
+  if (numbers.empty()) {
+    const Result deleted = db_->Delete(key);
+    return deleted == rc::kNotFound ? rc::kOk : deleted;
   }
-  // One removal, or a number listed twice: each removal takes the first one left.
-  bool changed = false;
-  for (uint32_t record : records) {
-    const auto at = std::find(numbers.begin(), numbers.end(), record);
-    if (at == numbers.end()) continue;  // another record's entry: leave it whole
-    *at = numbers.back();
-    numbers.pop_back();
-    changed = true;
-  }
-  if (!changed) return rc::kOk;
-  if (numbers.empty()) return db_->Delete(key);
-  std::string shorter;
-  for (uint32_t number : numbers) AppendLe32(&shorter, number);
-  return db_->Put(key, shorter);
+  std::string changed;
+  changed.reserve(numbers.size() * 4);
+  for (uint32_t number : numbers) AppendLe32(&changed, number);
+  return db_->Put(key, changed);
 }
 
 namespace {
@@ -392,13 +318,13 @@ Result SimpleDB::MoveInIndexes(uint32_t record, const SimpleCells* before,
     if (before && after && KeyColumnsEqual(columns_, index, *before, *after)) continue;
     if (before) {
       for (const std::string& key : IndexKeys(columns_, index, *before)) {
-        const Result result = RemoveFromEntry(key, record);
+        const Result result = ChangeEntry(key, {record, false});
         if (rc::Failed(result)) return result;
       }
     }
     if (after) {
       for (const std::string& key : IndexKeys(columns_, index, *after)) {
-        const Result result = AddToEntry(key, record);
+        const Result result = ChangeEntry(key, {record, true});
         if (rc::Failed(result)) return result;
       }
     }

@@ -10,7 +10,7 @@
 
 #include "db/berkeley_db.h"
 #include "db/record_database.h"
-#include "db/simple_held_entries.h"
+#include "db/simple_index_queue.h"
 #include "support/registered_lock.h"
 
 // Column types as the schema entry stores them.
@@ -105,17 +105,17 @@ class SimpleDB : public RecordDatabase {
   void Enter() { lock_.Enter(); }
   void Leave() { lock_.Leave(); }
 
-  // Index batches (a pass over many records): while one is open, large index entries are
-  // held in memory and removals from the others queued (simple_held_entries.h); both are
-  // written by EndIndexBatch, Sync, Close and any record set that reads their index, so each
-  // entry is written once instead of once per record, and in key order. The file's bytes
-  // come out as without a batch. Batches nest; the outermost end writes and lets go of every
-  // held entry, and answers the first write that failed (the database is then marked
-  // inconsistent: records stand without their index entries).
+  // Index batches (a pass over many records): while one is open, changes to index entries
+  // are queued (simple_index_queue.h) and made by EndIndexBatch, Sync, Close and any record
+  // set that reads their index, each entry once and in key order. The file's bytes come out
+  // as without a batch. Batches nest; the outermost end makes every queued change, and
+  // answers the first write that failed (the database is then marked inconsistent: records
+  // stand without their index entries).
   void BeginIndexBatch();
   Result EndIndexBatch();
-  // Writes the held entries whose keys begin with `prefix` (a record set about to read them).
-  void WriteHeldEntries(const std::string& prefix);
+  // Makes the queued changes to entries whose keys begin with `prefix` (a record set about
+  // to read them).
+  void MakeQueuedChanges(const std::string& prefix);
 
   // Index maintenance of one record. Update passes the values it stored before (null for a
   // new record); Delete passes null as the new values.
@@ -126,21 +126,13 @@ class SimpleDB : public RecordDatabase {
   Result LoadIndexList();
   Result WriteSchema();
   Result WriteIndexList();
-  Result AddToEntry(const std::string& key, uint32_t record);
-  // In a batch, a removal from an entry that is not held is queued.
-  Result RemoveFromEntry(const std::string& key, uint32_t record);
-  // Removes the records one after the other from the entry as the file holds it.
-  Result RemoveFromStoredEntry(const std::string& key, const std::vector<uint32_t>& records);
-  // In a batch, the entry of `numbers` (as stored) is held from now on when it is large;
-  // null otherwise.
-  HeldIndexEntry* HoldWhenLarge(const std::string& key, const std::vector<uint32_t>& numbers);
-  // Writes every held entry that changed; failures are remembered for EndIndexBatch.
-  Result WriteAllHeld();
-  // Makes the queued removals and writes the held entries whose keys begin with `prefix`.
-  Result WriteHeld(const std::string& prefix);
-  Result MakeQueuedRemovals(const std::string& prefix);
-  // A failed write of held or queued changes: remembered, and the database inconsistent.
-  void NoteHeldFailure(Result result);
+  // Changes an entry at once, or in a batch queues the change.
+  Result ChangeEntry(const std::string& key, IndexChange change);
+  // Makes `changes` in order to the entry as the file holds it, writing it once.
+  Result ChangeStoredEntry(const std::string& key, const std::vector<IndexChange>& changes);
+  // Makes the queued changes to entries whose keys begin with `prefix`; failures are
+  // remembered for EndIndexBatch.
+  Result MakeQueued(const std::string& prefix);
 
   BerkeleyDb::OpenFunction open_function_;
   std::unique_ptr<BerkeleyDb> db_;
@@ -153,6 +145,6 @@ class SimpleDB : public RecordDatabase {
   std::vector<SimpleColumn> columns_;
   std::vector<std::vector<uint32_t>> indexes_;
   uint32_t batch_depth_ = 0;
-  HeldIndexEntries held_;
-  Result held_failure_ = rc::kOk;  // the first failed write of a held entry in this batch
+  IndexChangeQueue queued_;
+  Result queue_failure_ = rc::kOk;  // the first failed write of queued changes in this batch
 };

@@ -64,7 +64,7 @@ Result SimpleGroupRecordSet::MoveFirst() {
   ScopedEnter<SimpleDB> hold(*db_);
   end_ = true;
   if (matches_nothing_) return rc::kOk;
-  db_->WriteHeldEntries(key_.substr(0, prefix_length_));
+  db_->MakeQueuedChanges(key_.substr(0, prefix_length_));
   cursor_ = BerkeleyDbCursor(db_->Db());
   cursor_.Seek(key_, false);
   if (!InPrefix()) return rc::kOk;
@@ -77,7 +77,7 @@ Result SimpleGroupRecordSet::MoveNext() {
   if (end_) return rc::kOk;
   ScopedEnter<SimpleDB> hold(*db_);
   for (;;) {
-    db_->WriteHeldEntries(key_.substr(0, prefix_length_));
+    db_->MakeQueuedChanges(key_.substr(0, prefix_length_));
     cursor_.Next();
     if (!InPrefix()) {
       end_ = true;

@@ -270,7 +270,7 @@ void SimpleLookupRecordSet::FindPassing() {
       if (rc::Failed(LoadRecord(numbers_[position_]))) continue;
       if (!filter_needed_ || FilterPasses()) return;
     }
-    db_->WriteHeldEntries(key_.substr(0, prefix_length_));
+    db_->MakeQueuedChanges(key_.substr(0, prefix_length_));
     cursor_.Next();
     if (!TakeEntry()) {
       end_ = true;
@@ -286,7 +286,7 @@ Result SimpleLookupRecordSet::MoveFirst() {
   position_ = 0;
   end_ = true;
   if (!matches_nothing_) {
-    db_->WriteHeldEntries(key_.substr(0, prefix_length_));
+    db_->MakeQueuedChanges(key_.substr(0, prefix_length_));
     cursor_ = BerkeleyDbCursor(db_->Db());
     cursor_.Seek(key_, false);
     if (TakeEntry()) FindPassing();
