@@ -6,8 +6,11 @@
 # Debian's qemu-i386 cannot run a multi-threaded 32-bit Wine: its threads share one GDT, so a
 # thread that reloads %gs (Wine does on every exception and signal) takes the TLS of the newest
 # thread, and its signal frames carry no trap number, so Wine takes every fault, a page fault
-# too, for an illegal instruction. The bootstrap builds qemu-i386 from Debian's source of the
-# installed qemu-user with qemu-i386-threads.patch, which mends both, into the cache. The runs
+# too, for an illegal instruction. It also takes MAP_FIXED_NOREPLACE for a hint: Wine (which
+# Debian ships without its preloader) then reserves its address space in tens of thousands of
+# calls that each search the whole space, half a minute for every process started. The
+# bootstrap builds qemu-i386 from Debian's source of the
+# installed qemu-user with qemu-i386-threads.patch, which mends all three, into the cache. The runs
 # register it in a binfmt_misc instance of their own (a user namespace), so that nothing of the
 # machine's set-up changes and clones never meet.
 i686_wine_loader=/usr/lib/wine32/wine

@@ -45,13 +45,22 @@ class SetupDialogTest : public ::testing::Test {
               const std::string& caption = "Driver setup") {
     const DWORD dialog_thread = GetCurrentThreadId();
     std::atomic<bool> done{false};
+    std::atomic<bool> run_ended{false};
     std::thread watcher([&] {
-      HWND dialog = WaitForDialog(dialog_thread, caption, kPatience);
-      if (dialog) person(dialog);
+      // An automatic run may end before the watcher has seen its dialog.
+      HWND dialog = nullptr;
+      WaitUntil(
+          [&] {
+            dialog = WaitForDialog(dialog_thread, caption, 0);
+            return dialog != nullptr || run_ended;
+          },
+          kPatience);
+      if (dialog && !run_ended) person(dialog);
       done = true;
     });
     DriverSetupDialog dialog(options, environment, RegisterInstallMessage());
     const int result = dialog.Run(nullptr);
+    run_ended = true;
     watcher.join();
     EXPECT_TRUE(done);
     return result;
