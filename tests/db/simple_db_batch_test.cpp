@@ -15,15 +15,6 @@
 
 namespace {
 
-std::vector<std::string> ArtistTitles(SimpleDB& db, const std::string& artist) {
-  RefPtr<RecordQuery> query;
-  db.CreateQuery(&query);
-  query->AddTextCondition("artist", kOpEqual, artist);
-  RefPtr<RecordSet> set;
-  EXPECT_EQ(query->Execute(&set), rc::kOk);
-  return Titles(set.Get());
-}
-
 const char* const kArtists[] = {"Common", "Common", "Common", "Rare", "Other"};
 
 // Many records under a few hot keys, then a run of changes of artist and deletions, with

@@ -1,5 +1,7 @@
 #include "db/simple_db_fixture.h"
 
+#include <gtest/gtest.h>
+
 #include <algorithm>
 #include <cerrno>
 #include <set>
@@ -100,6 +102,15 @@ std::vector<std::string> Titles(RecordSet* set) {
   std::vector<std::string> titles;
   for (; set && !set->IsEOF(); set->MoveNext()) titles.push_back(set->GetString("title"));
   return titles;
+}
+
+std::vector<std::string> ArtistTitles(SimpleDB& db, const std::string& artist) {
+  RefPtr<RecordQuery> query;
+  db.CreateQuery(&query);
+  query->AddTextCondition("artist", kOpEqual, artist);
+  RefPtr<RecordSet> set;
+  EXPECT_EQ(query->Execute(&set), rc::kOk);
+  return Titles(set.Get());
 }
 
 std::map<uint32_t, Track> SimpleLibrary::Records() {

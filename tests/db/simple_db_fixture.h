@@ -61,6 +61,8 @@ class SimpleLibrary {
 Track TrackOf(RecordSet* set);
 // The titles a record set shows from where it stands to its end.
 std::vector<std::string> Titles(RecordSet* set);
+// The titles a query for `artist` finds, as the artist index lists them.
+std::vector<std::string> ArtistTitles(SimpleDB& db, const std::string& artist);
 // Bytes as lower-case hex pairs, and back (blanks in the hex text are skipped).
 std::string Hex(const std::string& bytes);
 std::string Unhex(const std::string& hex);

@@ -169,15 +169,6 @@ RefPtr<RecordSet> OpenAt(SimpleDB& db, uint32_t record) {
   return set;
 }
 
-std::vector<std::string> ArtistLookup(SimpleDB& db, const std::string& artist) {
-  RefPtr<RecordQuery> query;
-  db.CreateQuery(&query);
-  query->AddTextCondition("artist", kOpEqual, artist);
-  RefPtr<RecordSet> set;
-  EXPECT_EQ(query->Execute(&set), rc::kOk);
-  return Titles(set.Get());
-}
-
 std::string ArtistKey(const std::string& artist) {
   std::string key = IndexKeyHead({2}) + FoldedText(artist.c_str()) + std::string(1, '\0');
   PadKey(&key);
@@ -210,8 +201,8 @@ TEST(SimpleDbFaults, EveryUpdateMovesTheRecordsIndexEntries) {
   ASSERT_EQ(set->SetString("artist", "Third"), rc::kOk);
   ASSERT_EQ(set->Update(), rc::kOk);
   EXPECT_EQ(library.IndexProblems(), "");
-  EXPECT_TRUE(ArtistLookup(library.db(), "Second").empty());
-  EXPECT_EQ(ArtistLookup(library.db(), "Third"), std::vector<std::string>{"Song"});
+  EXPECT_TRUE(ArtistTitles(library.db(), "Second").empty());
+  EXPECT_EQ(ArtistTitles(library.db(), "Third"), std::vector<std::string>{"Song"});
 
   // A new record updated twice through the set that made it.
   RefPtr<RecordSet> fresh;
@@ -223,7 +214,7 @@ TEST(SimpleDbFaults, EveryUpdateMovesTheRecordsIndexEntries) {
   fresh->SetString("artist", "Fifth");
   ASSERT_EQ(fresh->Update(), rc::kOk);
   EXPECT_EQ(library.IndexProblems(), "");
-  EXPECT_TRUE(ArtistLookup(library.db(), "Fourth").empty());
+  EXPECT_TRUE(ArtistTitles(library.db(), "Fourth").empty());
   EXPECT_EQ(library.Records().size(), 2u);
 }
 
@@ -237,8 +228,8 @@ TEST(SimpleDbFaults, DeleteRemovesTheStoredValuesEntries) {
   ASSERT_EQ(set->SetInt("year", 2001), rc::kOk);
   ASSERT_EQ(set->Delete(0), rc::kOk);
   EXPECT_EQ(library.IndexProblems(), "");
-  EXPECT_TRUE(ArtistLookup(library.db(), "Stored").empty());
-  EXPECT_EQ(ArtistLookup(library.db(), "Unsaved"), std::vector<std::string>{"Other"});
+  EXPECT_TRUE(ArtistTitles(library.db(), "Stored").empty());
+  EXPECT_EQ(ArtistTitles(library.db(), "Unsaved"), std::vector<std::string>{"Other"});
   // Nothing is left to delete at that position.
   EXPECT_EQ(set->Delete(0), rc::kNotFound);
   EXPECT_EQ(set->Update(), rc::kOk);  // not dirty: nothing to write
