@@ -133,7 +133,7 @@ TEST_F(CMDSPDeviceTest, NameOfThePlayerAndItsStorage) {
   }
 }
 
-using TextGetter = HRESULT (CMDSPDevice::*)(LPWSTR, UINT);
+using TextGetter = HRESULT (STDMETHODCALLTYPE CMDSPDevice::*)(LPWSTR, UINT);
 
 struct TextCase {
   const char* method;
