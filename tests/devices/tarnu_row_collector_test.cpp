@@ -12,7 +12,7 @@
 #include "devices/playlist_members.h"
 #include "devices/visitors.h"
 #include "media/property_holder.h"
-#include "support/byte_order.h"
+#include "testlib/member_lists.h"
 
 namespace {
 
@@ -23,16 +23,6 @@ struct Row {
   uint32_t generation = 1;
   uint32_t options = 0;
 };
-
-std::string Plain(const std::vector<uint32_t>& fids) {
-  std::string bytes;
-  for (uint32_t fid : fids) {
-    uint8_t word[4];
-    bytes::PutLe32(word, fid);
-    bytes.append(reinterpret_cast<char*>(word), 4);
-  }
-  return bytes;
-}
 
 std::string Paired(const std::vector<PlaylistMember>& members) {
   return EncodePairedList(members);
@@ -127,7 +117,7 @@ TEST_F(TarnuRowCollectorTest, RowsBecomeFilesWithFlagsFromOptions) {
   Add({0x120, "track", "", 1, 0x400});
   Add({0x130, "track", "", 1, 0x401});
   Add({0x140, "track", "", 1, 0});
-  Add({0x100, "playlist", Plain({0x120})});
+  Add({0x100, "playlist", PlainMemberList({0x120})});
 
   struct ListAll : HolderVisitor {
     bool Visit(PropertyHolder& item) override {
@@ -166,8 +156,8 @@ TEST_F(TarnuRowCollectorTest, ListOrVisitorAnsweringFalseStopsTheWalk) {
 
 TEST_F(TarnuRowCollectorTest, WithoutARootRowARootListsEveryPlaylist) {
   Add({0x120, "track", ""});
-  Add({0x150, "playlist", Plain({0x120})});
-  Add({0x140, "playlist", Plain({})});
+  Add({0x150, "playlist", PlainMemberList({0x120})});
+  Add({0x140, "playlist", PlainMemberList({})});
   auto walks = Walk();
   ASSERT_EQ(visitor.items.size(), 4u);
   const RecordingVisitor::Item& root = visitor.items.back();
@@ -184,9 +174,9 @@ TEST_F(TarnuRowCollectorTest, WithoutARootRowARootListsEveryPlaylist) {
 
 TEST_F(TarnuRowCollectorTest, RootKeepsItsPlaylistsAndGainsTheOthers) {
   Add({0x120, "track", ""});
-  Add({0x100, "playlist", Plain({0x170, 0x120, 0x100, 0x999})});
-  Add({0x150, "playlist", Plain({})});
-  Add({0x170, "playlist", Plain({0x120, 0x150})});
+  Add({0x100, "playlist", PlainMemberList({0x170, 0x120, 0x100, 0x999})});
+  Add({0x150, "playlist", PlainMemberList({})});
+  Add({0x170, "playlist", PlainMemberList({0x120, 0x150})});
   auto walks = Walk();
   EXPECT_TRUE(visitor.items[1].root);
   // The track, itself and an unknown fid are dropped; 0x150 is appended.
@@ -198,9 +188,9 @@ TEST_F(TarnuRowCollectorTest, RootKeepsItsPlaylistsAndGainsTheOthers) {
 
 TEST_F(TarnuRowCollectorTest, NestedPlaylistsKeepWhatTheListsName) {
   Add({0x120, "track", ""});
-  Add({0x100, "playlist", Plain({0x170, 0x120})});
-  Add({0x150, "playlist", Plain({})});
-  Add({0x170, "playlist", Plain({0x120, 0x150, 0x170})});
+  Add({0x100, "playlist", PlainMemberList({0x170, 0x120})});
+  Add({0x150, "playlist", PlainMemberList({})});
+  Add({0x170, "playlist", PlainMemberList({0x120, 0x150, 0x170})});
   auto walks = Walk(true);
   EXPECT_EQ(walks[0x100], (std::vector<uint32_t>{0x170, 0x120}));
   EXPECT_EQ(walks[0x170], (std::vector<uint32_t>{0x120, 0x150}));  // never itself
@@ -219,8 +209,8 @@ TEST_F(TarnuRowCollectorTest, PairedEntriesNeedTheirGenerationAndAProperFid) {
 
 TEST_F(TarnuRowCollectorTest, MalformedListsHaveNoMembers) {
   Add({0x120, "track", ""});
-  Add({0x140, "playlist", Plain({0x120}).substr(0, 3) + "xyz"});  // 6 bytes
-  Add({0x150, "playlist", Plain({0x120}) + "x"});                 // not whole words
+  Add({0x140, "playlist", PlainMemberList({0x120}).substr(0, 3) + "xyz"});  // 6 bytes
+  Add({0x150, "playlist", PlainMemberList({0x120}) + "x"});                 // not whole words
   Add({0x160, "playlist", Paired({{0x120, 1}}).substr(0, 8)});    // header and half an entry
   Add({0x170, "playlist", ""});
   auto walks = Walk();

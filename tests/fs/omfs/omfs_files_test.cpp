@@ -6,19 +6,7 @@
 
 namespace {
 
-class OmfsFilesTest : public OmfsFixture {
- protected:
-  void SetUp() override {
-    OmfsFixture::SetUp();
-    device_ = NewDevice(0, shape_);
-    ASSERT_EQ(0, Format(device_, shape_));
-    ASSERT_EQ(0, Mount(device_, shape_));
-    root_ = Root(device_, shape_);
-  }
-  OmfsShape shape_;
-  TestBlockDevice* device_ = nullptr;
-  std::string root_;
-};
+using OmfsFilesTest = MountedOmfsFixture;
 
 TEST_F(OmfsFilesTest, WrittenFilesReadBackAfterRemount) {
   std::vector<uint8_t> small = Pattern(10, 1), large = Pattern(300000, 2);

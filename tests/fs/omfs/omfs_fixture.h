@@ -45,3 +45,19 @@ class OmfsFixture : public ::testing::Test {
   static constexpr uint64_t kStart = 1024 * 1024;
   IRFileSystem* fs_ = nullptr;
 };
+
+// A freshly formatted volume of the default shape, mounted, on the device "OMFS:0".
+class MountedOmfsFixture : public OmfsFixture {
+ protected:
+  void SetUp() override {
+    OmfsFixture::SetUp();
+    device_ = NewDevice(0, shape_);
+    ASSERT_EQ(0, Format(device_, shape_));
+    ASSERT_EQ(0, Mount(device_, shape_));
+    root_ = Root(device_, shape_);
+  }
+
+  OmfsShape shape_;
+  TestBlockDevice* device_ = nullptr;
+  std::string root_;
+};

@@ -17,14 +17,10 @@ constexpr Result kExists = static_cast<Result>(0x80820018);
 constexpr Result kNotFound = static_cast<Result>(0x80820005);
 constexpr Result kOpenElsewhere = static_cast<Result>(0x8082001D);
 
-class OmfsRenameTest : public OmfsFixture {
+class OmfsRenameTest : public MountedOmfsFixture {
  protected:
   void SetUp() override {
-    OmfsFixture::SetUp();
-    device_ = NewDevice(0, shape_);
-    ASSERT_EQ(0, Format(device_, shape_));
-    ASSERT_EQ(0, Mount(device_, shape_));
-    root_ = Root(device_, shape_);
+    MountedOmfsFixture::SetUp();
     FsHandle* dir = nullptr;
     ASSERT_EQ(0, fs_->CreateDir(&dir, (root_ + "dir").c_str(), nullptr, 0, nullptr));
     fs_->Close(dir, nullptr);
@@ -53,9 +49,6 @@ class OmfsRenameTest : public OmfsFixture {
     }
   }
 
-  OmfsShape shape_;
-  TestBlockDevice* device_ = nullptr;
-  std::string root_;
 };
 
 TEST_F(OmfsRenameTest, ARenameOverAFileReplacesItAndFreesItsBlocks) {

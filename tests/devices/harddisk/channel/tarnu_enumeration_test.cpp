@@ -11,7 +11,7 @@
 #include "devices/playlist_members.h"
 #include "devices/visitors.h"
 #include "sim/harddisk/player_files.h"
-#include "support/byte_order.h"
+#include "testlib/member_lists.h"
 #include "support/memory_stream.h"
 #include "tarnu_channel_fixture.h"
 
@@ -24,16 +24,6 @@ struct Row {
   uint32_t generation;
   uint32_t options;
 };
-
-std::string Plain(const std::vector<uint32_t>& fids) {
-  std::string bytes;
-  for (uint32_t fid : fids) {
-    uint8_t word[4];
-    bytes::PutLe32(word, fid);
-    bytes.append(reinterpret_cast<char*>(word), 4);
-  }
-  return bytes;
-}
 
 class Recorder : public ContentsVisitor {
  public:
@@ -98,7 +88,7 @@ TEST_F(TarnuEnumerationTest, ContentsAreTheStorageTheRowsAndThePlaylists) {
   PutDatabase({
       {0x120, "track", "", 1, 0x400},
       {0x130, "track", "", 2, 0},
-      {0x200, "playlist", Plain({0x130, 0x120, 0x300, 0x210}), 1, 0},
+      {0x200, "playlist", PlainMemberList({0x130, 0x120, 0x300, 0x210}), 1, 0},
       {0x210, "playlist",
        EncodePairedList({{0x120, 1}, {0x130, 9}, {0x110, 0}, {0x125, 0}}), 1, 0},
   });
@@ -116,10 +106,10 @@ TEST_F(TarnuEnumerationTest, ContentsAreTheStorageTheRowsAndThePlaylists) {
 
 TEST_F(TarnuEnumerationTest, RootRowListsOnlyPlaylistsAndGainsTheRest) {
   PutDatabase({
-      {0x100, "playlist", Plain({0x120, 0x210}), 1, 0},
+      {0x100, "playlist", PlainMemberList({0x120, 0x210}), 1, 0},
       {0x120, "track", "", 1, 0},
       {0x200, "playlist", "", 1, 0},
-      {0x210, "playlist", Plain({0x120}), 1, 0},
+      {0x210, "playlist", PlainMemberList({0x120}), 1, 0},
   });
   Recorder recorder;
   ASSERT_EQ(channel->EnumContents(&recorder), rc::kOk);
