@@ -8,11 +8,6 @@
 
 namespace {
 const char kCountColumn[] = "count";
-
-bool SameGroup(const char* a, const char* b) {
-  return CompareFolded(a, b, nullptr) == 0 && CollationLostCodePoints(a) == CollationLostCodePoints(b);
-}
-
 }  // namespace
 
 ColumnGroupRecordSet::ColumnGroupRecordSet(ColumnTable* table, ColumnQuery* query,
@@ -26,6 +21,12 @@ Result ColumnGroupRecordSet::MoveFirst() {
   pool_ = PoolRows();
   if (column_ >= 0 && table_->Column(column_).type == kColumnTypeString && cursor_)
     pool_.Build(*table_, column_);
+  uint32_t pool_size = 0;
+  const char* pool = column_ >= 0 ? table_->Pool(column_, &pool_size) : nullptr;
+  lost_.clear();
+  for (const PoolRows::Entry& entry : pool_.entries())
+    lost_.push_back(CollationLostCodePoints(pool + entry.offset));
+  taken_.assign(pool_.entries().size(), false);
   generation_ = table_->LayoutGeneration();
   next_entry_ = 0;
   groups_passed_ = 0;
@@ -64,14 +65,20 @@ Result ColumnGroupRecordSet::MoveNext() {
   group_count_ = 0;
   group_text_.clear();
   while (next_entry_ < entries.size()) {
-    const PoolRows::Entry& entry = entries[next_entry_++];
-    const uint32_t counted = CountEntry(entry);
-    if (counted > 0 && group_count_ == 0) group_text_ = pool + entry.offset;
-    group_count_ += counted;
-    // The next entry continues the group when it folds to the same text (and is no other
-    // text that only the folding's decoding confuses with it).
-    if (next_entry_ < entries.size() && SameGroup(pool + entries[next_entry_].offset, pool + entry.offset))
-      continue;
+    const size_t first = next_entry_++;
+    if (taken_[first]) continue;
+    // The group takes every later entry that folds to the same text, except those that only
+    // the folding's decoding confuses with it (another case order may set them in between).
+    const char* text = pool + entries[first].offset;
+    for (size_t k = first; k < entries.size(); ++k) {
+      const char* other = pool + entries[k].offset;
+      if (k > first && CompareFolded(other, text, nullptr) != 0) break;
+      if (taken_[k] || lost_[k] != lost_[first]) continue;
+      taken_[k] = true;
+      const uint32_t counted = CountEntry(entries[k]);
+      if (counted > 0 && group_count_ == 0) group_text_ = other;
+      group_count_ += counted;
+    }
     if (group_count_ > 0) {
       ++groups_passed_;
       return rc::kOk;

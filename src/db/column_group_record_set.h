@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "db/column_query.h"
 #include "db/column_record_set.h"
@@ -51,6 +52,8 @@ class ColumnGroupRecordSet : public ColumnSetBase {
   int32_t column_ = -1;
   PoolRows pool_;
   size_t next_entry_ = 0;     // where the next move begins
+  std::vector<std::u32string> lost_;  // each entry's code points the folding confuses
+  std::vector<bool> taken_;           // entries an earlier group took
   uint32_t groups_passed_ = 0;
   std::string group_text_;
   uint32_t group_count_ = 0;

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "db/column_table.h"
@@ -112,6 +113,21 @@ TEST(ColumnTableTexts, OnlyTrueVariantsMergeUnderAColumnCompare) {
   EXPECT_EQ(entries.size(), 5u);
   for (size_t i = 1; i < entries.size(); ++i)
     EXPECT_LE(CaseBlindCompare(entries[i - 1].c_str(), entries[i].c_str()), 0) << i;
+}
+
+// Grouping folds case but keeps confused texts apart, however the case order interleaves them:
+// "BJ\xF6RK" sorts before "Bj\xE9rk", and "Bj\xF6rk" after it.
+TEST(ColumnTableTexts, AGroupTakesEveryCaseVariantPastAConfusedText) {
+  ColumnTable table(8, 3, nullptr);
+  Fill(&table, {"Bj\xF6rk", "BJ\xF6RK", "Bj\xE9rk", "bj\xF6rk"});
+  RefPtr<RecordSet> set = Execute(&table, nullptr, "title");
+  std::vector<std::pair<std::string, int32_t>> groups;
+  for (; !set->IsEOF(); set->MoveNext()) groups.emplace_back(set->GetString(0), set->GetInt(1));
+  ASSERT_EQ(groups.size(), 2u);
+  EXPECT_EQ(CollationLostCodePoints(groups[0].first.c_str()),
+            CollationLostCodePoints("Bj\xF6rk"));
+  EXPECT_EQ(groups[0].second, 3);
+  EXPECT_EQ(groups[1], (std::pair<std::string, int32_t>{"Bj\xE9rk", 1}));
 }
 
 // A table compacted before these texts were kept apart: two rows share the entry of one of them.
