@@ -94,6 +94,14 @@ Result CopyChunks(SeekableStream* in, Stream* out, uint32_t riff_size, std::stri
       r = ReadLe32(in, &type);
       if (rc::Failed(r)) return r;
       if (type == FourCc("INFO")) {
+        // The list is held whole, so its size must be in the file, not only in the RIFF size.
+        uint32_t at = 0;
+        uint32_t file_size = 0;
+        r = in->GetPosition(&at);
+        if (rc::Succeeded(r)) r = in->GetSize(&file_size);
+        if (rc::Succeeded(r) && (at > file_size || size - 4 > file_size - at))
+          r = rc::kNoTagHandler;
+        if (rc::Failed(r)) return r;
         const size_t have = info->size();
         info->resize(have + size - 4);
         r = ReadExact(in, &(*info)[have], size - 4);

@@ -315,11 +315,15 @@ TEST(WavTagWriter, BrokenFilesFailAndStayAsTheyWere) {
   const std::string fmt = Chunk("fmt ", std::string(16, 'f'));
   std::string short_riff = Wave(fmt + Chunk("data", std::string(20, 'd')));
   short_riff[4] = static_cast<char>(short_riff[4] - 9);
+  // A streamed RIFF size, and an INFO list claiming about 2 GiB the file does not hold.
+  const std::string huge_info = "RIFF" + Le32(0xFFFFFFFFu) + "WAVE" + fmt + "LIST" +
+                                Le32(0x7FFFFFF0u) + "INFO" + Chunk("INAM", "old");
   const struct {
     std::string bytes;
     Result result;
   } cases[] = {{short_riff, rc::kNoTagHandler},
                {"RIFF" + Le32(4) + "AVI ", rc::kNoTagHandler},
+               {huge_info, rc::kNoTagHandler},
                {"RIF", rc::kShortTransfer}};
   for (const auto& c : cases) {
     const std::string path = dir.WriteFile("b.wav", c.bytes);
