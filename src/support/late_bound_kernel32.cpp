@@ -146,6 +146,7 @@ BOOL WINAPI ModuleHandleEx(DWORD flags, LPCWSTR name, HMODULE* module) {
   if (flags & GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT) return TRUE;
   char path[MAX_PATH];
   const DWORD length = GetModuleFileNameA(*module, path, sizeof path);
+  if (length >= sizeof path) SetLastError(ERROR_FILENAME_EXCED_RANGE);
   if (length == 0 || length >= sizeof path || !LoadLibraryA(path)) {
     *module = nullptr;
     return FALSE;
@@ -178,27 +179,27 @@ BOOL WINAPI CopyFileWithProgress(LPCSTR source, LPCSTR destination,
   total.LowPart = GetFileSize(in, &high);
   total.HighPart = static_cast<LONG>(high);
   done.QuadPart = 0;
-  static char buffer[64 * 1024];
-  static LONG busy = 0;  // one copy at a time uses the buffer
-  while (InterlockedExchange(&busy, 1) != 0) Sleep(0);
-  BOOL ok = TRUE;
-  DWORD error = 0;
-  for (;;) {
+  const DWORD kChunk = 64 * 1024;
+  char* buffer = static_cast<char*>(HeapAlloc(GetProcessHeap(), 0, kChunk));
+  BOOL ok = buffer != nullptr;
+  DWORD error = buffer ? 0 : ERROR_NOT_ENOUGH_MEMORY;
+  while (ok) {
     if (cancel && *cancel) {
       ok = FALSE;
       error = ERROR_REQUEST_ABORTED;
       break;
     }
     DWORD got = 0, written = 0;
-    if (!ReadFile(in, buffer, sizeof buffer, &got, nullptr)) {
+    if (!ReadFile(in, buffer, kChunk, &got, nullptr)) {
       ok = FALSE;
       error = GetLastError();
       break;
     }
     if (got == 0) break;
-    if (!WriteFile(out, buffer, got, &written, nullptr) || written != got) {
+    const BOOL wrote = WriteFile(out, buffer, got, &written, nullptr);
+    if (!wrote || written != got) {
       ok = FALSE;
-      error = written != got ? ERROR_DISK_FULL : GetLastError();
+      error = wrote ? ERROR_DISK_FULL : GetLastError();
       break;
     }
     done.QuadPart += got;
@@ -212,9 +213,13 @@ BOOL WINAPI CopyFileWithProgress(LPCSTR source, LPCSTR destination,
       }
     }
   }
-  InterlockedExchange(&busy, 0);
+  if (buffer) HeapFree(GetProcessHeap(), 0, buffer);
   CloseHandle(in);
-  CloseHandle(out);
+  // Data the system held back may fail only when the file is closed.
+  if (!CloseHandle(out) && ok) {
+    ok = FALSE;
+    error = GetLastError();
+  }
   if (!ok) {
     DeleteFileA(destination);
     SetLastError(error);
