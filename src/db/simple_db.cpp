@@ -86,8 +86,11 @@ Result SimpleDB::LoadIndexList() {
 
 Result SimpleDB::Close() {
   if (!db_) return rc::kOk;
-  const Result made = MakeQueued(std::string());
-  queued_.Clear();
+  // A batch left open ends here: its first failed index write is the answer.
+  MakeQueued(std::string());
+  const Result made = queue_failure_;
+  queue_failure_ = rc::kOk;
+  batch_depth_ = 0;
   const Result result = db_->Close();
   db_.reset();
   return rc::Failed(made) ? made : result;
@@ -113,7 +116,6 @@ Result SimpleDB::EndIndexBatch() {
   ScopedEnter<SimpleDB> hold(*this);
   if (batch_depth_ == 0 || --batch_depth_ > 0) return rc::kOk;
   MakeQueued(std::string());
-  queued_.Clear();
   const Result result = queue_failure_;
   queue_failure_ = rc::kOk;
   return result;

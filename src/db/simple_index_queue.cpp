@@ -88,11 +88,7 @@ Result IndexChangeQueue::Make(const std::string& prefix, const EntryChanger& cha
   auto at = changes_.lower_bound(prefix);
   while (at != changes_.end() && at->first.compare(0, prefix.size(), prefix) == 0) {
     const Result result = change(at->first, at->second);
-    if (rc::Failed(result)) {
-      if (rc::Succeeded(first_failure)) first_failure = result;
-      ++at;
-      continue;
-    }
+    if (rc::Failed(result) && rc::Succeeded(first_failure)) first_failure = result;
     queued_ -= at->second.size();
     at = changes_.erase(at);
   }

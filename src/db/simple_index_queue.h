@@ -46,8 +46,8 @@ class IndexChangeQueue {
   typedef std::function<Result(const std::string& key, const std::vector<IndexChange>& changes)>
       EntryChanger;
   // Hands the queued changes of each key that begins with `prefix` to `change`, in key order,
-  // and forgets those it made. Every key is tried; the first failure is the result, and a
-  // failed key's changes stay queued.
+  // and forgets them. Every key is tried once; the first failure is the result (the caller
+  // keeps it and marks the database inconsistent, so a failed key's changes are not retried).
   Result Make(const std::string& prefix, const EntryChanger& change);
 
  private:

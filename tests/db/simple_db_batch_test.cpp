@@ -76,9 +76,11 @@ TEST(SimpleDbBatch, BatchesNestAndSyncMakesQueuedChanges) {
 
 // Every library call of a batch in turn fails while `change` runs in it (after `prepare`,
 // outside it): the failure comes back from the change it struck or from the end of the batch,
-// and the database then says it is inconsistent. How often the end reported it.
+// and the database then says it is inconsistent. How often the end reported it. The end is
+// EndIndexBatch, or with `close` a Close that ends the open batch.
 int FailuresReportedAtTheEnd(const std::function<void(SimpleLibrary&)>& prepare,
-                             const std::function<bool(SimpleLibrary&)>& change) {
+                             const std::function<bool(SimpleLibrary&)>& change,
+                             bool close = false) {
   int reported_at_end = 0;
   for (int fail_at = 1;; ++fail_at) {
     SimpleLibrary library(true, FailingOpen);
@@ -88,13 +90,15 @@ int FailuresReportedAtTheEnd(const std::function<void(SimpleLibrary&)>& prepare,
     CallFaults::Reset(fail_at);
     db.BeginIndexBatch();
     const bool change_failed = !change(library);
-    const Result ended = db.EndIndexBatch();
+    const Result ended = close ? db.Close() : db.EndIndexBatch();
     const bool struck = CallFaults::calls >= fail_at;
     CallFaults::Reset();
     if (!struck) break;
     if (rc::Failed(ended)) {
       ++reported_at_end;
-      EXPECT_TRUE(db.Inconsistent()) << fail_at;
+      if (!close) {
+        EXPECT_TRUE(db.Inconsistent()) << fail_at;
+      }
     } else {
       EXPECT_TRUE(change_failed) << fail_at;
     }
@@ -123,6 +127,15 @@ TEST(SimpleDbBatch, AFailedQueuedAdditionIsReportedAtTheEnd) {
                                      [](SimpleLibrary& library) {
                                        return InsertCommon(library, 0, 3);
                                      }),
+            0);
+}
+
+TEST(SimpleDbBatch, ACloseInsideABatchReportsAFailedQueuedWrite) {
+  EXPECT_GT(FailuresReportedAtTheEnd([](SimpleLibrary&) {},
+                                     [](SimpleLibrary& library) {
+                                       return InsertCommon(library, 0, 3);
+                                     },
+                                     true),
             0);
 }
 
