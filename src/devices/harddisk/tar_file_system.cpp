@@ -183,7 +183,5 @@ Result TarFileSystem::CheckWhole(const uint8_t* image, uint64_t length) {
   } catch (const std::bad_alloc&) {
     return rc::kOutOfMemory;
   }
-  for (uint32_t number = 1; const TarEntry* entry = index.Entry(number); ++number)
-    if (entry->available < entry->size) return rc::kShortTransfer;
-  return rc::kOk;
+  return index.cut_short() ? rc::kShortTransfer : rc::kOk;
 }

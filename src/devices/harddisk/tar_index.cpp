@@ -60,6 +60,7 @@ std::string HeaderPath(const uint8_t* header, const std::string* long_name) {
 Result TarIndex::Parse(const uint8_t* image, uint64_t length) {
   entries_.clear();
   by_path_.clear();
+  cut_short_ = false;
   TarEntry root;
   root.type = '5';
   root.mode = 511;
@@ -83,6 +84,7 @@ Result TarIndex::Parse(const uint8_t* image, uint64_t length) {
     const uint64_t data_start = at + kBlock;
     entry.available = data_start >= length ? 0 : std::min(entry.size, length - data_start);
     entry.data = entry.available ? header + kBlock : nullptr;
+    if (entry.available < entry.size) cut_short_ = true;  // a member or a long-name record
     if (IsLongNameRecord(entry.type)) {
       // The text up to its first NUL, of the bytes the image holds.
       const std::string text = Text(header + kBlock, static_cast<size_t>(entry.available));
@@ -108,6 +110,7 @@ Result TarIndex::Parse(const uint8_t* image, uint64_t length) {
     if (next <= at || next > length) break;
     at = next;
   }
+  if (at < length && length - at < kBlock) cut_short_ = true;  // a header cut short
   return rc::kOk;
 }
 

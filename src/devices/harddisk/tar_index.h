@@ -29,6 +29,8 @@ class TarIndex {
   static constexpr uint32_t kBlock = 512;
 
   Result Parse(const uint8_t* image, uint64_t length);
+  // Whether the last Parse met a record or header that the image holds only in part.
+  bool cut_short() const { return cut_short_; }
   // Backslashes become '/', then the path is normalised as the archive's names are: leading
   // '/' and "./" and trailing '/' are dropped. Null when unknown.
   const TarEntry* Find(const std::string& path) const;
@@ -40,4 +42,5 @@ class TarIndex {
 
   std::vector<TarEntry> entries_;  // entry n at n - 1
   std::map<std::string, uint32_t> by_path_;
+  bool cut_short_ = false;
 };

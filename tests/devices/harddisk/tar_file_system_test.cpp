@@ -255,6 +255,31 @@ TEST(TarFileSystemTest, LongNameRecordsCutOrAloneAddNoMember) {
   }
 }
 
+// A package must be whole before anything of it is installed: GNU tar fails on each of these
+// cuts ("Unexpected EOF in archive").
+TEST(TarFileSystemTest, CheckWholeRefusesACutInAMemberARecordOrAHeader) {
+  const std::string long_name(150, 'n');
+  const std::string whole =
+      Member("a", "1") + Member("././@LongLink", long_name, 'L') + Member("b", std::string(700, 'b'));
+  const size_t record = Member("a", "1").size();
+  const size_t last_header = record + Member("././@LongLink", long_name, 'L').size();
+  const struct {
+    const char* what;
+    size_t length;
+    Result result;
+  } cases[] = {
+      {"the whole archive", whole.size(), rc::kOk},
+      {"a cut inside the last member", last_header + 512 + 600, rc::kShortTransfer},
+      {"a cut inside the long-name record", record + 512 + 50, rc::kShortTransfer},
+      {"a cut inside a header", last_header + 100, rc::kShortTransfer},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(TarFileSystem::CheckWhole(reinterpret_cast<const uint8_t*>(whole.data()), c.length),
+              c.result)
+        << c.what;
+  }
+}
+
 class StepSink : public ProgressSink {
  public:
   Result Report(uint32_t done, uint32_t) override {
