@@ -12,6 +12,7 @@
 
 #include <cerrno>
 #include <cstdint>
+#include <cstdlib>
 
 namespace {
 
@@ -180,7 +181,7 @@ BOOL WINAPI CopyFileWithProgress(LPCSTR source, LPCSTR destination,
   total.HighPart = static_cast<LONG>(high);
   done.QuadPart = 0;
   const DWORD kChunk = 64 * 1024;
-  char* buffer = static_cast<char*>(HeapAlloc(GetProcessHeap(), 0, kChunk));
+  char* buffer = static_cast<char*>(std::malloc(kChunk));
   BOOL ok = buffer != nullptr;
   DWORD error = buffer ? 0 : ERROR_NOT_ENOUGH_MEMORY;
   while (ok) {
@@ -213,7 +214,7 @@ BOOL WINAPI CopyFileWithProgress(LPCSTR source, LPCSTR destination,
       }
     }
   }
-  if (buffer) HeapFree(GetProcessHeap(), 0, buffer);
+  std::free(buffer);
   CloseHandle(in);
   // Data the system held back may fail only when the file is closed.
   if (!CloseHandle(out) && ok) {
