@@ -28,7 +28,8 @@ size_t SequenceAt(const unsigned char* text, size_t at, size_t size, bool* bad) 
     *bad = true;
     return 1;
   }
-  if (lead == 0xED && size - at >= 3 && text[at + 1] >= 0xA0 && (text[at + 2] & 0xC0) == 0x80) {
+  if (lead == 0xED && size - at >= 3 && text[at + 1] >= 0xA0 && text[at + 1] <= 0xBF &&
+      (text[at + 2] & 0xC0) == 0x80) {
     *bad = true;  // one surrogate code point, as UTF-16 text with a lone half converts to
     return 3;
   }

@@ -36,6 +36,8 @@ TEST(CleanUtf8, MalformedSequencesBecomeReplacementCharacters) {
       {"overlong", "\xC0\xAF", kFffd + kFffd},
       {"overlong three bytes", "\xE0\x80\xAF", kFffd + kFffd + kFffd},
       {"encoded surrogate", "x\xED\xA0\x80y", "x" + kFffd + "y"},
+      {"a stray ED before a four-byte character", "\xED\xF0\x9F\x98\x80",
+       kFffd + "\xF0\x9F\x98\x80"},
       {"above U+10FFFF", "\xF4\x90\x80\x80", kFffd + kFffd + kFffd + kFffd},
       {"FE and FF", "\xFE\xFF", kFffd + kFffd},
       // The example of the Unicode standard's "maximal subpart" practice.
