@@ -1,6 +1,6 @@
 # cmake -DOBJDUMP=<objdump> -DIMAGE=<Mirrin.sys> -P check_driver_image.cmake
 # Fails unless the image is a native-subsystem driver that imports from nothing but
-# ntoskrnl.exe, HAL.dll and USBD.SYS.
+# ntoskrnl.exe and HAL.dll.
 execute_process(COMMAND ${OBJDUMP} -p ${IMAGE} OUTPUT_VARIABLE dump RESULT_VARIABLE failed)
 if(failed)
   message(FATAL_ERROR "objdump could not read ${IMAGE}")
@@ -16,7 +16,7 @@ foreach(line IN LISTS imports)
   string(REPLACE "DLL Name: " "" name "${line}")
   string(STRIP "${name}" name)
   string(TOLOWER "${name}" lower)
-  if(NOT lower MATCHES "^(ntoskrnl\\.exe|hal\\.dll|usbd\\.sys)$")
+  if(NOT lower MATCHES "^(ntoskrnl\\.exe|hal\\.dll)$")
     message(FATAL_ERROR "${IMAGE} imports ${name}")
   endif()
 endforeach()

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "mirrin_kernel.h"
+#include "guarded_call.h"
 #include "mirrin_ioctl.h"
 
 /* Shows as "PAud" in pool listings. */
@@ -145,10 +146,11 @@ DRIVER_DISPATCH MirrinDispatchReadWrite;
 /* ioctl.c */
 DRIVER_DISPATCH MirrinDispatchDeviceControl;
 
-/* guarded_call_*.S: runs routine(context); an exception it raises ends it, and its code is
- * the result. */
-typedef NTSTATUS (*MIRRIN_GUARDED_ROUTINE)(void* context);
-NTSTATUS MirrinGuardedCall(MIRRIN_GUARDED_ROUTINE routine, void* context);
+/* configuration.c: a select-configuration request for alternate setting 0 of each interface
+ * of the descriptor (length: the bytes read of it), every pipe sized a page; NULL with the
+ * reason in *status. Freed with MirrinFree. */
+PURB MirrinBuildSelectConfiguration(PUSB_CONFIGURATION_DESCRIPTOR config, ULONG length,
+                                    NTSTATUS* status);
 
 /* pnp.c */
 DRIVER_DISPATCH MirrinDispatchPnp;

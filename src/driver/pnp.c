@@ -92,43 +92,24 @@ static NTSTATUS ReadConfigDescriptor(PMIRRIN_EXTENSION ext) {
 /* Selects the configuration with alternate setting 0 of every interface, and keeps the
  * first interface's information with its pipes. */
 static NTSTATUS SelectConfiguration(PMIRRIN_EXTENSION ext) {
-  PUSB_CONFIGURATION_DESCRIPTOR config = ext->ConfigDescriptor;
-  const ULONG count = config->bNumInterfaces;
-  if (count == 0) return STATUS_DEVICE_DATA_ERROR;
-  PUSBD_INTERFACE_LIST_ENTRY list =
-      MirrinAllocate((count + 1) * sizeof(USBD_INTERFACE_LIST_ENTRY));
-  if (!list) return STATUS_INSUFFICIENT_RESOURCES;
-  RtlZeroMemory(list, (count + 1) * sizeof(USBD_INTERFACE_LIST_ENTRY));
-  ULONG found = 0;
-  PVOID position = config;
-  while (found < count) {
-    PUSB_INTERFACE_DESCRIPTOR interface =
-        USBD_ParseConfigurationDescriptorEx(config, position, -1, 0, -1, -1, -1);
-    if (!interface) break;
-    list[found++].InterfaceDescriptor = interface;
-    position = (PUCHAR)interface + interface->bLength;
+  NTSTATUS status;
+  PURB urb = MirrinBuildSelectConfiguration(ext->ConfigDescriptor, ext->ConfigDescriptorLength,
+                                            &status);
+  if (!urb) return status;
+  PUSBD_INTERFACE_INFORMATION first = &urb->UrbSelectConfiguration.Interface;
+  for (ULONG i = 0; i < first->NumberOfPipes; ++i) {
+    first->Pipes[i].MaximumTransferSize = MIRRIN_STAGE_SIZE;
   }
-  NTSTATUS status = STATUS_DEVICE_DATA_ERROR;
-  PURB urb = found ? USBD_CreateConfigurationRequestEx(config, list) : NULL;
-  if (found && !urb) status = STATUS_INSUFFICIENT_RESOURCES;
-  if (urb) {
-    PUSBD_INTERFACE_INFORMATION first = list[0].Interface;
-    for (ULONG i = 0; i < first->NumberOfPipes; ++i) {
-      first->Pipes[i].MaximumTransferSize = MIRRIN_STAGE_SIZE;
+  status = MirrinSubmitUrb(ext, urb, 0);
+  if (NT_SUCCESS(status)) {
+    ext->InterfaceInfo = MirrinAllocate(first->Length);
+    if (ext->InterfaceInfo) {
+      RtlCopyMemory(ext->InterfaceInfo, first, first->Length);
+    } else {
+      status = STATUS_INSUFFICIENT_RESOURCES;
     }
-    status = MirrinSubmitUrb(ext, urb, 0);
-    if (NT_SUCCESS(status)) {
-      first = list[0].Interface;
-      ext->InterfaceInfo = MirrinAllocate(first->Length);
-      if (ext->InterfaceInfo) {
-        RtlCopyMemory(ext->InterfaceInfo, first, first->Length);
-      } else {
-        status = STATUS_INSUFFICIENT_RESOURCES;
-      }
-    }
-    ExFreePool(urb);
   }
-  MirrinFree(list);
+  MirrinFree(urb);
   return status;
 }
 

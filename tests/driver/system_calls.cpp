@@ -6,8 +6,10 @@
 #include <cstddef>
 #include <cstdint>
 
+// As the kernel raises a failed probe: through ExRaiseStatus, which raises a noncontinuable
+// exception, so a handler can only take it by unwinding to its frame.
 extern "C" void KsubRaiseAccessViolation() {
-  RaiseException(EXCEPTION_ACCESS_VIOLATION, 0, 0, nullptr);
+  RaiseException(EXCEPTION_ACCESS_VIOLATION, EXCEPTION_NONCONTINUABLE, 0, nullptr);
 }
 
 // Memory a 32-bit process could name: below 4 GiB. Null when none can be had.

@@ -1,7 +1,7 @@
-/* The kernel substitute's declarations: what the driver's sources use of the kernel, the HAL
- * and the USB driver library, laid out as the 64-bit kernel lays them out, so that the driver
- * compiles unchanged into a user-mode test program. Written from the documented contracts;
- * the harness implements them in kernel_substitute.cpp and fake_usb_bus.cpp. */
+/* The kernel substitute's declarations: what the driver's sources use of the kernel and the
+ * HAL, and the USB bus's requests, laid out as the 64-bit kernel lays them out, so that the
+ * driver compiles unchanged into a user-mode test program. Written from the documented
+ * contracts; the harness implements them in kernel_substitute.cpp and fake_usb_bus.cpp. */
 #pragma once
 
 #include <stddef.h>
@@ -699,11 +699,6 @@ typedef struct _USBD_INTERFACE_INFORMATION {
   USBD_PIPE_INFORMATION Pipes[1];
 } USBD_INTERFACE_INFORMATION, *PUSBD_INTERFACE_INFORMATION;
 
-typedef struct _USBD_INTERFACE_LIST_ENTRY {
-  PUSB_INTERFACE_DESCRIPTOR InterfaceDescriptor;
-  PUSBD_INTERFACE_INFORMATION Interface;
-} USBD_INTERFACE_LIST_ENTRY, *PUSBD_INTERFACE_LIST_ENTRY;
-
 #define URB_FUNCTION_SELECT_CONFIGURATION 0x0000
 #define URB_FUNCTION_ABORT_PIPE 0x0002
 #define URB_FUNCTION_BULK_OR_INTERRUPT_TRANSFER 0x0009
@@ -853,11 +848,6 @@ static inline void UsbBuildSelectConfigurationRequest(PURB urb, USHORT length,
   urb->UrbSelectConfiguration.ConfigurationDescriptor = config;
 }
 
-PUSB_INTERFACE_DESCRIPTOR NTAPI USBD_ParseConfigurationDescriptorEx(
-    PUSB_CONFIGURATION_DESCRIPTOR config, PVOID start, LONG number, LONG alternate,
-    LONG interface_class, LONG subclass, LONG protocol);
-PURB NTAPI USBD_CreateConfigurationRequestEx(PUSB_CONFIGURATION_DESCRIPTOR config,
-                                             PUSBD_INTERFACE_LIST_ENTRY list);
 
 /* The 64-bit kernel asks which kind of process sent a request. */
 #define MIRRIN_CALLER_IS_32BIT(irp) IoIs32bitProcess(irp)
