@@ -110,8 +110,17 @@ std::string ModulePath(HMODULE module) {
   return length == 0 || length >= MAX_PATH ? std::string() : std::string(path, length);
 }
 
+// LoadTypeLibEx loads without registering. It is bound by name: no document places it in the
+// OLE Automation library of Windows 98, where LoadTypeLib stands in; whatever that registers
+// on the way is registered or removed by the caller next anyway.
 HRESULT LoadModuleTypeLib(const std::string& module_path, ITypeLib** library) {
-  return LoadTypeLibEx(AnsiToWideString(module_path).c_str(), REGKIND_NONE, library);
+  using LoadTypeLibExFunction = HRESULT(WINAPI*)(LPCOLESTR, REGKIND, ITypeLib**);
+  const std::wstring path = AnsiToWideString(module_path);
+  const HMODULE automation = GetModuleHandleA("oleaut32.dll");
+  const auto load_unregistered = automation ? reinterpret_cast<LoadTypeLibExFunction>(
+      reinterpret_cast<void*>(GetProcAddress(automation, "LoadTypeLibEx"))) : nullptr;
+  if (load_unregistered) return load_unregistered(path.c_str(), REGKIND_NONE, library);
+  return LoadTypeLib(path.c_str(), library);
 }
 
 HRESULT RegisterServerChecked(HMODULE module) {

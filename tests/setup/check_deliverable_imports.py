@@ -3,8 +3,10 @@
 
 Reads the import table of each PE file in dist/ (its own reader, from the PE format's
 description) and looks each imported name up in a table of Windows exports, where every name
-carries the first Windows 9x and the first Windows NT release that export it and the page that
-documents it. A name missing from the table, or newer than its deliverable's floor, fails.
+carries the first Windows 9x and the first Windows NT release that export it, the document that
+states the 9x release, and the page that documents the function. A name missing from the
+table, newer than its deliverable's floor, or imported on a 9x release no document states,
+fails.
 
 usage: check_deliverable_imports.py DIST_DIR EXPORT_TABLE
 """
@@ -102,25 +104,57 @@ def read_imports(path):
     return imports
 
 
+UNSOURCED = "unsourced"
+NO_SOURCE_NEEDED = "-"
+
+
 def read_table(path):
-    """{(dll lower case, name): (first 9x, first NT, source)}"""
+    """{(dll lower case, name): (first 9x, 9x source key, first NT, source)}
+
+    A line "source KEY URL what it states" names a document that states which 9x release
+    exports a set of names; a row cites it by KEY in its 9x source column (KEY+KEY where it
+    takes two documents together), or says "unsourced" where no document was found, or "-"
+    where the 9x column is "none".
+    """
     table = {}
+    sources = {}
+    cited = set()
     for number, line in enumerate(open(path, encoding="utf-8"), 1):
         line = line.strip()
         if not line or line.startswith("#"):
             continue
-        fields = line.split(None, 4)
-        if len(fields) != 5:
-            raise SystemExit("%s:%d: want dll, name, 9x, NT and source" % (path, number))
-        dll, name, nine_x, nt, source = fields
+        where = "%s:%d" % (path, number)
+        if line.startswith("source "):
+            fields = line.split(None, 3)
+            if len(fields) != 4 or not fields[2].startswith(("https://", "http://")):
+                raise SystemExit("%s: want source, key, its address and what it states" % where)
+            if fields[1] in sources or fields[1] in (UNSOURCED, NO_SOURCE_NEEDED):
+                raise SystemExit("%s: source %s named twice" % (where, fields[1]))
+            sources[fields[1]] = where
+            continue
+        fields = line.split(None, 5)
+        if len(fields) != 6:
+            raise SystemExit("%s: want dll, name, 9x, 9x source, NT and source" % where)
+        dll, name, nine_x, nine_x_source, nt, source = fields
         if nine_x not in NINE_X or nt not in NT:
-            raise SystemExit("%s:%d: unknown release %s / %s" % (path, number, nine_x, nt))
+            raise SystemExit("%s: unknown release %s / %s" % (where, nine_x, nt))
         if not source.startswith("https://"):
-            raise SystemExit("%s:%d: a name goes in only with its source" % (path, number))
+            raise SystemExit("%s: a name goes in only with its source" % where)
+        if (nine_x_source == NO_SOURCE_NEEDED) != (nine_x == "none"):
+            raise SystemExit("%s: \"-\" stands for the 9x source exactly where 9x is \"none\""
+                             % where)
+        if nine_x_source not in (UNSOURCED, NO_SOURCE_NEEDED):
+            cited.update((key, where) for key in nine_x_source.split("+"))
         key = (dll.lower(), name)
         if key in table:
-            raise SystemExit("%s:%d: %s listed twice" % (path, number, name))
-        table[key] = (nine_x, nt, source)
+            raise SystemExit("%s: %s listed twice" % (where, name))
+        table[key] = (nine_x, nine_x_source, nt, source)
+    for key, where in sorted(cited):
+        if key not in sources:
+            raise SystemExit("%s: 9x source %s is not named by a source line" % (where, key))
+    unused = set(sources) - {key for key, _ in cited}
+    for key in sorted(unused):
+        raise SystemExit("%s: source %s is cited by no row" % (sources[key], key))
     return table
 
 
@@ -134,7 +168,7 @@ def breaches(imports, table, floor):
             if entry is None:
                 found.append("%s!%s is not in the table" % (dll, name))
                 continue
-            nine_x, nt, _ = entry
+            nine_x, nine_x_source, nt, _ = entry
             for family, first, floor_release, order in (("9x", nine_x, floor_9x, NINE_X),
                                                          ("NT", nt, floor_nt, NT)):
                 if order.index(first) <= order.index(floor_release):
@@ -142,6 +176,9 @@ def breaches(imports, table, floor):
                 since = "no release" if first == "none" else "Windows " + first
                 found.append("%s!%s: %s of the %s family exports it (floor %s)"
                              % (dll, name, since, family, floor_release))
+            if nine_x != "none" and nine_x_source == UNSOURCED:
+                found.append("%s!%s: no document found states that Windows %s exports it"
+                             % (dll, name, nine_x))
     return found
 
 
