@@ -221,6 +221,9 @@ class ColumnStreamReader {
     for (ColumnDesc& column : t_.columns_) {
       if ((result = U32(&column.type)) != rc::kOk || (result = U32(&column.flags)) != rc::kOk)
         return result;
+      // Refused even while the stream holds no rows: such a column has no block that a saved
+      // table with rows could carry.
+      if (column.type >= kColumnTypeCount) return rc::kBadData;
     }
     uint32_t length = 0;
     if ((result = U32(&length)) != rc::kOk || (result = Fits(length)) != rc::kOk) return result;

@@ -438,6 +438,20 @@ TEST(ColumnTableStream, OpenRowsWithoutColumnsAreNeitherLoadedNorSaved) {
   EXPECT_EQ(LoadBytes(&loaded, StreamOf(empty)), rc::kOk);
 }
 
+// A column of an unknown type has no block that a stream could carry once the table holds rows,
+// so a table that took one from a stream without rows would save a stream Load refuses: it is
+// refused at once, rows or not.
+TEST(ColumnTableStream, ColumnOfUnknownTypeIsRefusedWithoutRowsToo) {
+  for (uint32_t type : {5u, 9u, 0xFFFFFFFFu}) {
+    SCOPED_TRACE(type);
+    // n = 1 (the type, flags 0), L = 2 "x ", P = 0, next row 0, R = 0, B = 0, stamp.
+    const std::string bytes = Words({2, 9, 8, 3, 1, type, 0, 2}, "x ") + Words({0, 0, 0, 0, 9});
+    ColumnTable table(8, 3, nullptr);
+    EXPECT_EQ(LoadBytes(&table, bytes), rc::kBadData);
+    EXPECT_TRUE(IsEmptied(table));
+  }
+}
+
 TEST(ColumnTableStream, SaveReportsShortAndFailedWrites) {
   ColumnTable table(8, 3, nullptr);
   ASSERT_EQ(LoadBytes(&table, kFixtureStream), rc::kOk);
