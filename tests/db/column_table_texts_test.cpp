@@ -10,6 +10,7 @@
 
 #include "db/column_table.h"
 #include "db/table_fixture.h"
+#include "support/byte_order.h"
 #include "support/collation.h"
 
 namespace {
@@ -195,21 +196,42 @@ TEST(ColumnTableTexts, AGroupTakesEveryCaseVariantPastAConfusedText) {
   EXPECT_EQ(groups[1], (std::pair<std::string, int32_t>{"Bj\xE9rk", 1}));
 }
 
-// A table compacted before these texts were kept apart: two rows share the entry of one of them.
-// It loads, sorts and groups as it did, and a new Compact leaves its stream unchanged.
+// A table compacted when texts its order called equal were merged: the row of "alpha" points at
+// the entry "Alpha". It loads, sorts and groups as it did, and a new Compact leaves its stream
+// unchanged.
 TEST(ColumnTableTexts, PoolWrittenWithMergedTextsLoadsAndSortsTheSame) {
   ColumnTable written(8, 3, nullptr);
   Fill(&written, {"Charlie", "Bj\xF6rk", "alpha", "Bj\xF6rk", "\xEF\x98\x80", "Alpha"});
-  const std::string before = StreamOf(written);
+  std::string offsets, merged_offsets;
+  for (uint32_t row = 0; row < 6; ++row) {
+    uint8_t word[4];
+    bytes::PutLe32(word, written.PoolOffset(1, row));
+    offsets.append(reinterpret_cast<char*>(word), 4);
+    bytes::PutLe32(word, written.PoolOffset(1, row == 2 ? 5 : row));
+    merged_offsets.append(reinterpret_cast<char*>(word), 4);
+  }
+  std::string edited = StreamOf(written);
+  const size_t at = edited.find(offsets);  // the title column's offset words
+  ASSERT_NE(at, std::string::npos);
+  ASSERT_EQ(edited.find(offsets, at + 1), std::string::npos);
+  edited.replace(at, offsets.size(), merged_offsets);
+  // Compacted once, the entry no row uses any more is gone, as in the old pool.
+  ColumnTable old(8, 3, nullptr);
+  ASSERT_EQ(LoadBytes(&old, edited), rc::kOk);
+  ASSERT_EQ(old.Compact(nullptr), rc::kOk);
+  const std::string before = StreamOf(old);
+  EXPECT_EQ(PoolEntries(old, 1), (Texts{"Alpha", "Bj\xF6rk", "Charlie", "\xEF\x98\x80"}));
 
   ColumnTable table(8, 3, nullptr);
   ASSERT_EQ(LoadBytes(&table, before), rc::kOk);
+  EXPECT_EQ(ScanColumn(&table, "title"),
+            (Texts{"Charlie", "Bj\xF6rk", "Alpha", "Bj\xF6rk", "\xEF\x98\x80", "Alpha"}));
   RefPtr<RecordQuery> query;
   table.CreateQuery(&query);
   query->AddSortColumn("title");
   RefPtr<RecordSet> sorted;
   query->Execute(&sorted);
-  EXPECT_EQ(Column(sorted.Get(), "fid"), (Texts{"6", "3", "2", "4", "1", "5"}));
+  EXPECT_EQ(Column(sorted.Get(), "fid"), (Texts{"3", "6", "2", "4", "1", "5"}));
   ASSERT_EQ(table.Compact(nullptr), rc::kOk);
   EXPECT_EQ(StreamOf(table), before);
 }
