@@ -94,7 +94,13 @@ class ColumnCompactor {
     return ok ? rc::kOk : rc::kOutOfMemory;
   }
 
-  // Texts that the column's order calls equal share the entry of the one met first.
+  // Every distinct text keeps an entry of its own, so that no row's text is ever replaced by
+  // another: texts count as one only when their bytes agree, which is when they decode to the
+  // same code points (the decoding reads every byte sequence in one way only). The entries
+  // follow the column's order; texts it calls equal ("A Day" and "Day" in an article-skipping
+  // column, case variants, texts its 16-bit decoding confuses) follow the default text order
+  // and then their bytes, so that every compaction of the same texts writes the same pool and
+  // case variants stand side by side for a grouped walk.
   Result BuildPool(int32_t column, uint32_t rows, ColumnTable::ColumnData* out) {
     const TextCompare compare = table_->Column(column).compare
                                     ? table_->Column(column).compare
@@ -108,40 +114,28 @@ class ColumnCompactor {
       if (inserted.second) distinct.push_back(text);
       distinct_of_row[r] = inserted.first->second;
     }
-    // Owned copies with their zero bytes, for the compare function. The compare functions
-    // decode UTF-8 lossily; what they lose keeps apart texts they call equal but that differ in
-    // more than case, accents or ignored characters ("Bj\xE9rk" and "Bj\xF6rk", U+F600 and
-    // U+1F600). It orders only among equal texts, so the pool keeps the compare order.
+    // Owned copies with their zero bytes, for the compare functions.
     std::vector<std::string> texts(distinct.begin(), distinct.end());
-    std::vector<std::u32string> lost(distinct.size());
-    for (size_t d = 0; d < texts.size(); ++d) lost[d] = CollationLostCodePoints(texts[d].c_str());
     std::vector<uint32_t> order(distinct.size());
     for (uint32_t i = 0; i < order.size(); ++i) order[i] = i;
     std::stable_sort(order.begin(), order.end(), [&](uint32_t a, uint32_t b) {
-      const int c = compare(texts[a].c_str(), texts[b].c_str());
-      return c != 0 ? c < 0 : lost[a] < lost[b];
+      int c = compare(texts[a].c_str(), texts[b].c_str());
+      if (c == 0) c = DefaultTextCompare(texts[a].c_str(), texts[b].c_str());
+      return c != 0 ? c < 0 : texts[a] < texts[b];
     });
 
     std::vector<uint32_t> position_of(distinct.size());
     uint64_t size = 0;
-    std::vector<uint32_t> entries;  // distinct index of each pool entry
-    for (size_t k = 0; k < order.size(); ++k) {
-      const uint32_t d = order[k];
-      if (k == 0 || compare(texts[entries.back()].c_str(), texts[d].c_str()) != 0 ||
-          lost[entries.back()] != lost[d]) {
-        entries.push_back(d);
-        position_of[d] = static_cast<uint32_t>(size);
-        size += texts[d].size() + 1;
-      } else {
-        position_of[d] = position_of[entries.back()];
-      }
+    for (const uint32_t d : order) {
+      position_of[d] = static_cast<uint32_t>(std::min<uint64_t>(size, UINT32_MAX));
+      size += texts[d].size() + 1;
     }
     // Offset words hold 24 bits of position.
     if (size > 0x1000000u) return rc::kBadIndex;
     if (!out->pool.Allocate(table_->allocator_, size) ||
         !out->offsets.Allocate(table_->allocator_, rows))
       return rc::kOutOfMemory;
-    for (const uint32_t d : entries)
+    for (const uint32_t d : order)
       std::memcpy(out->pool.data() + position_of[d], texts[d].c_str(), texts[d].size() + 1);
     for (uint32_t r = 0; r < rows; ++r) out->offsets[r] = position_of[distinct_of_row[r]];
     return rc::kOk;

@@ -146,6 +146,8 @@ Result ColumnTable::Save(Stream* stream) const {
 }
 
 Result ColumnTable::SaveWithStamp(Stream* stream, uint32_t stamp) const {
+  // Rows without a column would make a stream that Load refuses: nothing is written.
+  if (columns_.empty() && (row_count_ != 0 || !open_rows_.empty())) return rc::kBadData;
   ColumnStreamWriter writer(stream);
   return writer.Write(*this, stamp);
 }
@@ -219,6 +221,9 @@ class ColumnStreamReader {
     for (ColumnDesc& column : t_.columns_) {
       if ((result = U32(&column.type)) != rc::kOk || (result = U32(&column.flags)) != rc::kOk)
         return result;
+      // Refused even while the stream holds no rows: such a column has no block that a saved
+      // table with rows could carry.
+      if (column.type >= kColumnTypeCount) return rc::kBadData;
     }
     uint32_t length = 0;
     if ((result = U32(&length)) != rc::kOk || (result = Fits(length)) != rc::kOk) return result;
@@ -238,6 +243,9 @@ class ColumnStreamReader {
     uint32_t count = 0;
     Result result = U32(&count);
     if (result != rc::kOk || (result = Fits(uint64_t{count} * 8)) != rc::kOk) return result;
+    // Rows without a column are refused here as in the column data: once compacted they
+    // would be column rows that no stream can hold.
+    if (count != 0 && t_.columns_.empty()) return rc::kBadData;
     for (uint32_t i = 0; i < count; ++i) {
       uint32_t row = 0, length = 0;
       if ((result = U32(&row)) != rc::kOk || (result = U32(&length)) != rc::kOk ||

@@ -123,10 +123,12 @@ class ColumnTable : public RecordDatabase {
   Result Compact(CompactProgress* progress);
 
   // Stream form (column_stream.cpp) ---------------------------------------------------------
-  // Writes the table with the current time as its stamp.
+  // Writes the table with the current time as its stamp. A table holding rows but no columns,
+  // which no stream can hold so that it loads, writes nothing and answers rc::kBadData.
   Result Save(Stream* stream) const;
   Result SaveWithStamp(Stream* stream, uint32_t stamp) const;
-  // Replaces the table with the stream's. On failure the table is left empty.
+  // Replaces the table with the stream's. On failure the table is left empty; rows (open rows
+  // too) without columns fail with rc::kBadData.
   Result Load(Stream* stream, bool check_format);
 
   // RecordDatabase ------------------------------------------------------------------------

@@ -26,22 +26,36 @@ std::string Text(const uint8_t* field, size_t size) {
                      nul ? static_cast<const uint8_t*>(nul) - field : size);
 }
 
-// One form for the names of the archive and the paths asked for: no leading '/' or "./", no
-// trailing '/', and the root as the empty path. A backslash in an archive's name stays (GNU tar
-// keeps it as a character; the tree copy refuses such a name).
-std::string Normalise(std::string path) {
-  for (;;) {
-    if (!path.empty() && path[0] == '/')
-      path.erase(0, 1);
-    else if (path.compare(0, 2, "./") == 0)
-      path.erase(0, 2);
-    else
-      break;
+// One form for the names of the archive and the paths asked for: the folders of the path without
+// empty or "." steps (so no leading '/' or "./", no trailing or doubled '/'), and the root as the
+// empty path; the path names the node GNU tar would extract it to. A backslash in an archive's
+// name stays (GNU tar keeps it as a character; the tree copy refuses such a name), and so does a
+// ".." step (the tree copy refuses it).
+std::string Normalise(const std::string& path) {
+  std::string normal;
+  normal.reserve(path.size());
+  size_t start = 0;
+  while (start <= path.size()) {
+    size_t end = path.find('/', start);
+    if (end == std::string::npos) end = path.size();
+    const size_t length = end - start;
+    if (length != 0 && !(length == 1 && path[start] == '.')) {
+      if (!normal.empty()) normal += '/';
+      normal.append(path, start, length);
+    }
+    start = end + 1;
   }
-  while (!path.empty() && path.back() == '/') path.pop_back();
-  if (path == ".") path.clear();
-  return path;
+  return normal;
 }
+
+// Folders made for members below them: what GNU tar makes with its default permissions.
+constexpr uint32_t kMadeFolderMode = 0755;
+// What made folders may take: each costs its path and a share for the entry itself; every byte
+// of the image pays for a few such bytes, and a floor lets one name as long as a Linux path
+// (4096 bytes) have all its folders made whatever their number.
+constexpr uint64_t kFolderEntryCost = 256;
+constexpr uint64_t kFolderBytesPerImageByte = 8;
+constexpr uint64_t kFolderBytesFloor = 8 * 1024 * 1024;
 
 // GNU tar's records that carry the long name (L) or long link name (K) of the next header.
 bool IsLongNameRecord(char type) { return type == 'L' || type == 'K'; }
@@ -61,6 +75,8 @@ Result TarIndex::Parse(const uint8_t* image, uint64_t length) {
   entries_.clear();
   by_path_.clear();
   cut_short_ = false;
+  folder_budget_ =
+      kFolderBytesFloor + std::min<uint64_t>(length, UINT64_MAX / 16) * kFolderBytesPerImageByte;
   TarEntry root;
   root.type = '5';
   root.mode = 511;
@@ -99,7 +115,8 @@ Result TarIndex::Parse(const uint8_t* image, uint64_t length) {
       entry.path = Normalise(HeaderPath(header, has_long_name ? &long_name : nullptr));
       entry.link_name = has_long_link ? long_link : Text(header + 157, 100);
       has_long_name = has_long_link = false;
-      AddEntry(header, std::move(entry));
+      const Result added = AddEntry(header, std::move(entry));
+      if (rc::Failed(added)) return added;
     }
 
     // The next header, computed in 64 bits; a size that would not move the walk forward or
@@ -114,7 +131,7 @@ Result TarIndex::Parse(const uint8_t* image, uint64_t length) {
   return rc::kOk;
 }
 
-void TarIndex::AddEntry(const uint8_t* header, TarEntry entry) {
+Result TarIndex::AddEntry(const uint8_t* header, TarEntry entry) {
   entry.mode = static_cast<uint32_t>(Octal(header + 100, 8) & 0xFFF);
   entry.uid = static_cast<uint32_t>(Octal(header + 108, 8));
   entry.gid = static_cast<uint32_t>(Octal(header + 116, 8));
@@ -129,16 +146,75 @@ void TarIndex::AddEntry(const uint8_t* header, TarEntry entry) {
     entry.parent = entry.path.substr(0, slash);
     entry.leaf = entry.path.substr(slash + 1);
   }
+  return File(std::move(entry));
+}
+
+Result TarIndex::File(TarEntry entry) {
   if (entry.path.empty()) {
     entry.children = std::move(entries_[0].children);
     entries_[0] = std::move(entry);
-    return;
+    return rc::kOk;
   }
+  uint32_t parent = 0;
+  const Result result = Folder(entry.parent, entry, &parent);
+  if (rc::Failed(result)) return result;
+  const auto earlier = by_path_.find(entry.path);
   entries_.push_back(std::move(entry));
   const uint32_t number = static_cast<uint32_t>(entries_.size());
-  by_path_[entries_.back().path] = number;
-  auto parent = by_path_.find(entries_.back().parent);
-  if (parent != by_path_.end()) entries_[parent->second - 1].children.push_back(number);
+  TarEntry& added = entries_.back();
+  std::vector<uint32_t>& siblings = entries_[parent - 1].children;
+  if (earlier == by_path_.end()) {
+    by_path_[added.path] = number;
+    siblings.push_back(number);
+    return rc::kOk;
+  }
+  // Extracted over the earlier node: one name in the folder, and a folder's files stay in it.
+  TarEntry& replaced = entries_[earlier->second - 1];
+  if (added.type == '5' && replaced.type == '5') added.children = std::move(replaced.children);
+  const auto place = std::find(siblings.begin(), siblings.end(), earlier->second);
+  if (place != siblings.end())
+    *place = number;
+  else
+    siblings.push_back(number);
+  earlier->second = number;
+  return rc::kOk;
+}
+
+Result TarIndex::Folder(const std::string& path, const TarEntry& below, uint32_t* number) {
+  // Up from the folder to the first one known (the root at least), then made downwards.
+  std::vector<size_t> missing;  // path lengths of the folders to make, deepest first
+  size_t length = path.size();
+  for (;;) {
+    const auto found = by_path_.find(path.substr(0, length));
+    if (found != by_path_.end()) {
+      *number = found->second;
+      break;
+    }
+    const uint64_t cost = length + kFolderEntryCost;
+    if (cost > folder_budget_) return rc::kBadData;
+    folder_budget_ -= cost;
+    missing.push_back(length);
+    const size_t slash = path.rfind('/', length - 1);
+    length = slash == std::string::npos ? 0 : slash;
+  }
+  for (auto made = missing.rbegin(); made != missing.rend(); ++made) {
+    TarEntry folder;
+    folder.type = '5';
+    folder.mode = kMadeFolderMode;
+    folder.uid = below.uid;
+    folder.gid = below.gid;
+    folder.mtime = below.mtime;
+    folder.path = path.substr(0, *made);
+    const size_t slash = folder.path.rfind('/');
+    folder.parent = slash == std::string::npos ? std::string() : folder.path.substr(0, slash);
+    folder.leaf = slash == std::string::npos ? folder.path : folder.path.substr(slash + 1);
+    entries_.push_back(std::move(folder));
+    const uint32_t made_number = static_cast<uint32_t>(entries_.size());
+    by_path_[entries_.back().path] = made_number;
+    entries_[*number - 1].children.push_back(made_number);
+    *number = made_number;
+  }
+  return rc::kOk;
 }
 
 const TarEntry* TarIndex::Find(const std::string& path) const {

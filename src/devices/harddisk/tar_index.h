@@ -1,7 +1,9 @@
 // The entries of a tar image, numbered from 1 in archive order (entry 1 the root directory),
 // found by normalised path. Names are read as GNU tar reads them: a GNU long name or long link
 // record (type L or K) gives the next member's name or link, and the ustar prefix field is
-// joined in front of the name; the records themselves are no entries.
+// joined in front of the name; the records themselves are no entries. As GNU tar extracts, every
+// member's folders exist: a folder without an entry of its own is made when a member below it
+// is met, and a later entry of a folder takes the place of the one made, keeping its children.
 #pragma once
 
 #include <cstdint>
@@ -38,9 +40,19 @@ class TarIndex {
 
  private:
   // Fills the header's other fields and files the entry under its path and parent.
-  void AddEntry(const uint8_t* header, TarEntry entry);
+  Result AddEntry(const uint8_t* header, TarEntry entry);
+  // Files a complete entry: a path met before is taken over (a folder keeps the children of the
+  // folder it replaces), missing folders above it are made first.
+  Result File(TarEntry entry);
+  // The number of the folder at `path`, made (with the folders above it) when missing, with
+  // the owner and time of the member below it.
+  Result Folder(const std::string& path, const TarEntry& below, uint32_t* number);
+
 
   std::vector<TarEntry> entries_;  // entry n at n - 1
   std::map<std::string, uint32_t> by_path_;
   bool cut_short_ = false;
+  // Bytes that made folders may still take: the image bounds them, so that a few deep names
+  // cannot make the index many times the size of the archive.
+  uint64_t folder_budget_ = 0;
 };

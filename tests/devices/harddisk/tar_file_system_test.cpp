@@ -12,6 +12,7 @@
 #include "devices/harddisk/tar_index.h"
 #include "support/memory_stream.h"
 #include "tar_archives.inc"
+#include "tar_file_lists.inc"
 #include "tar_long_names.inc"
 
 namespace {
@@ -142,19 +143,109 @@ TEST(TarFileSystemTest, SeekStaysInsideTheFile) {
 
 TEST(TarFileSystemTest, LayoutEdgeCases) {
   // "./" gives the root its fields, zero blocks between members are passed over, a member
-  // listed before its directory is found by path but not listed.
+  // listed before its directory stays in it when the directory's entry comes (GNU tar extracts
+  // both into it).
   const std::string image = Member("./", "", '5') + std::string(1024, '\0') +
                             Member("dir/early", "e") + Member("dir/", "", '5') +
                             Member("dir/late", "l") + Member("./music/a.mp3", "abc");
   auto fs = Mount(image);
   EXPECT_EQ(ReadAll(fs.get(), "dir/early"), "e");
-  EXPECT_EQ(Names(fs.get(), "dir"), std::vector<std::string>{"late"});
+  EXPECT_EQ(Names(fs.get(), "dir"), (std::vector<std::string>{"early", "late"}));
   EXPECT_EQ(ReadAll(fs.get(), "/music/a.mp3"), "abc");
+  EXPECT_EQ(Names(fs.get(), "/"), (std::vector<std::string>{"dir", "music"}));
   std::unique_ptr<FsNodeHandle> root;
   ASSERT_EQ(fs->Open("/", &root), rc::kOk);
   FsStat stat;
   ASSERT_EQ(root->Stat(&stat), rc::kOk);
   EXPECT_EQ(stat.mtime, 1600000000u);
+}
+
+// Every folder and file below `path`, as (kind, path) rows, walked by listing each folder.
+void Walk(FileSystem* fs, const std::string& path, std::vector<std::pair<char, std::string>>* out) {
+  for (const std::string& name : Names(fs, path)) {
+    const std::string child = path.empty() ? name : path + "/" + name;
+    std::unique_ptr<FsNodeHandle> handle;
+    ASSERT_EQ(fs->Open(child, &handle), rc::kOk) << child;
+    FsStat stat;
+    ASSERT_EQ(handle->Stat(&stat), rc::kOk);
+    out->emplace_back(stat.kind == kFsDirectory ? 'd' : '-', child);
+    if (stat.kind == kFsDirectory) Walk(fs, child, out);
+  }
+}
+
+// Packages that GNU tar made from lists of files (folders without a member of their own, or
+// with one after their files, GNU long names below them, a member appended twice): the tree
+// listed and copied is the tree GNU tar extracts, each node once.
+TEST(TarFileSystemTest, PackagesFromFileListsShowTheTreeGnuTarExtracts) {
+  for (const FileListPackage& package : kFileListPackages) {
+    SCOPED_TRACE(package.name);
+    std::unique_ptr<FileSystem> fs;
+    ASSERT_EQ(TarFileSystem::Create(package.image, package.size, &fs), rc::kOk);
+    std::vector<std::pair<char, std::string>> expected, walked;
+    MemoryFileSystem copy;
+    ASSERT_EQ(TreeCopy::Copy(fs.get(), "/", &copy, "/", nullptr), rc::kOk);
+    for (uint32_t i = 0; i < package.count; ++i) {
+      const ExtractedNode& node = package.nodes[i];
+      expected.emplace_back(node.kind, node.path);
+      if (node.kind == 'd') {
+        EXPECT_TRUE(copy.dirs.count(node.path)) << node.path;
+        continue;
+      }
+      const std::string content(node.content, node.size);
+      EXPECT_EQ(ReadAll(fs.get(), node.path), content) << node.path;
+      EXPECT_EQ(copy.files[node.path], content) << node.path;
+    }
+    Walk(fs.get(), "", &walked);
+    std::sort(walked.begin(), walked.end());
+    EXPECT_EQ(walked, expected);
+    EXPECT_EQ(copy.files.size() + copy.dirs.size(), package.count + 1);  // and the root
+  }
+}
+
+TEST(TarFileSystemTest, FoldersAreMadeForMembersBelowThem) {
+  // Doubled slashes and "." steps name the folders the system would make of them.
+  const std::string image = Member("a//b/./c", "c") + Member("a/b/d", "d") + Member("./e/f/", "", '5');
+  auto fs = Mount(image);
+  EXPECT_EQ(Names(fs.get(), "/"), (std::vector<std::string>{"a", "e"}));
+  EXPECT_EQ(Names(fs.get(), "a"), std::vector<std::string>{"b"});
+  EXPECT_EQ(Names(fs.get(), "a/b"), (std::vector<std::string>{"c", "d"}));
+  EXPECT_EQ(Names(fs.get(), "e"), std::vector<std::string>{"f"});
+  EXPECT_EQ(ReadAll(fs.get(), "a/b/c"), "c");
+  // A made folder takes the owner and time of the member that needed it.
+  std::unique_ptr<FsNodeHandle> folder;
+  ASSERT_EQ(fs->Open("a/b", &folder), rc::kOk);
+  FsStat stat;
+  ASSERT_EQ(folder->Stat(&stat), rc::kOk);
+  EXPECT_EQ(stat.kind, kFsDirectory);
+  EXPECT_EQ(stat.mtime, 1600000000u);
+  TarIndex index;
+  ASSERT_EQ(index.Parse(reinterpret_cast<const uint8_t*>(image.data()), image.size()), rc::kOk);
+  EXPECT_EQ(index.Find("a/b")->mode, 0755u);
+  EXPECT_EQ(index.Find("a/b")->parent, "a");
+}
+
+// Deep names with no folder entries would make folders whose paths add up to many times the
+// archive: the image is refused instead of filling memory.
+TEST(TarFileSystemTest, FoldersMadeForDeepNamesAreBoundedByTheImage) {
+  std::string deep;
+  for (int i = 0; i < 1500; ++i) deep += "d/";
+  std::string image;
+  for (int member = 0; member < 100; ++member) {
+    const std::string name = std::to_string(member) + "/" + deep + "f";
+    image += Member("././@LongLink", name, 'L') + Member(name.substr(0, 99), "x");
+  }
+  std::unique_ptr<FileSystem> fs;
+  EXPECT_EQ(TarFileSystem::Create(reinterpret_cast<const uint8_t*>(image.data()), image.size(),
+                                  &fs),
+            rc::kBadData);
+  EXPECT_EQ(TarFileSystem::CheckWhole(reinterpret_cast<const uint8_t*>(image.data()),
+                                      image.size()),
+            rc::kBadData);
+  // The same depth once is an ordinary archive.
+  const std::string once = image.substr(0, image.size() / 100);
+  auto one = Mount(once);
+  ASSERT_TRUE(one);
+  EXPECT_EQ(ReadAll(one.get(), "0/" + deep + "f"), "x");
 }
 
 TEST(TarFileSystemTest, DamagedImagesEndTheWalkSafely) {

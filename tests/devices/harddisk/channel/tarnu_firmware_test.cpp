@@ -134,6 +134,24 @@ TEST_F(TarnuFirmwareTest, TarPackageInstallsTheSystemTreeAndThenItsImage) {
   EXPECT_EQ(ReadMusicFile(tarnu_fid::FidPath(0x120)), track);
 }
 
+// GNU tar made this package from a list of its files: "system/" and its folders have no members
+// of their own, and GNU tar extracts them all the same.
+TEST_F(TarnuFirmwareTest, PackageMadeFromAFileListInstallsItsSystemFiles) {
+  MemoryStream package(Enciphered(kListedPackage, kListedPackageSize));
+  ASSERT_EQ(channel->UpgradeFirmware(&package, 0, nullptr), rc::kOk);
+  ExpectFinished();
+  for (const PackageListing& row : kListedPackageListing) {
+    const std::string path = row.path;
+    if (path.compare(0, 7, "system/") != 0) continue;
+    Result read = rc::kFail;
+    EXPECT_EQ(SystemFile(path.substr(6), &read).size(), row.size) << path;
+    EXPECT_EQ(read, rc::kOk) << path;
+  }
+  EXPECT_EQ(SystemFile("/etc/version"), "2.1\n");
+  const std::string image(reinterpret_cast<const char*>(kPackageImage), kPackageImageSize);
+  EXPECT_EQ(Image(image.size()), image);
+}
+
 TEST_F(TarnuFirmwareTest, PackageThatIsNoArchiveIsWrittenAsItCame) {
   std::string raw(40000, '\0');
   for (size_t i = 0; i < raw.size(); ++i) raw[i] = static_cast<char>(i * 3 + 1);
