@@ -21,6 +21,10 @@ Result UnlinkFile(const std::string& path);
 // Clears the read-only and system attributes first.
 Result UnlinkFileForce(const std::string& path);
 Result RemoveEmptyDirectory(const std::string& path);
+// Sets or clears the hidden attribute, keeping the others. Win32 failure code.
+Result SetHiddenAttribute(const std::string& path, bool hidden);
+// False also when the path does not exist.
+bool IsHiddenFile(const std::string& path);
 // Fails when `to` exists.
 Result RenameFile(const std::string& from, const std::string& to);
 // Puts `from` in the place of `to` in one step (an existing `to` is replaced, a copy is made
@@ -41,6 +45,9 @@ void ScaleCopyProgress(uint64_t done, uint64_t total, uint32_t* scaled_done,
 // null) receives a read-write C-runtime descriptor on it, else it is closed.
 Result CreateTempFile(const std::string& prefix, int* descriptor, std::string* name);
 Result TempFileName(const std::string& prefix, std::string* name);
+// Creates an empty file of this call's own in the folder of `path` ("TKMxxxx.TMP"), so that a
+// rename can put it in the place of `path`; two writers of one path never share it.
+Result CreateSiblingTempFile(const std::string& path, std::string* name);
 
 uint32_t DriveTypeOf(const std::string& path);
 // Each out pointer may be null.
