@@ -84,6 +84,14 @@ class Writer {
     return channel_->DeleteFile(0, file);
   }
 
+  // The library's own change of a track's title, written into its file.
+  Result Retitle(uint32_t fid, const std::string& title) {
+    PropertyHolder file;
+    file.SetInt("fid", static_cast<int32_t>(fid));
+    file.SetString("title", title);
+    return channel_->RewriteFileInfo(0, *file.GetSet());
+  }
+
   // The library's record of a fid: its path and length, empty when there is none.
   std::pair<std::string, std::string> Record(uint32_t fid) {
     RefPtr<RecordSet> record;
@@ -261,6 +269,36 @@ TEST_F(MscUploadRaceTest, ADeleteFromAStaleLibraryLeavesAnotherApplicationsNewFi
   // A record that still describes its file is deleted with it.
   EXPECT_EQ(b.Delete(new_upload.fid), rc::kOk);
   EXPECT_FALSE(FileExists(new_upload.path));
+}
+
+// What the library itself wrote into its files leaves their records describing them: its
+// own edits never make its deletes refused. The file is an hour old when the library retitles
+// it, so that the write falls in another second than the record's scan.
+TEST_F(MscUploadRaceTest, ADeleteAfterTheLibrarysOwnChangesGoesThrough) {
+  Writer a(&io_, DriveM());
+  const Upload track = a.Send(UploadBytes('A'));
+  ASSERT_EQ(track.result, rc::kOk);
+  HANDLE file = CreateFileA(track.path.c_str(), FILE_WRITE_ATTRIBUTES, 0, nullptr, OPEN_EXISTING,
+                            0, nullptr);
+  ASSERT_NE(file, INVALID_HANDLE_VALUE);
+  FILETIME now;
+  GetSystemTimeAsFileTime(&now);
+  ULARGE_INTEGER hour_ago;
+  hour_ago.LowPart = now.dwLowDateTime;
+  hour_ago.HighPart = now.dwHighDateTime;
+  hour_ago.QuadPart -= 3600ull * 10000000u;
+  const FILETIME then = {hour_ago.LowPart, hour_ago.HighPart};
+  SetFileTime(file, nullptr, nullptr, &then);
+  CloseHandle(file);
+  ASSERT_EQ(a.Library().Refresh(nullptr, 0), rc::kOk);
+
+  ASSERT_EQ(a.Retitle(track.fid, "Early Light (Live)"), rc::kOk);
+  const Upload playlist = a.SendPlaylist("Mix", {track.fid});
+  ASSERT_EQ(playlist.result, rc::kOk);
+  EXPECT_EQ(a.Delete(playlist.fid), rc::kOk);
+  EXPECT_FALSE(FileExists(playlist.path));
+  EXPECT_EQ(a.Delete(track.fid), rc::kOk);
+  EXPECT_FALSE(FileExists(track.path));
 }
 
 }  // namespace
