@@ -80,7 +80,8 @@ Result ReplaceFileWith(const std::string& from, const std::string& to) {
   return rc::kOk;
 }
 
-Result MakeDirectories(const std::string& path) {
+Result MakeDirectories(const std::string& path, std::string* first_made) {
+  if (first_made) first_made->clear();
   if (path.empty()) return rc::kOk;
   size_t scan = 1;
   if (path.compare(0, 2, "\\\\") == 0) {
@@ -95,8 +96,12 @@ Result MakeDirectories(const std::string& path) {
     const size_t separator = path.find_first_of("/\\", scan);
     const std::string prefix = path.substr(0, separator);
     const bool drive = prefix.size() == 2 && prefix[1] == ':';
-    if (!drive && !prefix.empty() && _mkdir(prefix.c_str()) != 0 && errno != EEXIST) {
-      return rc::FromErrno(errno);
+    if (!drive && !prefix.empty()) {
+      if (_mkdir(prefix.c_str()) == 0) {
+        if (first_made && first_made->empty()) *first_made = prefix;
+      } else if (errno != EEXIST) {
+        return rc::FromErrno(errno);
+      }
     }
     if (separator == std::string::npos) return rc::kOk;
     scan = separator + 1;

@@ -30,8 +30,9 @@ Result RenameFile(const std::string& from, const std::string& to);
 // Puts `from` in the place of `to` in one step (an existing `to` is replaced, a copy is made
 // across volumes); on failure `to` is as it was. Win32 failure code.
 Result ReplaceFileWith(const std::string& from, const std::string& to);
-// Creates every folder along the path; folders that exist already are fine.
-Result MakeDirectories(const std::string& path);
+// Creates every folder along the path; folders that exist already are fine. `first_made` (may
+// be null) receives the outermost folder this call created, empty when it created none.
+Result MakeDirectories(const std::string& path, std::string* first_made = nullptr);
 // Deletes a file, or a folder with everything in it, without asking anybody.
 Result DeleteTree(const std::string& path);
 // Overwrites an existing destination; a cancelled copy fails with the cancellation error.

@@ -110,10 +110,13 @@ bool IsRootOf(const FileSource& source, const std::string& path) {
          (path.size() <= 3 && path.size() >= 2 && path[1] == ':');
 }
 
-// Removes `folder` and its parents while they are empty, up to (not including) the roots.
-void RemoveEmptyFolders(const FileSource& source, std::string folder) {
+// Removes `folder` and its parents while they are empty, up to (not including) the roots, or
+// up to and including `last` when it is given.
+void RemoveEmptyFolders(const FileSource& source, std::string folder,
+                        const std::string& last = std::string()) {
   while (!folder.empty() && !IsRootOf(source, folder) &&
          rc::Succeeded(RemoveEmptyDirectory(folder))) {
+    if (folder == last) return;
     folder = DirectoryPart(folder);
   }
 }
@@ -345,8 +348,8 @@ Result MscChannel::SendFile(uint32_t storage, PropertySet& file, Stream* source,
   if (entry == nullptr) return rc::kBadIndex;
   FileSource* library = file_source_->Library();
   if (library == nullptr) return rc::kNotImplemented;
-  std::string base, extension;
-  Result result = BuildTrackPathParts(file, entry->drive_letter, &base, &extension);
+  std::string base, extension, first_made;
+  Result result = BuildTrackPathParts(file, entry->drive_letter, &base, &extension, &first_made);
   if (rc::Failed(result)) return UnlessGone(result);
 
   // A failed send removes only a file it created: a name chosen here may be taken by another
@@ -378,13 +381,14 @@ Result MscChannel::SendFile(uint32_t storage, PropertySet& file, Stream* source,
   }
   if (rc::Succeeded(result)) result = ReportSentFile(*library, file, path, fid);
   if (rc::Failed(result)) {
-    // Nothing of a failed send stays: not its record, its file or the folders made for it.
+    // Nothing of a failed send stays: not its record, its file or the folders it made. What
+    // another writer made (a name, a folder) is not its to remove.
     RefPtr<RecordSet> record;
     if (fid != 0 && rc::Succeeded(library->RecordDb().FindRow(&record, fid))) {
       DeleteRecord(*library, *record);
     }
     if (created) UnlinkFile(path);
-    RemoveEmptyFolders(*library, DirectoryPart(base));
+    if (!first_made.empty()) RemoveEmptyFolders(*library, DirectoryPart(base), first_made);
   }
   return UnlessGone(result);
 }

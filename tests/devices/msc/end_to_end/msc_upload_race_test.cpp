@@ -301,4 +301,19 @@ TEST_F(MscUploadRaceTest, ADeleteAfterTheLibrarysOwnChangesGoesThrough) {
   EXPECT_FALSE(FileExists(track.path));
 }
 
+// A send that fails removes the folders it made for its file and no other: an empty album
+// folder that another writer made a moment before (to put its own upload there) stays.
+TEST_F(MscUploadRaceTest, AFailedSendRemovesOnlyTheFoldersItMade) {
+  Writer writer(&io_, DriveM());
+  const std::string unreadable = "ID3 and then no audio at all";
+  ASSERT_LT(writer.Send(unreadable).result, 0);
+  EXPECT_FALSE(FileExists("M:\\Music"));
+
+  ASSERT_EQ(MakeDirectories("M:\\Music\\Harbour Lights"), rc::kOk);
+  const Upload failed = writer.Send(unreadable);
+  ASSERT_LT(failed.result, 0);
+  EXPECT_FALSE(FileExists("M:\\Music\\Harbour Lights\\01 - Early Light.mp3"));
+  EXPECT_TRUE(FileExists("M:\\Music\\Harbour Lights"));
+}
+
 }  // namespace
