@@ -9,6 +9,7 @@
 #include "media/id3_text.h"
 #include "media/id3v23_frames.h"
 #include "support/byte_order.h"
+#include "support/file_helpers.h"
 #include "support/file_stream.h"
 #include "support/stream_io.h"
 #include "support/text_convert.h"
@@ -192,7 +193,8 @@ void Id3TagWriter::KeepId3v23Frame(const Id3Frame& frame, uint8_t format_flags,
 
 Result Id3TagWriter::Write() {
   std::unique_ptr<FileStream> file;
-  Result r = OpenFileStream(path_.c_str(), OpenRead | OpenWrite, &file);
+  Result r = open_file_ ? open_file_(path_, OpenRead | OpenWrite, &file)
+                        : OpenFileStream(path_.c_str(), OpenRead | OpenWrite, &file);
   if (rc::Failed(r)) return r;
   uint32_t file_size = 0;
   r = file->GetSize(&file_size);
@@ -266,11 +268,20 @@ Result Id3TagWriter::GrowInPlace(FileStream* file, uint32_t file_size, uint32_t 
   const std::string tag = PaddedTag(frames);
   const uint32_t growth = static_cast<uint32_t>(tag.size()) - old_size;
   if (file_size > UINT32_MAX - growth) return rc::kBadData;
-  Result r = file->SetSize(file_size + growth);
+  // The file is hidden while its audio moves, and a pass skips hidden files: a growth cut
+  // short (the drive pulled) leaves a damaged file that no library lists as a track. It is
+  // shown again only when it is whole.
+  Result r = SetHiddenAttribute(path_, true);
   if (rc::Failed(r)) {
-    file->SetSize(file_size);  // the zeros of a part-way growth go again
-    TraceWriter(kTrace, "Couldn't grow '%s' (%x)\n", path_.c_str(), static_cast<unsigned>(r));
     file->Close();
+    return r;
+  }
+  r = file->SetSize(file_size + growth);
+  if (rc::Failed(r)) {
+    // The zeros of a part-way growth go again, and with them the damage.
+    const bool whole = rc::Succeeded(file->SetSize(file_size));
+    TraceWriter(kTrace, "Couldn't grow '%s' (%x)\n", path_.c_str(), static_cast<unsigned>(r));
+    if (rc::Succeeded(file->Close()) && whole) SetHiddenAttribute(path_, false);
     return r;
   }
   std::string block(kCopyBlock, '\0');
@@ -285,7 +296,13 @@ Result Id3TagWriter::GrowInPlace(FileStream* file, uint32_t file_size, uint32_t 
   if (rc::Succeeded(r)) r = file->Seek(0);
   if (rc::Succeeded(r)) r = WriteExact(file, tag.data(), static_cast<uint32_t>(tag.size()));
   const Result closed = file->Close();
-  return rc::Succeeded(r) ? closed : r;
+  if (rc::Succeeded(r)) r = closed;
+  if (rc::Succeeded(r)) r = SetHiddenAttribute(path_, false);
+  if (rc::Failed(r)) {
+    TraceWriter(kTrace, "Growth of '%s' cut short (%x)\n", path_.c_str(),
+                static_cast<unsigned>(r));
+  }
+  return r;
 }
 
 Result Id3TagWriter::UpdateId3v1InPlace() {

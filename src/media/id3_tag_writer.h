@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <set>
 #include <string>
@@ -12,6 +13,7 @@
 #include "media/id3_frames.h"
 #include "media/id3v23_frames.h"
 #include "media/tag_writer.h"
+#include "support/file_stream.h"
 
 class Id3TagWriter : public TagWriter, private Id3FrameVisitor {
  public:
@@ -21,6 +23,11 @@ class Id3TagWriter : public TagWriter, private Id3FrameVisitor {
   Result SetProperty(const char* key, const char* value) override;
   Result Write() override;
   void PermitGrowthInPlace() override { grow_in_place_ = true; }
+  // How the file is opened for its rewrite (OpenFileStream unless a test puts a stream that
+  // fails part-way in its place).
+  using FileOpener = std::function<Result(const std::string& path, uint32_t flags,
+                                          std::unique_ptr<FileStream>* out)>;
+  void SetFileOpener(FileOpener opener) { open_file_ = std::move(opener); }
 
  private:
   void OnFrame(SeekableStream* stream, const Id3Frame& frame) override;
@@ -46,6 +53,7 @@ class Id3TagWriter : public TagWriter, private Id3FrameVisitor {
   uint8_t id3v1_[128] = {};
   uint8_t id3v1_mask_ = 0;
   bool grow_in_place_ = false;
+  FileOpener open_file_;
 };
 
 Result CreateId3TagWriter(const std::string& path, std::unique_ptr<TagWriter>* out);

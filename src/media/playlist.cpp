@@ -45,10 +45,17 @@ Result ReadWholeFile(std::string* text, const std::string& path) {
 }
 
 Result WriteFileReplacing(const std::string& path, const std::string& text) {
-  const std::string temporary = path + ".tmp";
-  const int fd = _open(temporary.c_str(), _O_WRONLY | _O_CREAT | _O_TRUNC | _O_BINARY,
-                       _S_IREAD | _S_IWRITE);
-  if (fd < 0) return rc::FromErrno(errno);
+  // The temporary file is this call's own: two writers of one playlist never write into each
+  // other's text, and the one that replaces the path last leaves a whole file.
+  std::string temporary;
+  const Result created = CreateSiblingTempFile(path, &temporary);
+  if (rc::Failed(created)) return created;
+  const int fd = _open(temporary.c_str(), _O_WRONLY | _O_TRUNC | _O_BINARY);
+  if (fd < 0) {
+    const Result failure = rc::FromErrno(errno);
+    UnlinkFile(temporary);
+    return failure;
+  }
   size_t written = 0;
   while (written < text.size()) {
     const int n = _write(fd, text.data() + written, static_cast<unsigned>(text.size() - written));

@@ -54,8 +54,8 @@ class PlaylistWriter {
 
 // Reads a whole file (binary). C-runtime failure code.
 Result ReadWholeFile(std::string* text, const std::string& path);
-// Writes `text` to the path with ".tmp" appended and then puts that file in the place of the
-// path in one step, so a failure at any point keeps the old file.
+// Writes `text` to a new temporary file of this call's own beside the path and then puts that
+// file in the place of the path in one step, so a failure at any point keeps the old file.
 Result WriteFileReplacing(const std::string& path, const std::string& text);
 // Drops a UTF-8 byte-order mark at the front; true when there was one.
 bool StripUtf8ByteOrderMark(std::string* text);

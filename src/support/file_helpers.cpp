@@ -47,6 +47,24 @@ Result UnlinkFileForce(const std::string& path) {
   return UnlinkFile(path);
 }
 
+Result SetHiddenAttribute(const std::string& path, bool hidden) {
+  const DWORD attributes = GetFileAttributesA(path.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) return LastWin32Error();
+  const DWORD wanted = hidden ? (attributes | FILE_ATTRIBUTE_HIDDEN)
+                              : (attributes & ~static_cast<DWORD>(FILE_ATTRIBUTE_HIDDEN));
+  if (wanted == attributes) return rc::kOk;
+  // FILE_ATTRIBUTE_NORMAL stands alone: with others it is refused.
+  const DWORD written = wanted & ~static_cast<DWORD>(FILE_ATTRIBUTE_NORMAL);
+  return SetFileAttributesA(path.c_str(), written != 0 ? written : FILE_ATTRIBUTE_NORMAL)
+             ? rc::kOk
+             : LastWin32Error();
+}
+
+bool IsHiddenFile(const std::string& path) {
+  const DWORD attributes = GetFileAttributesA(path.c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_HIDDEN) != 0;
+}
+
 Result RemoveEmptyDirectory(const std::string& path) {
   return _rmdir(path.c_str()) == 0 ? rc::kOk : rc::FromErrno(errno);
 }
@@ -62,7 +80,8 @@ Result ReplaceFileWith(const std::string& from, const std::string& to) {
   return rc::kOk;
 }
 
-Result MakeDirectories(const std::string& path) {
+Result MakeDirectories(const std::string& path, std::string* first_made) {
+  if (first_made) first_made->clear();
   if (path.empty()) return rc::kOk;
   size_t scan = 1;
   if (path.compare(0, 2, "\\\\") == 0) {
@@ -77,8 +96,12 @@ Result MakeDirectories(const std::string& path) {
     const size_t separator = path.find_first_of("/\\", scan);
     const std::string prefix = path.substr(0, separator);
     const bool drive = prefix.size() == 2 && prefix[1] == ':';
-    if (!drive && !prefix.empty() && _mkdir(prefix.c_str()) != 0 && errno != EEXIST) {
-      return rc::FromErrno(errno);
+    if (!drive && !prefix.empty()) {
+      if (_mkdir(prefix.c_str()) == 0) {
+        if (first_made && first_made->empty()) *first_made = prefix;
+      } else if (errno != EEXIST) {
+        return rc::FromErrno(errno);
+      }
     }
     if (separator == std::string::npos) return rc::kOk;
     scan = separator + 1;
@@ -140,6 +163,15 @@ Result CreateTempFile(const std::string& prefix, int* descriptor, std::string* n
 
 Result TempFileName(const std::string& prefix, std::string* name) {
   return CreateTempFile(prefix, nullptr, name);
+}
+
+Result CreateSiblingTempFile(const std::string& path, std::string* name) {
+  std::string folder = path.substr(0, path.find_last_of("\\/") + 1);
+  if (folder.empty()) folder = ".";
+  char file[MAX_PATH + 1] = {};
+  if (GetTempFileNameA(folder.c_str(), "TKM", 0, file) == 0) return LastWin32Error();
+  *name = file;
+  return rc::kOk;
 }
 
 uint32_t DriveTypeOf(const std::string& path) { return GetDriveTypeA(path.c_str()); }

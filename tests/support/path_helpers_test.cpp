@@ -68,9 +68,14 @@ TEST(PathHelpers, NormalizeAndRelative) {
 TEST(FileHelpers, MakeDirectoriesAndDeleteTree) {
   TempDir dir;
   const std::string deep = dir.Path() + "\\a\\b/c";
-  ASSERT_EQ(MakeDirectories(deep), 0);
+  std::string first_made = "left over";
+  ASSERT_EQ(MakeDirectories(deep, &first_made), 0);
   EXPECT_TRUE(FileExists(dir.Path() + "\\a\\b\\c"));
-  EXPECT_EQ(MakeDirectories(deep), 0);
+  EXPECT_EQ(first_made, dir.Path() + "\\a");
+  EXPECT_EQ(MakeDirectories(deep, &first_made), 0);
+  EXPECT_EQ(first_made, "");
+  ASSERT_EQ(MakeDirectories(deep + "\\d\\e", &first_made), 0);
+  EXPECT_EQ(first_made, deep + "\\d");
   dir.WriteFile("a\\b\\file.txt", "x");
   ASSERT_EQ(DeleteTree(dir.Path() + "\\a"), 0);
   EXPECT_FALSE(FileExists(dir.Path() + "\\a"));

@@ -213,6 +213,8 @@ class FileSource : public DirectorySource, public MscFileSource {
   // True while RecordNewFile writes the tags of the new file at `path` (the same spelling):
   // that file is no one's yet, so its tags may grow in place.
   bool IsBeingRecorded(const std::string& path);
+  // Removes the files of failed uploads that could not be removed then (a pass's first step).
+  void FinishRemovals();
   FileSource* Library() override { return this; }
   friend class ScanVisitor;  // a pass reads and raises the source's counters
 
@@ -257,5 +259,7 @@ class FileSource : public DirectorySource, public MscFileSource {
   PathKeyTransform path_transform_;
   std::unique_ptr<FileSourceObserver> observer_;
   std::set<std::string> being_recorded_;  // paths of RecordNewFile calls under way
+  // Files of failed uploads that could not be removed then; hidden from passes until gone.
+  std::set<std::string> unfinished_removals_;
   RegisteredLock being_recorded_lock_{"FileSourceNewFiles"};
 };

@@ -38,11 +38,14 @@ std::string PathOf(RecordSet* record, const char* column) {
   return Utf8ToLatin1(record->GetString(column));
 }
 
-// The size of the file, stored in "length" when it can be read.
+// The size and modification time of the file just written, stored in "length" and "mtime"
+// when they can be read: the record still describes the file, so a delete knows it for the
+// same file and a pass need not read back the tags it wrote.
 void StoreLength(RecordSet* record, const std::string& path) {
   struct _stat64 status;
   if (_stat64(path.c_str(), &status) == 0) {
     record->SetInt("length", static_cast<int32_t>(status.st_size));
+    record->SetInt("mtime", static_cast<int32_t>(status.st_mtime));
   }
 }
 

@@ -237,6 +237,7 @@ Result FileSource::Synchronise(ScanListener* listener, const std::string& sub_pa
 
 Result FileSource::SynchronisePass(ScanListener* listener, const std::string& sub_path,
                                    bool skip_counting) {
+  FinishRemovals();
   for (std::string& root : roots_) {
     std::string canonical;
     const Result result = CanonicalPath(root, &canonical);
@@ -432,7 +433,28 @@ Result FileSource::RecordNewFile(PropertyHolder& file) {
       record->Delete(0);
       Unlock();
     }
-    UnlinkFileForce(path);
+    // A file that cannot go now (another program holds it) is hidden, so that no pass lists
+    // it, and goes at the next chance. A growth of its tags cut short has hidden it already.
+    if (rc::Failed(UnlinkFileForce(path)) &&
+        (IsHiddenFile(path) || rc::Succeeded(SetHiddenAttribute(path, true)))) {
+      being_recorded_lock_.Enter();
+      unfinished_removals_.insert(path);
+      being_recorded_lock_.Leave();
+    }
   }
   return result;
+}
+
+void FileSource::FinishRemovals() {
+  being_recorded_lock_.Enter();
+  for (auto path = unfinished_removals_.begin(); path != unfinished_removals_.end();) {
+    // Only while it is still the hidden file: a file put there since is not ours.
+    const bool ours = IsHiddenFile(*path);
+    if (!ours || rc::Succeeded(UnlinkFileForce(*path))) {
+      path = unfinished_removals_.erase(path);
+    } else {
+      ++path;
+    }
+  }
+  being_recorded_lock_.Leave();
 }

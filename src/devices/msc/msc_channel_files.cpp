@@ -10,6 +10,7 @@
 #include <windows.h>
 
 #include <cerrno>
+#include <functional>
 #include <map>
 #include <new>
 #include <set>
@@ -69,12 +70,12 @@ constexpr int kUniqueNameAttempts = 100;
 // unique-name rule of track paths). A name that another writer takes between the choice and
 // the create is passed over for the next one. `path` is set only when the file was created.
 Result CreateUniqueFile(const std::string& base, const std::string& extension, std::string* path,
-                        std::unique_ptr<FileStream>* file) {
+                        const std::function<Result(const std::string&)>& create) {
   for (int attempt = 0; attempt < kUniqueNameAttempts; ++attempt) {
     std::string candidate;
     Result result = MakeUniqueName(base, extension, &candidate);
     if (rc::Failed(result)) return result;
-    result = OpenFileStream(candidate.c_str(), OpenWrite | OpenCreate | OpenExclusive, file);
+    result = create(candidate);
     if (rc::Succeeded(result)) {
       *path = candidate;
       return result;
@@ -84,15 +85,38 @@ Result CreateUniqueFile(const std::string& base, const std::string& extension, s
   return rc::FromWin32(ERROR_ALREADY_EXISTS);
 }
 
+// A new track's file, open for its bytes.
+Result CreateTrackFile(const std::string& base, const std::string& extension, std::string* path,
+                       std::unique_ptr<FileStream>* file) {
+  return CreateUniqueFile(base, extension, path, [file](const std::string& candidate) {
+    return OpenFileStream(candidate.c_str(), OpenWrite | OpenCreate | OpenExclusive, file);
+  });
+}
+
+// An empty, hidden file that holds a new playlist's name until the playlist's text takes its
+// place: a pass that reads playlist files does not take it for an empty playlist meanwhile.
+Result CreatePlaylistPlaceholder(const std::string& base, const std::string& extension,
+                                 std::string* path) {
+  return CreateUniqueFile(base, extension, path, [](const std::string& candidate) {
+    HANDLE file = CreateFileA(candidate.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                              FILE_ATTRIBUTE_HIDDEN, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return rc::FromWin32(GetLastError());
+    return CloseHandle(file) ? rc::kOk : rc::FromWin32(GetLastError());
+  });
+}
+
 bool IsRootOf(const FileSource& source, const std::string& path) {
   return PathIsAny(path, source.Roots()) ||
          (path.size() <= 3 && path.size() >= 2 && path[1] == ':');
 }
 
-// Removes `folder` and its parents while they are empty, up to (not including) the roots.
-void RemoveEmptyFolders(const FileSource& source, std::string folder) {
+// Removes `folder` and its parents while they are empty, up to (not including) the roots, or
+// up to and including `last` when it is given.
+void RemoveEmptyFolders(const FileSource& source, std::string folder,
+                        const std::string& last = std::string()) {
   while (!folder.empty() && !IsRootOf(source, folder) &&
          rc::Succeeded(RemoveEmptyDirectory(folder))) {
+    if (folder == last) return;
     folder = DirectoryPart(folder);
   }
 }
@@ -107,9 +131,46 @@ Result RemoveTrackFile(const FileSource& source, const std::string& path) {
   return result;
 }
 
+// A time no file has, so that the next scan reads the file again.
+Result ForgetModificationTime(FileSource& source, RecordSet& record) {
+  Result result = record.SetInt("mtime", -1);
+  if (rc::Failed(result)) return result;
+  source.Lock();
+  result = record.Update();
+  source.Unlock();
+  return result;
+}
+
+// Deletes the record alone: the source does not touch the drive's files for it.
+Result DeleteRecord(FileSource& source, RecordSet& record) {
+  source.Lock();
+  const Result result = record.Delete(0);
+  source.Unlock();
+  return result;
+}
+
+// True while the file is the one the record was made or last refreshed from: its size and
+// modification time are the record's. Another application may have deleted it and put a new
+// file at the same path since this library last looked.
+bool RecordDescribesFile(RecordSet& record, const FileStatus& status) {
+  const int32_t mtime = record.GetInt("mtime");
+  if (mtime != 0 && mtime != status.mtime) return false;
+  return record.GetString("length").empty() ||
+         static_cast<uint32_t>(record.GetInt("length")) == static_cast<uint32_t>(status.size);
+}
+
+// Reads the file at the record's path again, whatever its modification time.
+void RefreshRecord(FileSource& source, RecordSet& record, const std::string& path) {
+  if (rc::Failed(ForgetModificationTime(source, record))) return;
+  uint32_t fid = 0;
+  uint32_t generation = 0;
+  source.ScanFile(path, &fid, &generation, nullptr);
+}
+
 // Deletes a track's or playlist's file and record. The root record, folders and anything
 // outside the source's roots are refused: a stored path must never reach files the player
-// does not hold.
+// does not hold. A file that is no longer the one the record describes is not this record's
+// to delete: it stays, the record is read again from it, and the caller learns why.
 Result DeleteByFid(FileSource& source, uint32_t fid) {
   if (fid == kRootFid) return rc::kRecordNotDeletable;
   RefPtr<RecordSet> record;
@@ -118,16 +179,18 @@ Result DeleteByFid(FileSource& source, uint32_t fid) {
   if (rc::Failed(result)) return result;
   const std::string path = RecordPath(*record);
   FileStatus status;
+  const bool exists = ReadFileStatus(path, &status);
   if (IsRootOf(source, path) || !PathBelowAny(path, source.Roots()) ||
-      (ReadFileStatus(path, &status) && status.is_folder)) {
+      (exists && status.is_folder)) {
     return rc::kRecordNotDeletable;
+  }
+  if (exists && !RecordDescribesFile(*record, status)) {
+    RefreshRecord(source, *record, path);
+    return rc::kFileChangedOnDrive;
   }
   result = RemoveTrackFile(source, path);
   if (rc::Failed(result)) return result;
-  source.Lock();
-  result = record->Delete(0);
-  source.Unlock();
-  return result;
+  return DeleteRecord(source, *record);
 }
 
 // Step 5 of a send: what the caller learns of the file that landed.
@@ -140,30 +203,7 @@ Result ReportSentFile(FileSource& source, PropertySet& file, const std::string& 
   return SetAutosyncMark(source, fid, FlagsHoldAutosync(file.GetString("flags")));
 }
 
-// A new, empty temporary file beside `path`, in the same folder, so that a rename can
-// replace it. GetTempFileNameA creates it, so the name is this call's alone.
-Result SiblingTemporaryFile(const std::string& path, std::string* temporary) {
-  char name[MAX_PATH + 1] = {};
-  std::string folder = DirectoryPart(path);
-  if (folder.size() == 2 && folder[1] == ':') folder += '\\';
-  if (GetTempFileNameA(folder.c_str(), "TKM", 0, name) == 0) {
-    return rc::FromWin32(GetLastError());
-  }
-  *temporary = name;
-  return rc::kOk;
-}
-
 Result ReadFids(Stream* source, MscFidList* fids) { return fids->ReadFrom(source); }
-
-// A time no file has, so that the next scan reads the file again.
-Result ForgetModificationTime(FileSource& source, RecordSet& record) {
-  Result result = record.SetInt("mtime", -1);
-  if (rc::Failed(result)) return result;
-  source.Lock();
-  result = record.Update();
-  source.Unlock();
-  return result;
-}
 
 }  // namespace
 
@@ -308,8 +348,8 @@ Result MscChannel::SendFile(uint32_t storage, PropertySet& file, Stream* source,
   if (entry == nullptr) return rc::kBadIndex;
   FileSource* library = file_source_->Library();
   if (library == nullptr) return rc::kNotImplemented;
-  std::string base, extension;
-  Result result = BuildTrackPathParts(file, entry->drive_letter, &base, &extension);
+  std::string base, extension, first_made;
+  Result result = BuildTrackPathParts(file, entry->drive_letter, &base, &extension, &first_made);
   if (rc::Failed(result)) return UnlessGone(result);
 
   // A failed send removes only a file it created: a name chosen here may be taken by another
@@ -318,18 +358,17 @@ Result MscChannel::SendFile(uint32_t storage, PropertySet& file, Stream* source,
   bool created = false;
   uint32_t fid = 0;
   if (file.GetString("type") == "playlist") {
+    result = CreatePlaylistPlaceholder(base, extension, &path);
+    created = rc::Succeeded(result);
     MscFidList fids;
-    result = MakeUniqueName(base, extension, &path);
     if (rc::Succeeded(result)) result = ReadFids(source, &fids);
     if (rc::Succeeded(result)) {
       // The playlist's file is written with its record.
-      const bool existed = FileExists(path);
       result = library->CreatePlaylist(file.GetString("title"), path, fids.fids(), &fid);
-      created = !existed && FileExists(path);
     }
   } else {
     std::unique_ptr<FileStream> stream;
-    result = CreateUniqueFile(base, extension, &path, &stream);
+    result = CreateTrackFile(base, extension, &path, &stream);
     created = rc::Succeeded(result);
     if (created) {
       result = CopyIntoFile(source, stream.get(), entry->not_hot_pluggable != 0, progress);
@@ -342,10 +381,14 @@ Result MscChannel::SendFile(uint32_t storage, PropertySet& file, Stream* source,
   }
   if (rc::Succeeded(result)) result = ReportSentFile(*library, file, path, fid);
   if (rc::Failed(result)) {
-    // Nothing of a failed send stays: not its record, its file or the folders made for it.
-    if (fid != 0) DeleteByFid(*library, fid);
-    if (created && FileExists(path)) UnlinkFile(path);
-    RemoveEmptyFolders(*library, DirectoryPart(base));
+    // Nothing of a failed send stays: not its record, its file or the folders it made. What
+    // another writer made (a name, a folder) is not its to remove.
+    RefPtr<RecordSet> record;
+    if (fid != 0 && rc::Succeeded(library->RecordDb().FindRow(&record, fid))) {
+      DeleteRecord(*library, *record);
+    }
+    if (created) UnlinkFile(path);
+    if (!first_made.empty()) RemoveEmptyFolders(*library, DirectoryPart(base), first_made);
   }
   return UnlessGone(result);
 }
@@ -396,7 +439,7 @@ Result MscChannel::SendFileByRequest136(uint32_t storage, PropertySet& file, Str
   // The new content goes to a file beside the old one and takes its place only when it is
   // complete: a failed copy leaves the old track and its record as they were.
   std::string temporary;
-  result = SiblingTemporaryFile(path, &temporary);
+  result = CreateSiblingTempFile(path, &temporary);
   if (rc::Succeeded(result)) {
     std::unique_ptr<FileStream> stream;
     result = OpenFileStream(temporary.c_str(), OpenWrite | OpenTruncate, &stream);

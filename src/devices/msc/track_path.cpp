@@ -61,7 +61,7 @@ Result MakeUniqueName(const std::string& path, const std::string& extension, std
 }
 
 Result BuildTrackPathParts(PropertySet& properties, char drive_letter, std::string* base,
-                           std::string* extension) {
+                           std::string* extension, std::string* first_made) {
   std::string format = properties.GetString("file_format");
   std::string type = properties.GetString("type");
   if (format.empty()) {
@@ -75,7 +75,7 @@ Result BuildTrackPathParts(PropertySet& properties, char drive_letter, std::stri
     path = WithSourceFileName(path, properties);
   }
   std::string folder = path.substr(0, LastSeparator(path));
-  const Result result = MakeDirectories(folder);
+  const Result result = MakeDirectories(folder, first_made);
   if (rc::Failed(result)) return result;
   *base = path;
   *extension = ExtensionFor(type, properties);

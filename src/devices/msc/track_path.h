@@ -22,9 +22,10 @@ Result MakeUniqueName(const std::string& path, const std::string& extension, std
 
 // The path of a file described by `properties` on drive `drive_letter` before it is made
 // unique: `base` is the full ANSI path without the extension, `extension` the extension with
-// its dot (empty for an unknown type). Missing folders are created.
+// its dot (empty for an unknown type). Missing folders are created; `first_made` (may be null)
+// receives the outermost of them, empty when none was missing.
 Result BuildTrackPathParts(PropertySet& properties, char drive_letter, std::string* base,
-                           std::string* extension);
+                           std::string* extension, std::string* first_made = nullptr);
 
 // The full ANSI path on drive `drive_letter` for a file described by `properties` ("type",
 // "file_format", "title", "source", "artist", "tracknr", "codec", and "path" for the source

@@ -459,6 +459,37 @@ TEST_F(FileSourceScanTest, ANewFilesTagsGrowInPlaceWithoutASecondCopy) {
   EXPECT_EQ(Field(*source, fid, "title"), title);
 }
 
+// An upload whose tags cannot be written while another program holds its file (a scanner
+// reading it): the upload fails and its file cannot be removed then. No pass lists it while it
+// stays, and the first pass after the program lets go removes it.
+TEST_F(FileSourceScanTest, AFailedUploadThatCannotBeRemovedYetIsNeverListed) {
+  auto source = Open();
+  ASSERT_EQ(source->Refresh(nullptr, 0), rc::kOk);
+  const std::string path =
+      dir_.WriteFile("root\\upload.mp3", mpegtest::Frames(mpegtest::kMpeg1L3, 400));
+  HANDLE held = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                            0, nullptr);
+  ASSERT_NE(held, INVALID_HANDLE_VALUE);
+  PropertyHolder file;
+  file.SetString("name", path);
+  file.SetString("title", std::string(3000, 't'));
+  file.SetString("type", "tune");
+  EXPECT_LT(source->RecordNewFile(file), 0);
+  ASSERT_TRUE(FileExists(path)) << "the test must keep the file from going";
+
+  for (int pass = 0; pass < 2; ++pass) {
+    RecordingListener listed;
+    ASSERT_EQ(source->Refresh(&listed, 0), rc::kOk);
+    for (const std::string& track : listed.tracks) EXPECT_NE(track, path) << "pass " << pass;
+    for (const auto& record : Records(*source)) EXPECT_NE(record.second, path) << "pass " << pass;
+  }
+  CloseHandle(held);
+  RecordingListener listed;
+  ASSERT_EQ(source->Refresh(&listed, 0), rc::kOk);
+  EXPECT_FALSE(FileExists(path));
+  for (const std::string& track : listed.tracks) EXPECT_NE(track, path);
+}
+
 }  // namespace
 
 namespace {
