@@ -22,9 +22,9 @@ struct ResizeCase {
 // in the grown area; and a shrink.
 const ResizeCase kCases[] = {
     {"players' shape grows", {8192, 8, 2, 2048, 2048}, 4096},
-    {"bitmap moves while growing", {1024, 1, 2, 1024, 1024}, 16384},
+    {"bitmap moves while growing", {1024, 1, 2, 1024, 1024}, 8192},
     {"one mirror grows", {4096, 1, 1, 512, 512}, 2048},
-    {"players' shape shrinks", {8192, 8, 2, 2048, 4096}, 2048},
+    {"players' shape shrinks", {8192, 8, 2, 2048, 1024}, 512},
 };
 
 struct Outcomes {
