@@ -196,8 +196,8 @@ Result Relink(FsRequest* request, OmfsVolume* volume, uint64_t block, uint64_t p
   BlockCacheEntry* directory = nullptr;
   Result result = OmfsReadNode(request, volume, parent, &directory);
   if (fsrc::Failed(result)) return result;
-  uint8_t* head = OmfsChainHead(BlockCache::Data(directory),
-                                OmfsBucket(volume, name.data(), static_cast<uint32_t>(name.size())));
+  const uint32_t bucket = OmfsBucket(volume, name.data(), static_cast<uint32_t>(name.size()));
+  uint8_t* head = OmfsChainHead(BlockCache::Data(directory), bucket);
   BlockCacheEntry* entry = nullptr;
   result = OmfsReadNode(request, volume, block, &entry);
   if (!fsrc::Failed(result)) {

@@ -115,8 +115,8 @@ Result OmfsReadGeometry(FsRequest* request, BlockDevice* device, uint64_t start,
   Result result = ReadAnchor(request, device, start, *length, geometry);
   if (fsrc::Failed(result)) return result;
   // Resize writes the new size to the anchor before the super block. A cut between the two
-  // leaves them apart with every other field alike; the super block's size is the one its
-  // bitmap was written for and whose blocks both sizes hold, so the volume keeps it until a
+  // leaves them apart with every other field alike; the super block's size is the old one,
+  // which its bitmap and the partition table still describe, so the volume keeps it until a
   // resize ends. Whatever else differs is left for the super block's own check to refuse.
   uint64_t super_blocks = 0;
   if (!fsrc::Failed(ReadSuperBlocks(request, device, start, *geometry, &super_blocks)) &&
