@@ -183,7 +183,9 @@ uint32_t TestBlockDevice::LoggedSectors(size_t k) const {
 
 TestBlockDevice* TestBlockDevice::ReplayOnto(const char* name, uint32_t number, size_t k,
                                              uint32_t torn_sectors) const {
-  TestBlockDevice* copy = InMemory(name, number, sector_size_, sector_count_);
+  // Built from the image at once: a device of a large volume is made for every cut.
+  TestBlockDevice* copy = new TestBlockDevice(name, number, sector_size_, sector_count_);
   copy->memory_ = ImageAfterWrites(k, torn_sectors);
+  copy->log_base_ = copy->memory_;
   return copy;
 }

@@ -19,13 +19,15 @@ namespace {
 
 // Marks the tree's blocks in a bitmap. It can note every directory met and every run marked,
 // and mend chains as it goes: a node behind another of exactly its name can never be looked
-// up (a later exact match never wins), so it is taken out of the chain and left unmarked.
+// up (a later exact match never wins), so it is taken out of the chain, left unmarked and
+// noted.
 struct TreeMarker {
   OmfsVolume* volume;
   OmfsBitmap* bitmap;
   std::set<uint64_t>* directories = nullptr;
   std::vector<std::pair<uint64_t, uint64_t>>* marked = nullptr;
   bool mend = false;
+  std::set<uint64_t>* shadowed = nullptr;
 
   Result Mark(uint64_t first, uint64_t count);
   Result MarkFile(FsRequest* request, uint64_t node);
@@ -106,6 +108,7 @@ Result TreeMarker::MarkSubtree(FsRequest* request, uint64_t top) {
           shadowed.before = previous;
           shadowed.bucket = bucket;
           result = OmfsSetLink(request, volume, directory, shadowed, next);
+          if (this->shadowed) this->shadowed->insert(child);
           OMFS_LOG(0x820013, "\"%s\" behind another of its name taken out of chain %ld",
                    name.c_str(), static_cast<long>(bucket));
           child = next;
@@ -153,9 +156,8 @@ namespace {
 constexpr uint64_t kRecoveryReadBytes = 512 * 1024;
 
 // Whether a leaked block holds a node that an interrupted rename, create or remove left out of
-// every chain: a whole node metablock whose parent is a directory of the tree and holds no
-// entry of its name.
-bool IsOrphanNode(FsRequest* request, OmfsVolume* volume, uint64_t block, const uint8_t* data,
+// every chain: a whole node metablock whose parent is a directory of the tree.
+bool IsOrphanNode(uint64_t block, const uint8_t* data, const OmfsVolume* volume,
                   const std::set<uint64_t>& directories) {
   if (data[kHeaderMagic] != kMetaMagic || data[kHeaderType] != kTypeNode ||
       Get64(data + kHeaderLocation) != block)
@@ -163,27 +165,46 @@ bool IsOrphanNode(FsRequest* request, OmfsVolume* volume, uint64_t block, const 
   if (fsrc::Failed(OmfsCheckMetablock(data, block, kTypeNode, volume->MetaSize()))) return false;
   const uint32_t kind = Get32(data + kNodeKind);
   if (kind != kKindFile && kind != kKindDirectory) return false;
-  const uint64_t parent = Get64(data + kNodeParent);
-  if (directories.count(parent) == 0) return false;
-  const char* name = reinterpret_cast<const char*>(data + kNodeName);
-  OmfsFound found;
-  return OmfsFind(request, volume, parent, name,
-                  static_cast<uint32_t>(strnlen(name, kNameBytes)), fs_open::kExactCase,
-                  &found) == fsrc::kNotFound;
+  return directories.count(Get64(data + kNodeParent)) != 0;
+}
+
+// The name under which a lost node goes back into its directory: its own, or where another
+// node holds that one (a rename over an existing file cut after the moved node took its new
+// name), the first free "name~n", cut to fit.
+Result FreeName(FsRequest* request, OmfsVolume* volume, uint64_t parent, const std::string& own,
+                std::string* name) {
+  for (uint32_t n = 0; n < 10000; ++n) {
+    std::string candidate = own;
+    if (n > 0) {
+      const std::string suffix = "~" + std::to_string(n);
+      candidate = own.substr(0, kNameBytes - suffix.size()) + suffix;
+    }
+    OmfsFound found;
+    Result result = OmfsFind(request, volume, parent, candidate.data(),
+                             static_cast<uint32_t>(candidate.size()), 0, &found);
+    if (result == fsrc::kNotFound) {
+      *name = candidate;
+      return fsrc::kOk;
+    }
+    if (fsrc::Failed(result)) return result;
+  }
+  return fsrc::kExists;
 }
 
 Result Relink(FsRequest* request, OmfsVolume* volume, uint64_t block, uint64_t parent,
-              const char* name) {
+              const std::string& name) {
   BlockCacheEntry* directory = nullptr;
   Result result = OmfsReadNode(request, volume, parent, &directory);
   if (fsrc::Failed(result)) return result;
-  uint8_t* head = OmfsChainHead(
-      BlockCache::Data(directory),
-      OmfsBucket(volume, name, static_cast<uint32_t>(strnlen(name, kNameBytes))));
+  const uint32_t bucket = OmfsBucket(volume, name.data(), static_cast<uint32_t>(name.size()));
+  uint8_t* head = OmfsChainHead(BlockCache::Data(directory), bucket);
   BlockCacheEntry* entry = nullptr;
   result = OmfsReadNode(request, volume, block, &entry);
   if (!fsrc::Failed(result)) {
-    Put64(BlockCache::Data(entry) + kNodeNext, Get64(head));
+    uint8_t* node = BlockCache::Data(entry);
+    Put64(node + kNodeNext, Get64(head));
+    memset(node + kNodeName, 0, kNameBytes);
+    memcpy(node + kNodeName, name.data(), name.size());
     result = OmfsWriteMetablock(request, volume, entry);
     BlockCache::Release(entry);
   }
@@ -217,16 +238,17 @@ Result RecoverNode(FsRequest* request, OmfsVolume* volume, uint64_t block, const
     marker.Unmark();
     return fsrc::kOk;
   }
-  const char* name = reinterpret_cast<const char*>(data + kNodeName);
+  const char* own = reinterpret_cast<const char*>(data + kNodeName);
   const uint64_t parent = Get64(data + kNodeParent);
-  const int name_length = static_cast<int>(strnlen(name, kNameBytes));
-  result = Relink(request, volume, block, parent, std::string(name, name_length).c_str());
+  std::string name;
+  result = FreeName(request, volume, parent, std::string(own, strnlen(own, kNameBytes)), &name);
+  if (!fsrc::Failed(result)) result = Relink(request, volume, block, parent, name);
   if (fsrc::Failed(result)) {
     marker.Unmark();
     return result;
   }
-  OMFS_LOG(0x820013, "Node %llx \"%.*s\" linked again into %llx",
-           static_cast<unsigned long long>(block), name_length, name,
+  OMFS_LOG(0x820013, "Node %llx \"%s\" linked again into %llx",
+           static_cast<unsigned long long>(block), name.c_str(),
            static_cast<unsigned long long>(parent));
   directories->insert(found_directories.begin(), found_directories.end());
   return fsrc::kOk;
@@ -235,7 +257,7 @@ Result RecoverNode(FsRequest* request, OmfsVolume* volume, uint64_t block, const
 // Searches the leaked blocks (marked in the stored bitmap, not in the rebuilt one) for lost
 // nodes, reading them a run at a time; each node's own blocks are weighed once.
 Result Recover(FsRequest* request, OmfsVolume* volume, OmfsBitmap* rebuilt,
-               std::set<uint64_t>* directories) {
+               std::set<uint64_t>* directories, const std::set<uint64_t>& shadowed) {
   OmfsBitmap searched;
   Result result = searched.Init(volume->Blocks(), volume->geometry.blocks_per_unit,
                                 volume->BlockSize());
@@ -265,7 +287,7 @@ Result Recover(FsRequest* request, OmfsVolume* volume, OmfsBitmap* rebuilt,
       // A node found earlier in the run may hold the blocks after it.
       if (!leaked(block + i)) continue;
       const uint8_t* data = &buffer[i * volume->BlockSize()];
-      if (IsOrphanNode(request, volume, block + i, data, *directories))
+      if (shadowed.count(block + i) == 0 && IsOrphanNode(block + i, data, volume, *directories))
         result = RecoverNode(request, volume, block + i, data, rebuilt, &searched, directories);
       if (fsrc::Failed(result)) return result;
     }
@@ -281,12 +303,13 @@ Result Check(FsRequest* request, OmfsVolume* volume, OmfsProgress* progress) {
   if (fsrc::Failed(result)) return result;
   // The fixed structures first: they are in use although no node names them.
   OmfsMarkFixedBlocks(volume, volume->bitmap_block, &rebuilt);
-  std::set<uint64_t> directories;
+  std::set<uint64_t> directories, shadowed;
   TreeMarker marker{volume, &rebuilt, &directories};
   marker.mend = true;
+  marker.shadowed = &shadowed;
   result = marker.Mark(volume->root, volume->Mirrors());
   if (!fsrc::Failed(result)) result = marker.MarkSubtree(request, volume->root);
-  if (!fsrc::Failed(result)) result = Recover(request, volume, &rebuilt, &directories);
+  if (!fsrc::Failed(result)) result = Recover(request, volume, &rebuilt, &directories, shadowed);
   if (fsrc::Failed(result)) return result;
   OmfsBitmap& stored = volume->bitmap;
   for (uint64_t block = 0; block < volume->Blocks(); ++block) {

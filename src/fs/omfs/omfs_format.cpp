@@ -174,7 +174,7 @@ Result RewriteAnchorSize(FsRequest* request, OmfsVolume* volume) {
 Result OmfsResize(FsRequest* request, BlockDevice* device, uint64_t start, uint64_t length) {
   uint64_t old_length = 0;
   OmfsGeometry geometry;
-  Result result = OmfsReadAnchor(request, device, start, &old_length, &geometry);
+  Result result = OmfsReadGeometry(request, device, start, &old_length, &geometry);
   if (fsrc::Failed(result)) return result;
   const uint32_t block_size = geometry.block_size;
   const uint64_t new_blocks = length / block_size;

@@ -6,11 +6,13 @@
 #include "fs/omfs/omfs.h"
 #include "fs/omfs/omfs_volume.h"
 
-// The anchor of the partition: its geometry and the volume length. A given length must hold
-// the volume's blocks with less than one block to spare; 0 takes the length from the anchor.
-// Out: the volume's own bytes. Values are checked before anything is read with them.
-Result OmfsReadAnchor(FsRequest* request, BlockDevice* device, uint64_t start, uint64_t* length,
-                      OmfsGeometry* geometry);
+// The volume's geometry from the anchor of the partition, with the volume size that the
+// anchor and the super block agree on: where a cut resize left the anchor's size ahead of the
+// super block's, the super block's. A given length must hold the volume's blocks with less
+// than one block to spare; 0 takes the volume's. Out: the volume's own bytes. Values are
+// checked before anything is read with them.
+Result OmfsReadGeometry(FsRequest* request, BlockDevice* device, uint64_t start,
+                        uint64_t* length, OmfsGeometry* geometry);
 // The super block through the volume's cache, checked against the anchor's geometry; fills
 // the root, the bitmap block, the unit size and the label.
 Result OmfsLoadSuper(FsRequest* request, OmfsVolume* volume);

@@ -18,6 +18,13 @@ constexpr uint32_t kMinCacheEntries = 8;
 
 bool Divides(uint32_t part, uint32_t whole) { return part != 0 && whole % part == 0; }
 
+// Whether a volume of that many blocks lies on the device from the start.
+bool FitsDevice(BlockDevice* device, uint64_t start, uint32_t block_size, uint64_t blocks) {
+  const uint64_t device_bytes = device->Capacity() * device->SectorSize();
+  return blocks != 0 && blocks <= ~uint64_t{0} / block_size && start <= device_bytes &&
+         blocks * block_size <= device_bytes - start;
+}
+
 // Whether two runs of blocks (first, count) share a block; safe near the end of the range.
 bool RunsOverlap(uint64_t first, uint64_t count, uint64_t other, uint64_t other_count) {
   return first <= other ? other - first < count : first - other < other_count;
@@ -39,14 +46,14 @@ uint32_t CacheEntries(const OmfsGeometry& geometry, const void* parameters) {
   return static_cast<uint32_t>(entries);
 }
 
-}  // namespace
-
-Result OmfsReadAnchor(FsRequest* request, BlockDevice* device, uint64_t start, uint64_t* length,
-                      OmfsGeometry* geometry) {
+// The anchor's geometry, checked; a given length must lie on the device, but whether it
+// matches the volume is for the caller to tell.
+Result ReadAnchor(FsRequest* request, BlockDevice* device, uint64_t start, uint64_t length,
+                  OmfsGeometry* geometry) {
   const uint32_t sector = device ? device->SectorSize() : 0;
   if (sector == 0) return fsrc::kInvalidArgument;
   const uint64_t device_bytes = device->Capacity() * sector;
-  if (start > device_bytes || *length > device_bytes - start) return fsrc::kBadPartition;
+  if (start > device_bytes || length > device_bytes - start) return fsrc::kBadPartition;
   const uint32_t read_size = (kAnchorBytes + sector - 1) / sector * sector;
   uint8_t* anchor = new (std::nothrow) uint8_t[read_size];
   if (!anchor) return fsrc::kOutOfMemory;
@@ -68,21 +75,63 @@ Result OmfsReadAnchor(FsRequest* request, BlockDevice* device, uint64_t start, u
   if (found.block_size == 0 || !Divides(found.metablock_size, found.block_size) ||
       found.metablock_size < kMinMetablockSize || !Divides(sector, found.metablock_size))
     return fsrc::kBadPartition;
-  if (found.volume_blocks == 0 || found.volume_blocks > ~uint64_t{0} / found.block_size)
+  if (!FitsDevice(device, start, found.block_size, found.volume_blocks))
     return fsrc::kBadPartition;
-  const uint64_t volume_bytes = found.volume_blocks * found.block_size;
-  // A partition of any size holds the whole blocks that format counted in it: a remainder
-  // below one block is not part of the volume.
-  if (*length != 0 && *length / found.block_size != found.volume_blocks)
-    return fsrc::kBadPartition;
-  if (volume_bytes > device_bytes - start) return fsrc::kBadPartition;
   if (found.mirrors < 1 || found.mirrors > kMaxMirrors) {
     OMFS_LOG(0x82000F, "Meta mirrors %ld should be between 1 and %ld",
              static_cast<long>(found.mirrors), static_cast<long>(kMaxMirrors));
     return fsrc::kCorrupt;
   }
-  *length = volume_bytes;
   *geometry = found;
+  return fsrc::kOk;
+}
+
+// The volume size that the super block holds, when its other fields are the anchor's.
+Result ReadSuperBlocks(FsRequest* request, BlockDevice* device, uint64_t start,
+                       const OmfsGeometry& anchor, uint64_t* blocks) {
+  OmfsVolume probe;
+  Result result = OmfsOpenVolume(&probe, device, start, anchor, 2);
+  BlockCacheEntry* entry = nullptr;
+  if (!fsrc::Failed(result))
+    result = OmfsReadMetablock(request, &probe, anchor.super_block, kTypeSuper, 0, &entry);
+  if (!fsrc::Failed(result)) {
+    const uint8_t* super = BlockCache::Data(entry);
+    if (Get32(super + kSuperBlockSize) == anchor.block_size &&
+        Get32(super + kSuperMetablockSize) == anchor.metablock_size &&
+        Get32(super + kSuperMirrors) == anchor.mirrors)
+      *blocks = Get64(super + kSuperVolumeBlocks);
+    else
+      result = fsrc::kCorrupt;
+    BlockCache::Release(entry);
+  }
+  OmfsCloseVolume(&probe);
+  return result;
+}
+
+}  // namespace
+
+Result OmfsReadGeometry(FsRequest* request, BlockDevice* device, uint64_t start,
+                        uint64_t* length, OmfsGeometry* geometry) {
+  Result result = ReadAnchor(request, device, start, *length, geometry);
+  if (fsrc::Failed(result)) return result;
+  // Resize writes the new size to the anchor before the super block. A cut between the two
+  // leaves them apart with every other field alike; the super block's size is the old one,
+  // which its bitmap and the partition table still describe, so the volume keeps it until a
+  // resize ends. Whatever else differs is left for the super block's own check to refuse.
+  uint64_t super_blocks = 0;
+  if (!fsrc::Failed(ReadSuperBlocks(request, device, start, *geometry, &super_blocks)) &&
+      super_blocks != geometry->volume_blocks &&
+      FitsDevice(device, start, geometry->block_size, super_blocks)) {
+    OMFS_LOG(0x82002B, "Resize from %llx to %llx blocks was cut off",
+             static_cast<unsigned long long>(super_blocks),
+             static_cast<unsigned long long>(geometry->volume_blocks));
+    geometry->volume_blocks = super_blocks;
+  }
+  // A partition of any size holds the whole blocks that format counted in it: a remainder
+  // below one block is not part of the volume.
+  if (*length != 0 && *length / geometry->block_size != geometry->volume_blocks)
+    return fsrc::kBadPartition;
+  *length = geometry->volume_blocks * geometry->block_size;
   return fsrc::kOk;
 }
 
@@ -195,7 +244,7 @@ Result MountOnce(FsRequest* request, BlockDevice* device, uint64_t start, uint64
   // whole blocks.
   const uint64_t partition_length = length;
   OmfsGeometry geometry;
-  Result result = OmfsReadAnchor(request, device, start, &length, &geometry);
+  Result result = OmfsReadGeometry(request, device, start, &length, &geometry);
   if (fsrc::Failed(result)) return result;
   if (no_length) return fsrc::kBadPartition;
   OmfsVolume* volume = new (std::nothrow) OmfsVolume;
@@ -241,7 +290,7 @@ Result OmfsMount(FsRequest* request, BlockDevice* device, uint64_t start, uint64
   OmfsVolume described;
   OmfsGeometry geometry;
   uint64_t anchor_length = length;
-  Result read = OmfsReadAnchor(request, device, start, &anchor_length, &geometry);
+  Result read = OmfsReadGeometry(request, device, start, &anchor_length, &geometry);
   if (fsrc::Failed(read)) return result;
   if (fsrc::Failed(OmfsOpenVolume(&described, device, start, geometry, 2))) return result;
   read = OmfsLoadSuper(request, &described);
@@ -280,7 +329,7 @@ Result OmfsReadFormat(FsRequest* request, BlockDevice* device, uint64_t start, u
                       char* label, void* description, uint32_t* size) {
   uint64_t found_length = length ? *length : 0;
   OmfsGeometry geometry;
-  Result result = OmfsReadAnchor(request, device, start, &found_length, &geometry);
+  Result result = OmfsReadGeometry(request, device, start, &found_length, &geometry);
   if (fsrc::Failed(result)) return result;
   OmfsVolume volume;
   result = OmfsOpenVolume(&volume, device, start, geometry, 2);

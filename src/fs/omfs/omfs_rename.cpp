@@ -6,7 +6,9 @@
 // its new name and successor, and one write of the link before it makes it reachable. Over an
 // existing file that link is the one that led to the old file, and the renamed node takes the
 // old file's successor: that single write swaps the two, so every cut leaves exactly one of
-// them under the name. The old file's blocks are freed after.
+// them under the name. The old file's blocks are freed after. A cut between the node's new
+// name and the swap leaves it out of every chain under a name that the old file holds; the
+// check links it back beside that one as "name~1".
 #include <cstring>
 
 #include "fs/fs_manager.h"

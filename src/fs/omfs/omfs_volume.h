@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "fs/block_cache.h"
+#include "fs/fs_requests.h"
 #include "fs/fs_type.h"
 #include "fs/omfs/omfs_bitmap.h"
 #include "fs/omfs/omfs_layout.h"
@@ -48,7 +49,8 @@ struct OmfsVolume {
   // One operation at a time changes the volume (held across its device I/O).
   FsRequest* owner = nullptr;
   uint32_t depth = 0;
-  uint32_t channel = 0;
+  // Where requests wait for the owner to finish; 0 would mean not waiting at all.
+  uint32_t channel = FsNewWaitChannel();
 
   uint32_t BlockSize() const { return geometry.block_size; }
   uint32_t MetaSize() const { return geometry.metablock_size; }

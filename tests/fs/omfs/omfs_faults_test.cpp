@@ -102,6 +102,47 @@ TEST_F(OmfsFaultsTest, SizesFromTheAnchorAndSuperBlockAreChecked) {
   EXPECT_EQ(0, Mount(device_, shape_));
 }
 
+// An anchor and a super block that disagree only on the volume size, as a cut resize leaves
+// them, mount with the super block's size, and only when it is a size the device holds; any
+// other difference is damage.
+TEST_F(OmfsFaultsTest, ASuperBlockBehindTheAnchorOnlyInSizeGivesTheSize) {
+  Start(OmfsShape());
+  ASSERT_EQ(0, Unmount(device_));
+  const uint64_t blocks = shape_.blocks;
+  const uint32_t mirrors = shape_.mirrors;
+  const struct {
+    const char* what;
+    uint64_t super_blocks;
+    uint32_t super_mirrors;
+    Result with_super_size, with_anchor_size;
+  } cases[] = {
+      {"a smaller size", blocks - 10, mirrors, 0, kBad},
+      {"a size beyond the device", blocks + 1000, mirrors, kBad, kDeclined},
+      {"no size", 0, mirrors, kBad, kDeclined},
+      {"another mirror count too", blocks - 10, mirrors + 1, kBad, kDeclined},
+  };
+  char device[32];
+  snprintf(device, sizeof device, "OMFS:%u", device_->Number());
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    Reseal(1, [&](uint8_t* super) {
+      Put64(super + kSuperVolumeBlocks, c.super_blocks);
+      Put32(super + kSuperMirrors, c.super_mirrors);
+    });
+    const Result with_super =
+        fs_->Mount(device, kStart, c.super_blocks * shape_.block_size, 0, nullptr, 0);
+    EXPECT_EQ(c.with_super_size, with_super);
+    if (with_super == 0) {
+      OmfsShape smaller = shape_;
+      smaller.blocks = c.super_blocks;
+      EXPECT_EQ(0, Check(device_, smaller));
+      EXPECT_EQ(0, Unmount(device_));
+    }
+    EXPECT_EQ(c.with_anchor_size, fs_->Mount(device, kStart, blocks * shape_.block_size, 0,
+                                             nullptr, 0));
+  }
+}
+
 // Format counts the whole blocks of the partition; the rest of a last block is no part of
 // the volume, and the volume mounts with the partition's own length.
 TEST_F(OmfsFaultsTest, APartitionMountsWhenItsWholeBlocksAreTheVolume) {

@@ -3,7 +3,8 @@
 // an independent reader, which must find every block of the tree marked in use; then it is
 // mounted, and every file that was flushed before the cut reads back as it was flushed (or,
 // while a rename or remove of it was under way, under one of its two states) before and after
-// the check, which must pass and leave exactly the tree's blocks in use.
+// the check, which must pass and leave exactly the tree's blocks in use. A name that a rename
+// replaces holds the old file or the new one at every cut, never nothing.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -26,6 +27,7 @@ struct Expectation {
   size_t until;      // an operation that may take it away started here (SIZE_MAX: none)
   size_t gone;       // and was done here: the path is absent from then on
   std::vector<uint8_t> changed_to = {};  // what it may hold instead while that runs
+  bool stays = false;  // the operation changes the file in place: never absent
 };
 
 class OmfsPowerCutTest : public OmfsFixture {
@@ -44,6 +46,13 @@ class OmfsPowerCutTest : public OmfsFixture {
   }
   void Flushed(const std::string& name, const std::vector<uint8_t>& data) {
     expectations_.push_back({name, data, Logged(), SIZE_MAX, SIZE_MAX});
+  }
+  // The file under the name changes from the next write on: it holds the old or the new
+  // content until `gone`, where the next expectation of the name takes over.
+  void Replacing(Expectation* e, const std::vector<uint8_t>& content) {
+    e->until = Logged();
+    e->changed_to = content;
+    e->stays = true;
   }
   Expectation* Find(const std::string& name) {
     Expectation* found = nullptr;
@@ -97,6 +106,18 @@ class OmfsPowerCutTest : public OmfsFixture {
     Find("a")->until = Logged();
     ASSERT_EQ(0, fs_->Remove((root_ + "a").c_str(), nullptr, nullptr));
     Find("a")->gone = Logged();
+    // A rename over an existing file of another folder.
+    std::vector<uint8_t> d = Pattern(40000, 6), e = Pattern(60000, 7);
+    ASSERT_EQ(0, WriteWhole(root_ + "dir/d", d));
+    Flushed("dir/d", d);
+    ASSERT_EQ(0, WriteWhole(root_ + "e", e));
+    Flushed("e", e);
+    Replacing(Find("dir/d"), e);
+    Find("e")->until = Logged();
+    ASSERT_EQ(0, fs_->RenameReplacing((root_ + "e").c_str(), nullptr, (root_ + "dir/d").c_str(),
+                                      nullptr, nullptr));
+    Find("e")->gone = Find("dir/d")->gone = Logged();
+    Flushed("dir/d", e);
     // A write past the end: the gap reads as zeros.
     std::vector<uint8_t> sparse(50010, 0);
     std::fill(sparse.begin() + 50000, sparse.end(), 0x5A);
@@ -106,8 +127,7 @@ class OmfsPowerCutTest : public OmfsFixture {
     ASSERT_EQ(0, fs_->Close(handle, nullptr));
     Flushed("sparse", sparse);
     // Truncation of x to one block and freeing the rest.
-    Find("x")->until = Logged();
-    Find("x")->changed_to.assign(x.begin(), x.begin() + 4096);
+    Replacing(Find("x"), std::vector<uint8_t>(x.begin(), x.begin() + 4096));
     ASSERT_EQ(0, fs_->Open(&handle, (root_ + "x").c_str(), nullptr, 3, nullptr));
     uint64_t size = 4096;
     ASSERT_EQ(0, fs_->SetAttr(handle, 2, &size, 8, nullptr, 0, nullptr));
@@ -131,10 +151,10 @@ class OmfsPowerCutTest : public OmfsFixture {
       const bool during = k >= e.until && k < e.gone;
       const bool after = k >= e.gone;
       if (after) {
-        if (result != kNotFound && e.path != "x") problem += e.path + " still there; ";
+        if (result != kNotFound && !e.stays) problem += e.path + " still there; ";
         continue;
       }
-      if (during && result == kNotFound) continue;
+      if (during && result == kNotFound && !e.stays) continue;
       if (during && result == 0 && !e.changed_to.empty() && data == e.changed_to) continue;
       if (result != 0 || data != e.data)
         problem += e.path + " lost or changed (" + std::to_string(result) + "); ";
@@ -146,6 +166,19 @@ class OmfsPowerCutTest : public OmfsFixture {
       problem += "renamed file under both names; ";
     if (checked && k >= Find("c")->from && old_name != 0 && new_name != 0)
       problem += "renamed file under neither name after the check; ";
+    // The file renamed over another: under its old name or in the other's place, not both.
+    // Once it has taken the new name, a cut before the swap leaves it lost while the name
+    // still leads to the other file; the check links it back beside it as "d~1".
+    const Expectation* moved = Find("e");
+    if (k >= moved->until && k < moved->gone) {
+      Result replaced = 0, beside = 0;
+      const bool in_place = ReadWhole(root + "dir/d", &replaced) == moved->data;
+      ReadWhole(root + "e", &old_name);
+      const bool kept_beside = ReadWhole(root + "dir/d~1", &beside) == moved->data;
+      if (in_place && old_name == 0) problem += "replacing file under both names; ";
+      if (checked && !in_place && old_name != 0 && !kept_beside)
+        problem += "replacing file lost; ";
+    }
     return problem;
   }
 

@@ -1,6 +1,7 @@
 // Renaming over an existing file: the renamed file takes the name in one step and the old one's
 // blocks are freed; a plain rename still refuses a name in use. The check removes a later node
-// of exactly the same name in a chain, which lookups never reach.
+// of exactly the same name in a chain, which lookups never reach, and keeps a renamed file that
+// a cut left out of every chain.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -162,6 +163,50 @@ TEST_F(OmfsRenameTest, TheCheckRemovesALaterNodeOfTheSameNameInAChain) {
   ASSERT_EQ(0, Mount(device_, shape_));
   EXPECT_EQ(0, Check(device_, shape_));
   EXPECT_EQ(kept, ReadWhole(root_ + chain.second, &result));
+}
+
+}  // namespace
+
+namespace {
+
+// A rename over a file of the longest name, cut after every write: once the moved file has
+// taken the name and before the swap, the name still leads to the old file; the check then
+// links the moved file back beside it under the name cut to fit "~1", so neither is lost. The
+// disk cannot tell that state from the one after the swap, before the old file is freed: there
+// the old file comes back beside the moved one.
+TEST_F(OmfsRenameTest, TheCheckKeepsARenamedFileCutOffBeforeTheSwap) {
+  const std::string name(kNameBytes, 'n'), beside = std::string(kNameBytes - 2, 'n') + "~1";
+  const std::vector<uint8_t> old_file = Pattern(30000, 5), moved = Pattern(50000, 6);
+  ASSERT_EQ(0, WriteWhole(root_ + "dir/" + name, old_file));
+  ASSERT_EQ(0, WriteWhole(root_ + "moved", moved));
+  ASSERT_EQ(0, Unmount(device_));
+  device_->StartWriteLog();
+  ASSERT_EQ(0, Mount(device_, shape_));
+  ASSERT_EQ(0, Replace("moved", "dir/" + name));
+  ASSERT_EQ(0, Unmount(device_));
+  int kept_beside = 0;
+  for (size_t k = 0; k <= device_->write_log().size(); ++k) {
+    TestBlockDevice* copy = device_->ReplayOnto("OMFS", 1, k);
+    ASSERT_EQ(0, Mount(copy, shape_));
+    ASSERT_EQ(0, Check(copy, shape_)) << k;
+    const std::string root = Root(copy, shape_);
+    Result under_name = 0, under_old = 0, under_beside = 0;
+    const std::vector<uint8_t> named = ReadWhole(root + "dir/" + name, &under_name);
+    ReadWhole(root + "moved", &under_old);
+    const std::vector<uint8_t> aside = ReadWhole(root + "dir/" + beside, &under_beside);
+    if (under_beside == 0) {
+      // Before the swap the moved file comes back beside the old one; after it, until the old
+      // one's blocks are freed, the old one does.
+      kept_beside += named == old_file;
+      EXPECT_TRUE((named == old_file && aside == moved) || (named == moved && aside == old_file))
+          << k;
+    } else {
+      EXPECT_TRUE(named == moved || (named == old_file && under_old == 0)) << k;
+    }
+    Unmount(copy);
+    copy->Destroy();
+  }
+  EXPECT_GT(kept_beside, 0);
 }
 
 }  // namespace
