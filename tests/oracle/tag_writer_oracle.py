@@ -246,7 +246,9 @@ def stream_behind_id3(path):
 
 def check_ogg_id3(path, before_md5, stream_pages):
     with open(path, "rb") as f:
-        check(f.read(3) == b"ID3", f"{path}: ID3 tag in front lost")
+        if f.read(3) != b"ID3":
+            check(False, f"{path}: ID3 tag in front lost")
+            return
     tag = ID3(path)
     check(tag.version[:2] == (2, 3), f"{path}: ID3 version {tag.version}")
     check(str(tag.get("TIT2")) == TITLE, f"{path}: ID3 title {tag.get('TIT2')}")
@@ -534,11 +536,15 @@ def conversion_cases(plain):
         id3_tag(4, [frame24(b"TIT2", b"\0Old"),
                     frame24(b"TXXX", syncsafe(len(text)) + zlib.compress(text), 0x0009)]),
         lambda t: [(f.desc, f.text) for f in t.getall("TXXX")])
-    # Genre references of 2.2 and 2.4 stay references.
-    add("v22_genre", id3_tag(2, [title22, frame22(b"TCO", b"\0(13)")]),
-        lambda t: t["TCON"].genres)
-    mutagen_tag("v24_genre_reference", [TCON(encoding=3, text="(17)Rock")],
-                lambda t: t["TCON"].genres)
+    # Genre references of 2.2 and 2.4 stay references: the genres mutagen reads in the old tag
+    # must be those of the new 2.3 tag as written (mutagen's upgrade to 2.4 would hide a
+    # doubled parenthesis).
+    add("v22_genre", id3_tag(2, [title22, frame22(b"TCO", b"\0(13)")]), None)
+    mutagen_tag("v24_genre_reference", [TCON(encoding=3, text="(17)Rock")], None)
+    for i in (-2, -1):
+        name, path, _, _ = cases[i]
+        cases[i] = (name, path, lambda t, path=path: ID3(path, translate=False)["TCON"].genres,
+                    ID3(path)["TCON"].genres)
     # 2.2's year, date (DDMM) and time (HHMM): mutagen reads them as one recording time.
     add("v22_date", id3_tag(2, [title22, frame22(b"TYE", b"\x001995"),
                                 frame22(b"TDA", b"\x000605"), frame22(b"TIM", b"\x001230")]),
