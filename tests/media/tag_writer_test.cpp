@@ -198,13 +198,15 @@ TEST(Id3TagWriter, KeepsOldFramesInTheir23Form) {
        Frame23("TCON", Text(0, "(17)Rock")), ""},
       {"2.4 genre in parentheses", Tag(4, Frame24("TCON", Text(3, "(Live) Jazz"))),
        Frame23("TCON", Text(0, "((Live) Jazz")), ""},
-      {"2.2 date and time", Tag(2, Frame22("TYE", Text(0, "1995")) + Frame22("TDA", Text(0, "0605")) +
-                                       Frame22("TIM", Text(0, "1230"))),
+      {"2.2 date and time",
+       Tag(2, Frame22("TYE", Text(0, "1995")) + Frame22("TDA", Text(0, "0605")) +
+                  Frame22("TIM", Text(0, "1230"))),
        Frame23("TYER", Text(0, "1995")) + Frame23("TDAT", Text(0, "0605")) +
            Frame23("TIME", Text(0, "1230")),
        ""},
       // 2.2 has one value a frame: what follows the terminator is no text.
-      {"2.2 text ends at its terminator", Tag(2, Frame22("TCM", Text(0, std::string("Comp\0junk", 9)))),
+      {"2.2 text ends at its terminator",
+       Tag(2, Frame22("TCM", Text(0, std::string("Comp\0junk", 9)))),
        Frame23("TCOM", Text(0, "Comp")), "junk"},
       {"2.2 user text ends at its terminator",
        Tag(2, Frame22("TXX", Text(0, std::string("d\0v\0junk", 8)))),
