@@ -51,7 +51,7 @@ const Id3FrameInfo kId3FrameTable[] = {
     {"TCOM", "TCM", "Composer", kText},
     {"TCON", "TCO", "Content type", kText},
     {"TCOP", "TCR", "Copyright message", kText},
-    {"TDAT", "", "Date", kText},
+    {"TDAT", "TDA", "Date", kText},
     {"TDEN", "", "Encoding time", kText},
     {"TDLY", "TDY", "Playlist delay", kText},
     {"TDOR", "", "Original release time", kText},
@@ -197,6 +197,42 @@ bool ApplyFormatFlags(const Id3v2Header& header, uint8_t format, Id3Frame* frame
   return true;
 }
 
+// Whether `at` is where a frame may follow one that ends there: the tag's end, padding, or a
+// frame header whose id is four capital letters or digits.
+bool EndsOnFrameBoundary(SeekableStream* tag, uint64_t at, uint64_t tag_end) {
+  if (at == tag_end) return true;
+  if (at > tag_end) return false;
+  uint8_t id[4] = {};
+  const uint32_t length = static_cast<uint32_t>(std::min<uint64_t>(sizeof(id), tag_end - at));
+  if (ReadAt(tag, at, id, length) != rc::kOk) return false;
+  if (id[0] == 0) return true;
+  if (at + 10 > tag_end) return false;
+  return std::all_of(id, id + 4, [](uint8_t c) {
+    return (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
+  });
+}
+
+// A 2.4 frame's size (`raw` is its header at `position`). 2.4 stores sync-safe sizes, but some
+// writers stored plain numbers: where the sync-safe reading does not end on a frame boundary
+// and the plain one does, the plain one holds. False when neither reading can be taken.
+bool Id3v24FrameSize(SeekableStream* tag, const uint8_t* raw, uint64_t position,
+                     uint64_t tag_end, uint32_t* size) {
+  const uint32_t plain = bytes::Be32(raw + 4);
+  uint32_t sync_safe = 0;
+  const bool valid = SyncSafe(raw + 4, &sync_safe);
+  const uint64_t body = position + 10;
+  if (valid && (sync_safe == plain || EndsOnFrameBoundary(tag, body + sync_safe, tag_end))) {
+    *size = sync_safe;
+    return true;
+  }
+  if (EndsOnFrameBoundary(tag, body + plain, tag_end)) {
+    *size = plain;
+    return true;
+  }
+  *size = sync_safe;
+  return valid;
+}
+
 // Position of the first frame header, behind an extended header; false when that is damaged.
 bool FirstFramePosition(SeekableStream* tag, const Id3v2Header& header, uint64_t tag_end,
                         uint64_t* position) {
@@ -276,7 +312,7 @@ void WalkId3v2Frames(SeekableStream* stream, const Id3v2Header& header, uint32_t
     } else {
       std::memcpy(frame.id, raw, 4);
       if (header.major >= 4) {
-        if (!SyncSafe(raw + 4, &frame.size)) return;
+        if (!Id3v24FrameSize(tag, raw, position, tag_end, &frame.size)) return;
       } else {
         frame.size = bytes::Be32(raw + 4);
       }
@@ -285,8 +321,9 @@ void WalkId3v2Frames(SeekableStream* stream, const Id3v2Header& header, uint32_t
       frame.format_flags = raw[9];
     }
     const uint64_t body = position + header_size;
-    if (frame.size == 0 || body + frame.size > tag_end) return;
+    if (body + frame.size > tag_end) return;
     position = body + frame.size;
+    if (frame.size == 0) continue;  // holds nothing; the frames behind it count
 
     frame.info = FindId3Frame(frame.id);
     frame.major = header.major;

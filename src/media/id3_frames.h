@@ -82,7 +82,9 @@ Result ReadId3FrameBody(SeekableStream* stream, const Id3Frame& frame, std::stri
 
 // Calls the visitor for every frame of a tag whose header was read (major version 4 or
 // below). The walk stays inside the tag and the tag inside `file_size`; it ends quietly at
-// padding, at a frame that would reach past the tag, at a zero or malformed size, and at a
-// failed read. Compressed and encrypted frames go to OnSealedFrame.
+// padding, at a frame that would reach past the tag, at a malformed size, and at a failed
+// read, and steps over empty frames. A 2.4 size stored as a plain number is taken as one where
+// only that reading ends on a frame boundary. Compressed and encrypted frames go to
+// OnSealedFrame.
 void WalkId3v2Frames(SeekableStream* stream, const Id3v2Header& header, uint32_t file_size,
                      Id3FrameVisitor* visitor);

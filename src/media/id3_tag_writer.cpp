@@ -157,10 +157,23 @@ Result Id3TagWriter::SetProperty(const char* key_text, const char* value_text) {
   return rc::kOk;
 }
 
+bool Id3TagWriter::Replaces(const std::string& id, const std::string& body) {
+  if (replaced_.count(id) == 0) return false;
+  if (id != "COMM") return true;
+  // Only the comment that readers show goes: the first without a description. Comments of
+  // other applications (volume levels, disc ids) stay.
+  std::string description;
+  if (comment_replaced_ || !DecodeId3CommentDescription(body, &description) ||
+      !description.empty())
+    return false;
+  comment_replaced_ = true;
+  return true;
+}
+
 void Id3TagWriter::OnFrame(SeekableStream* stream, const Id3Frame& frame) {
-  if (replaced_.count(std::string(frame.id, 4)) != 0) return;
+  const std::string id(frame.id, 4);
   std::string body;
-  if (rc::Failed(ReadId3FrameBody(stream, frame, &body))) return;
+  if (rc::Failed(ReadId3FrameBody(stream, frame, &body)) || Replaces(id, body)) return;
   if (frame.major == 3) {
     // The grouping byte was read past; the kept body no longer carries it.
     KeepId3v23Frame(frame, frame.format_flags & static_cast<uint8_t>(~kGrouped23), body);
@@ -168,13 +181,16 @@ void Id3TagWriter::OnFrame(SeekableStream* stream, const Id3Frame& frame) {
   }
   // Frames of 2.2 and 2.4 tags in their 2.3 form; a new value replaces what they become.
   for (const Id3v23Part& part : ConvertToId3v23(frame, body)) {
-    if (replaced_.count(part.id) == 0 && !part.body.empty())
+    const bool replaced = part.id != id && replaced_.count(part.id) != 0;
+    if (!replaced && !part.body.empty())
       kept_frames_ += Id3v23Frame(part.id.c_str(), part.body, part.status_flags);
   }
 }
 
 void Id3TagWriter::OnSealedFrame(SeekableStream* stream, const Id3Frame& frame) {
-  if (replaced_.count(std::string(frame.id, 4)) != 0) return;
+  // A sealed comment's description cannot be read: it is none that readers show, and stays.
+  const std::string id(frame.id, 4);
+  if (id != "COMM" && replaced_.count(id) != 0) return;
   std::string body;
   if (rc::Failed(ReadId3FrameBody(stream, frame, &body))) return;
   if (frame.major == 3) {
@@ -209,6 +225,7 @@ Result Id3TagWriter::Write() {
     return rc::kBadData;
   }
   kept_frames_.clear();
+  comment_replaced_ = false;
   if (old_size > 0) WalkId3v2Frames(file.get(), header, file_size, this);
   std::string frames;
   for (const NewFrame& frame : new_frames_) frames += frame.bytes;

@@ -30,6 +30,9 @@ class Id3TagWriter : public TagWriter, private Id3FrameVisitor {
   void SetFileOpener(FileOpener opener) { open_file_ = std::move(opener); }
 
  private:
+  // Whether an old frame gives way to a new value: any frame of a replaced id, but of the
+  // comments only the first without a description.
+  bool Replaces(const std::string& id, const std::string& body);
   void OnFrame(SeekableStream* stream, const Id3Frame& frame) override;
   // Compressed and encrypted frames are kept as stored (2.4 ones in 2.3's frame layout).
   void OnSealedFrame(SeekableStream* stream, const Id3Frame& frame) override;
@@ -54,6 +57,7 @@ class Id3TagWriter : public TagWriter, private Id3FrameVisitor {
   uint8_t id3v1_mask_ = 0;
   bool grow_in_place_ = false;
   FileOpener open_file_;
+  bool comment_replaced_ = false;  // during a walk
 };
 
 Result CreateId3TagWriter(const std::string& path, std::unique_ptr<TagWriter>* out);

@@ -79,6 +79,17 @@ bool DecodeId3CommentFrame(const std::string& body, std::string* comment) {
   return DecodeId3Text(encoding, body.data() + text, body.size() - text, comment);
 }
 
+bool DecodeId3CommentDescription(const std::string& body, std::string* description) {
+  constexpr size_t kDescriptionOffset = 4;
+  description->clear();
+  if (body.size() < kDescriptionOffset + 1) return false;
+  const auto encoding = static_cast<uint8_t>(body[0]);
+  const size_t end = SkipId3String(encoding, body, kDescriptionOffset);
+  if (end == std::string::npos) return false;
+  const size_t length = end - kDescriptionOffset - (IsWide(encoding) ? 2 : 1);
+  return DecodeId3Text(encoding, body.data() + kDescriptionOffset, length, description);
+}
+
 size_t Id3PictureDataOffset(uint8_t major, const std::string& body) {
   if (body.empty()) return std::string::npos;
   const auto encoding = static_cast<uint8_t>(body[0]);

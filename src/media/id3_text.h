@@ -29,6 +29,11 @@ std::string DecodeId3TextFrame(const std::string& body);
 // body is too short or ends inside the description.
 bool DecodeId3CommentFrame(const std::string& body, std::string* comment);
 
+// The description of a COMM body (behind encoding and language) as UTF-8; false when the body
+// ends inside it. Readers show the comment without a description; the others hold data of
+// other applications (volume levels, disc ids).
+bool DecodeId3CommentDescription(const std::string& body, std::string* description);
+
 // Offset behind the NUL terminator (one zero byte, or a zero 16-bit unit for the UTF-16
 // encodings) of the string that starts at `offset`; std::string::npos when the body ends
 // first.

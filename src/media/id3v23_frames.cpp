@@ -69,10 +69,14 @@ std::string TakeString(uint8_t encoding, const std::string& body, size_t* offset
   return text;
 }
 
-// Every string from offset on; 2.4 separates the values of a text frame with terminators.
-Texts TakeAll(uint8_t encoding, const std::string& body, size_t offset) {
+// The values from offset on: 2.4 separates the values of a text frame with terminators; 2.2
+// has one value, and what follows its terminator is no text.
+Texts TakeValues(uint8_t major, uint8_t encoding, const std::string& body, size_t offset) {
   Texts texts;
-  while (offset < body.size()) texts.push_back(TakeString(encoding, body, &offset));
+  while (offset < body.size()) {
+    texts.push_back(TakeString(encoding, body, &offset));
+    if (major <= 2) break;
+  }
   return texts;
 }
 
@@ -129,17 +133,31 @@ void AppendRecordingTime(const std::string& time, std::vector<Id3v23Part>* parts
   parts->push_back({"TIME", Id3TextBody(time.substr(11, 2) + time.substr(14, 2)), status});
 }
 
-// 2.4 genres may be bare numbers (and "RX", "CR"); 2.3 puts references in parentheses and
-// doubles a parenthesis that opens plain text.
-std::string GenreFor23(const Texts& values) {
+bool IsGenreCode(const std::string& text) {
+  return (!text.empty() && AllDigits(text, 0, text.size())) || text == "RX" || text == "CR";
+}
+
+// Whether a content type begins with a reference in 2.3's form: "(13)", "(RX)", "(17)Rock".
+bool BeginsWithGenreReference(const std::string& value) {
+  const size_t close = value.find(')');
+  return !value.empty() && value[0] == '(' && close != std::string::npos &&
+         IsGenreCode(value.substr(1, close - 1));
+}
+
+// 2.2's content type has 2.3's form already. 2.4 genres may be bare numbers (and "RX", "CR"),
+// which 2.3 puts in parentheses; a value that begins with a reference stays one, and only a
+// parenthesis that opens plain text is doubled.
+std::string GenreFor23(uint8_t major, const Texts& values) {
+  if (major <= 2) return values[0];
   std::string references;
   Texts names;
   for (const std::string& value : values) {
     if (value.empty()) continue;
-    if (AllDigits(value, 0, value.size()) || value == "RX" || value == "CR") {
+    if (IsGenreCode(value)) {
       references += "(" + value + ")";
     } else {
-      names.push_back(value[0] == '(' ? "(" + value : value);
+      const bool literal = value[0] == '(' && !BeginsWithGenreReference(value);
+      names.push_back(literal ? "(" + value : value);
     }
   }
   return references + Joined(names, "/");
@@ -200,7 +218,7 @@ std::string ConvertLanguageText(const std::string& id, const std::string& body) 
 }
 
 // TXXX (description and value) and WXXX (description and a Latin-1 link).
-std::string ConvertUserFrame(const std::string& id, const std::string& body) {
+std::string ConvertUserFrame(const std::string& id, uint8_t major, const std::string& body) {
   const auto encoding = static_cast<uint8_t>(body[0]);
   size_t at = 1;
   const std::string description = TakeString(encoding, body, &at);
@@ -209,16 +227,16 @@ std::string ConvertUserFrame(const std::string& id, const std::string& body) {
     return std::string(1, static_cast<char>(out)) + Encoded(out, description, true) +
            body.substr(at);
   }
-  const std::string value = Joined(TakeAll(encoding, body, at), "/");
+  const std::string value = Joined(TakeValues(major, encoding, body, at), "/");
   const uint8_t out = EncodingFor({description, value});
   return std::string(1, static_cast<char>(out)) + Encoded(out, description, true) +
          Encoded(out, value, false);
 }
 
-void ConvertTextFrame(const std::string& id, const std::string& body, uint8_t status,
-                      std::vector<Id3v23Part>* parts) {
+void ConvertTextFrame(const std::string& id, uint8_t major, const std::string& body,
+                      uint8_t status, std::vector<Id3v23Part>* parts) {
   const auto encoding = static_cast<uint8_t>(body[0]);
-  const Texts values = TakeAll(encoding, body, 1);
+  const Texts values = TakeValues(major, encoding, body, 1);
   if (values.empty()) return;
   if (id == "TDRC") {
     AppendRecordingTime(values[0], parts, status);
@@ -237,7 +255,7 @@ void ConvertTextFrame(const std::string& id, const std::string& body, uint8_t st
                           Encoded(out, values[0], false),
                       status});
   } else if (id == "TCON") {
-    parts->push_back({id, Id3TextBody(GenreFor23(values)), status});
+    parts->push_back({id, Id3TextBody(GenreFor23(major, values)), status});
   } else {
     parts->push_back({id, Id3TextBody(Joined(values, "/")), status});
   }
@@ -268,6 +286,8 @@ std::string Id3TextBody(const std::string& value) {
 bool AppendSealedAsId3v23(const Id3Frame& frame, const std::string& body, std::string* out) {
   uint8_t status = 0;
   if (!StatusFor23(frame.status_flags, &status)) return false;
+  // Sealed or not, these describe the audio in a way 2.3 cannot.
+  if (IsOneOf(std::string(frame.id, 4), kNoCounterpart)) return false;
   const uint8_t flags = frame.format_flags;
   // 2.4 puts group, method and data length in front; 2.3 size, method and group.
   const size_t in_front = ((flags & kGrouped24) ? 1 : 0) + ((flags & kEncrypted24) ? 1 : 0) +
@@ -312,9 +332,9 @@ std::vector<Id3v23Part> ConvertToId3v23(const Id3Frame& frame, const std::string
   if (has_encoding && encoding > kId3Utf8) return parts;
   std::string converted;
   if (id == "TXXX" || id == "WXXX") {
-    converted = ConvertUserFrame(id, body);
+    converted = ConvertUserFrame(id, frame.major, body);
   } else if (id[0] == 'T') {
-    ConvertTextFrame(id, body, status, &parts);
+    ConvertTextFrame(id, frame.major, body, status, &parts);
     return parts;
   } else if (id == "COMM" || id == "USLT" || id == "USER") {
     converted = ConvertLanguageText(id, body);

@@ -95,7 +95,10 @@ void Mp3TagReader::OnFrame(SeekableStream* stream, const Id3Frame& frame) {
       text = "(" + text + ")";
     if (!text.empty()) values_.Gather(frame.id, text);
   } else if (DecodeId3CommentFrame(body, &text)) {
-    values_.Gather("COMM", text);
+    // The comment is the one without a description; described ones stand in only without it.
+    std::string description;
+    DecodeId3CommentDescription(body, &description);
+    values_.Gather(description.empty() ? kCommentSource : kDescribedCommentSource, text);
   }
 }
 

@@ -11,7 +11,7 @@ const Mp3KeySource kMp3KeySourceTable[] = {
     {"source", {"TALB", "1ALB"}},
     // 2.4 tags give the year as the start of their recording time.
     {"year", {"TYER", "TDRC", "1YER"}},
-    {"comment", {"COMM", "1COM"}},
+    {"comment", {kCommentSource, kDescribedCommentSource, "1COM"}},
     {"genre", {"TCON", "1CON"}},
     {"tracknr", {"TRCK", "1TRK", "1TNR"}},
     {"file_id", {"TRCK", "1TRK", "1TNR"}},
@@ -63,7 +63,8 @@ void Mp3TagValues::Gather(const std::string& id, const std::string& value) {
   if (values_.count(id) != 0) return;
   if (id == "TCON") {
     int32_t index;
-    const std::string genre = GenreReference(value, &index) ? GenreName(index) : value;
+    std::string genre = GenreReference(value, &index) ? GenreName(index) : value;
+    if (genre.compare(0, 2, "((") == 0) genre.erase(0, 1);  // 2.3's escaped parenthesis
     if (!genre.empty()) values_[id] = genre;
   } else if (id == "TDRC") {
     if (value.size() >= 4 && IsDigit(value[0]) && IsDigit(value[1]) && IsDigit(value[2]) &&

@@ -7,6 +7,10 @@
 
 class TagSink;
 
+// Source ids of COMM frames: without a description, and with one.
+constexpr const char* kCommentSource = "COMM";
+constexpr const char* kDescribedCommentSource = "COMM+";
+
 struct Mp3KeySource {
   const char* key;
   const char* sources[6];  // in priority order, ended by null
@@ -18,7 +22,7 @@ extern const Mp3KeySource kMp3KeySourceTable[];
 class Mp3TagValues {
  public:
   // The first value of an id stays. "TCON" values that begin with "(n)" become genre n's name
-  // and are dropped when empty; "TDRC" gives its year (leading four digits) or nothing;
+  // and are dropped when empty, and a doubled "((" in front stands for one; "TDRC" gives its year (leading four digits) or nothing;
   // "1YER" is dropped unless it reads as a number of at least 1.
   void Gather(const std::string& id, const std::string& value);
   // The value of an id, or null.

@@ -3,10 +3,13 @@
 #include <ogg/ogg.h>
 #include <vorbis/codec.h>
 
+#include <algorithm>
 #include <cctype>
 #include <set>
 
 #include "media/create_for_path.h"
+#include "media/id3_frames.h"
+#include "media/id3_tag_writer.h"
 #include "media/tag_reader.h"
 #include "media/vorbis_comment_keys.h"
 #include "support/byte_order.h"
@@ -196,6 +199,31 @@ Result CopyPages(PageReader* pages, Stream* out, int serial, long shift) {
   }
 }
 
+// Copies an ID3v2 tag in front of the stream (readers step over it) as it is; *tag_end is
+// where the stream begins, *id3_readable whether the tag is of a version the ID3 writer takes.
+Result CopyFrontId3Tag(SeekableStream* in, Stream* out, uint32_t* tag_end, bool* id3_readable) {
+  *tag_end = 0;
+  *id3_readable = false;
+  uint32_t size = 0;
+  Result r = in->GetSize(&size);
+  if (rc::Failed(r)) return r;
+  Id3v2Header header;
+  const Result probe = ReadId3v2Header(in, &header);
+  if (probe == rc::kOk || probe == rc::kId3v2Version) {
+    *tag_end = std::min(header.AudioStart(), size);
+    *id3_readable = probe == rc::kOk;
+  }
+  r = in->Seek(0);
+  std::string block;
+  for (uint32_t at = 0; rc::Succeeded(r) && at < *tag_end; at += kReadPiece) {
+    const uint32_t length = std::min(kReadPiece, *tag_end - at);
+    block.resize(length);
+    r = ReadExact(in, &block[0], length);
+    if (rc::Succeeded(r)) r = WriteExact(out, block.data(), length);
+  }
+  return r;
+}
+
 }  // namespace
 
 Result OggVorbisTagWriter::SetProperty(const char* key, const char* value) {
@@ -210,6 +238,10 @@ Result OggVorbisTagWriter::Write() {
   SiblingFile sibling(path_, "ogg_writer");
   r = sibling.Open();
   if (rc::Failed(r)) return r;
+  uint32_t tag_end = 0;
+  bool id3_readable = false;
+  r = CopyFrontId3Tag(in.get(), sibling.Stream(), &tag_end, &id3_readable);
+  if (rc::Failed(r)) return r;
   {
     PageReader pages(in.get());
     HeaderRewrite headers;
@@ -218,7 +250,20 @@ Result OggVorbisTagWriter::Write() {
   }
   in->Close();
   if (rc::Failed(r)) return r;
+  if (id3_readable) {
+    // Readers take the tags of an ID3 tag in front over the comments: it gets the values too,
+    // in the new copy, so that a failure leaves the original as it was.
+    r = sibling.Stream()->Close();
+    if (rc::Succeeded(r)) r = WriteId3Tag(sibling.Name());
+    if (rc::Failed(r)) return r;
+  }
   return sibling.Commit();
+}
+
+Result OggVorbisTagWriter::WriteId3Tag(const std::string& path) const {
+  Id3TagWriter id3(path);
+  for (const auto& pair : values_) id3.SetProperty(pair.first.c_str(), pair.second.c_str());
+  return id3.Write();
 }
 
 Result CreateOggVorbisTagWriter(const std::string& path, std::unique_ptr<TagWriter>* out) {

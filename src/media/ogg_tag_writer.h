@@ -1,5 +1,6 @@
 // Rewrites the comment header of an Ogg Vorbis file: the old comments are kept except the
 // fields being written, and every other page is copied (pages of other logical streams too).
+// An ID3v2 tag in front of the stream stays there, with the values written into it as well.
 #pragma once
 
 #include <map>
@@ -18,6 +19,9 @@ class OggVorbisTagWriter : public TagWriter {
   Result Write() override;
 
  private:
+  // Writes the values into the ID3 tag in front of the stream in the file at `path`.
+  Result WriteId3Tag(const std::string& path) const;
+
   std::string path_;
   std::map<std::string, std::string> values_;
 };

@@ -112,7 +112,7 @@ Result ReadInfoList(SeekableStream* stream, uint32_t size, TagSink* sink) {
 }
 
 // Walks the chunks through `stream`; delivers the format, the INFO tags and, with both "fmt "
-// and "data", the codec, duration, length and "rid" (read from `file`).
+// (with a byte rate) and "data", the codec, duration, length and "rid" (read from `file`).
 Result WalkChunks(SeekableStream* stream, SeekableStream* file, TagSink* sink, bool fingerprint) {
   uint32_t riff = 0;
   uint32_t riff_size = 0;
@@ -161,8 +161,8 @@ Result WalkChunks(SeekableStream* stream, SeekableStream* file, TagSink* sink, b
     if (id == FourCc("fmt ")) {
       r = ReadFormat(stream, size, sink, &format);
       if (rc::Failed(r)) return r;
-      if (format.bytes_per_second == 0) break;
-      have_format = true;
+      // Without a byte rate there is no duration, but the walk goes on for the tags.
+      have_format = format.bytes_per_second != 0;
     } else if (id == FourCc("LIST") && size >= 4) {
       uint32_t type = 0;
       r = ReadLe32(stream, &type);

@@ -1,6 +1,7 @@
 #include "media/wav_tag_writer.h"
 
 #include <algorithm>
+#include <vector>
 
 #include "media/create_for_path.h"
 #include "media/riff.h"
@@ -37,7 +38,8 @@ bool IsReplaced(uint32_t id, const std::map<std::string, std::string>& values) {
   return false;
 }
 
-// The entries of an INFO list body (behind its type) that stay; a damaged tail is dropped.
+// The entries of one INFO list body (behind its type) that stay, each with its pad byte; a
+// damaged tail of the list is dropped.
 std::string KeptInfoEntries(const std::string& list,
                             const std::map<std::string, std::string>& values) {
   std::string kept;
@@ -75,9 +77,10 @@ Result Copy(Stream* from, Stream* to, uint64_t length) {
   return rc::kOk;
 }
 
-// Copies every chunk but the INFO lists, whose entries go to `info` (the whole entries, each
-// padded); rc::kNoTagHandler when a chunk runs past the RIFF size.
-Result CopyChunks(SeekableStream* in, Stream* out, uint32_t riff_size, std::string* info) {
+// Copies every chunk but the INFO lists, whose bodies behind the list type go to `info_lists`
+// one list each; rc::kNoTagHandler when a chunk runs past the RIFF size.
+Result CopyChunks(SeekableStream* in, Stream* out, uint32_t riff_size,
+                  std::vector<std::string>* info_lists) {
   uint64_t rest = riff_size >= 4 ? riff_size - 4 : 0;
   while (rest >= 8) {
     uint32_t id = 0;
@@ -102,9 +105,8 @@ Result CopyChunks(SeekableStream* in, Stream* out, uint32_t riff_size, std::stri
         if (rc::Succeeded(r) && (at > file_size || size - 4 > file_size - at))
           r = rc::kNoTagHandler;
         if (rc::Failed(r)) return r;
-        const size_t have = info->size();
-        info->resize(have + size - 4);
-        r = ReadExact(in, &(*info)[have], size - 4);
+        info_lists->emplace_back(size - 4, '\0');
+        r = ReadExact(in, &info_lists->back()[0], size - 4);
         if (rc::Succeeded(r) && pad_in_file) r = SkipForward(in, 1);
         if (rc::Failed(r)) return r;
         continue;
@@ -127,7 +129,7 @@ Result CopyChunks(SeekableStream* in, Stream* out, uint32_t riff_size, std::stri
 }  // namespace
 
 std::string BuildInfoList(const std::map<std::string, std::string>& values,
-                          const std::string& old_entries) {
+                          const std::vector<std::string>& old_lists) {
   std::string data = "INFO";
   for (const auto& row : kInfoIds) {
     const auto value = values.find(row.key);
@@ -138,7 +140,8 @@ std::string BuildInfoList(const std::map<std::string, std::string>& values,
     if (body.size() & 1) body += '\0';
     data += std::string(row.id, 4) + Le32Bytes(static_cast<uint32_t>(body.size())) + body;
   }
-  data += KeptInfoEntries(old_entries, values);
+  // Each old list is walked on its own: a damaged end of one costs nothing of the next.
+  for (const std::string& list : old_lists) data += KeptInfoEntries(list, values);
   return "LIST" + Le32Bytes(static_cast<uint32_t>(data.size())) + data;
 }
 
@@ -164,10 +167,10 @@ Result WavTagWriter::Write() {
   if (rc::Failed(r)) return r;
   if (riff != FourCc("RIFF") || form != FourCc("WAVE")) return rc::kNoTagHandler;
   r = WriteExact(out, (std::string("RIFF") + Le32Bytes(0) + "WAVE").data(), 12);
-  std::string old_entries;
-  if (rc::Succeeded(r)) r = CopyChunks(in.get(), out, riff_size, &old_entries);
+  std::vector<std::string> old_lists;
+  if (rc::Succeeded(r)) r = CopyChunks(in.get(), out, riff_size, &old_lists);
   in->Close();
-  const std::string list = BuildInfoList(values_, old_entries);
+  const std::string list = BuildInfoList(values_, old_lists);
   if (rc::Succeeded(r)) r = WriteExact(out, list.data(), static_cast<uint32_t>(list.size()));
   uint32_t end = 0;
   if (rc::Succeeded(r)) r = sibling.Stream()->GetPosition(&end);

@@ -5,6 +5,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "media/tag_writer.h"
 
@@ -22,9 +23,9 @@ class WavTagWriter : public TagWriter {
 };
 
 // The LIST chunk of the INFO values (with its header), in the writer's fixed order, followed by
-// the entries of the old INFO lists (`old_entries`: their bodies behind the list type, one
-// after another) that the values do not replace.
+// the entries of the old INFO lists (`old_lists`: each list's body behind its type) that the
+// values do not replace.
 std::string BuildInfoList(const std::map<std::string, std::string>& values,
-                          const std::string& old_entries);
+                          const std::vector<std::string>& old_lists);
 
 Result CreateWavTagWriter(const std::string& path, std::unique_ptr<TagWriter>* out);

@@ -86,7 +86,16 @@ TEST(Id3FrameTableTest, RowsAndHandlers) {
   EXPECT_STREQ("TRCK", FindId3Frame22("TRK")->id);
   EXPECT_STREQ("APIC", FindId3Frame22("PIC")->id);
   EXPECT_STREQ("Attached picture", FindId3Frame("APIC")->name);
-  EXPECT_EQ(nullptr, FindId3Frame22("TDA"));
+  // 2.2's date and time become 2.3's, as its other text frames do.
+  const struct {
+    const char* id22;
+    const char* id;
+  } dates[] = {{"TDA", "TDAT"}, {"TIM", "TIME"}};
+  for (const auto& date : dates) {
+    const Id3FrameInfo* row = FindId3Frame22(date.id22);
+    ASSERT_NE(nullptr, row) << date.id22;
+    EXPECT_STREQ(date.id, row->id);
+  }
   EXPECT_EQ(nullptr, FindId3Frame("XYZW"));
 }
 
@@ -132,9 +141,6 @@ TEST(Id3v2WalkTest, DamagedSizesEndTheWalk) {
   // A 2.4 size byte with bit 7 set.
   EXPECT_EQ(first, Walk(Tag(4, Frame24("TIT2", kTitle) + "TPE1" + std::string("\0\0\0\x80", 4) +
                                    kNoFlags + std::string(200, 'x'))));
-  // Size 0.
-  EXPECT_EQ(first,
-            Walk(Tag(3, Frame23("TIT2", kTitle) + Frame23("TPE1", "") + Frame23("TALB", kTitle))));
   // A tag size beyond the file: frames inside the file are read, the walk stops at its end.
   std::string beyond = Tag(3, Frame23("TIT2", kTitle) + Frame23("TPE1", kArtist));
   beyond.replace(6, 4, SyncSafe(0x0FFFFFFF));
@@ -187,4 +193,51 @@ TEST(Id3v2WalkTest, ExtendedHeadersAndFormatFlags) {
   EXPECT_EQ(title, Walk(Tag(4, Frame24("TIT2", "\x07" + kTitle, 0x0040))));
   // A 2.2 tag with its compression bit has no defined scheme: nothing is read.
   EXPECT_TRUE(Walk(Tag(2, Frame22("TT2", kTitle), 0x40)).empty());
+}
+
+// An empty frame holds nothing, but the frames behind it are the tag's as much as those before.
+TEST(Id3v2WalkTest, StepsOverEmptyFrames) {
+  const std::vector<SeenFrame> both = {{"TIT2", kTitle, true}, {"TALB", kArtist, true}};
+  EXPECT_EQ(both, Walk(Tag(3, Frame23("TIT2", kTitle) + Frame23("TPE1", "") +
+                                  Frame23("TALB", kArtist), 0, 20)));
+  EXPECT_EQ(both, Walk(Tag(4, Frame24("TIT2", kTitle) + Frame24("TPE1", "") +
+                                  Frame24("TALB", kArtist))));
+  EXPECT_EQ(both, Walk(Tag(2, Frame22("TT2", kTitle) + Frame22("TP1", "") +
+                                  Frame22("TAL", kArtist), 0, 6)));
+  // Empty frames up to the tag's end: the walk ends there.
+  EXPECT_EQ((std::vector<SeenFrame>{{"TIT2", kTitle, true}}),
+            Walk(Tag(3, Frame23("TIT2", kTitle) + Frame23("TPE1", "") + Frame23("TPE2", ""))));
+}
+
+// Some writers stored 2.4 frame sizes as plain numbers. Where only the plain reading ends on
+// a frame boundary (the next frame, padding, the tag's end), it holds.
+TEST(Id3v2WalkTest, Id3v24SizesStoredAsPlainNumbers) {
+  auto plain24 = [](const std::string& id, const std::string& body) {
+    return id + BigEndian(static_cast<uint32_t>(body.size()), 4) + kNoFlags + body;
+  };
+  const std::string comment = std::string("\0eng\0", 5) + std::string(200, 'c');
+  const std::string long_title = Text(0, std::string(300, 't'));
+  const struct {
+    const char* what;
+    std::string frames;
+    uint32_t padding;
+    std::vector<SeenFrame> seen;
+  } cases[] = {
+      {"size byte with bit 7 set, frame behind", plain24("COMM", comment) + Frame24("TIT2", kTitle),
+       0, {{"COMM", comment, true}, {"TIT2", kTitle, true}}},
+      {"sync-safe reading in range, padding behind", plain24("TIT2", long_title), 64,
+       {{"TIT2", long_title, true}}},
+      {"at the tag's end", Frame24("TPE1", kArtist) + plain24("TIT2", long_title), 0,
+       {{"TPE1", kArtist, true}, {"TIT2", long_title, true}}},
+      {"sync-safe sizes stay sync-safe", Frame24("TIT2", long_title) + Frame24("TPE1", kArtist), 0,
+       {{"TIT2", long_title, true}, {"TPE1", kArtist, true}}},
+      // Neither reading lands on a frame: the sync-safe one holds, and the walk ends at the
+      // damage behind it.
+      {"neither lands", Frame24("TPE1", kArtist) + "TIT2" + SyncSafe(400) + kNoFlags +
+                            std::string(600, 'x'),
+       0, {{"TPE1", kArtist, true}, {"TIT2", std::string(400, 'x'), true}}},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(c.seen, Walk(Tag(4, c.frames, 0, c.padding))) << c.what;
+  }
 }

@@ -114,6 +114,22 @@ TEST(WavTagReader, FormatsAndDamage) {
   }
 }
 
+// A format chunk that gives no byte rate leaves no duration, but the INFO tags behind it are
+// read all the same.
+TEST(WavTagReader, TagsWhateverTheByteRate) {
+  std::string fmt = Fmt(1, 2, 44100, 16);
+  fmt.replace(16, 4, Le32Text(0));  // the average bytes per second
+  const std::string info = Chunk("LIST", "INFO" + Chunk("INAM", std::string("Named\0", 6)) +
+                                             Chunk("IART", std::string("Band\0", 5)));
+  Result result = 1;
+  const RecordingSink sink = ReadWav(Riff(fmt + info + Chunk("data", "dddd")), &result);
+  EXPECT_EQ(rc::kOk, result);
+  EXPECT_EQ("Named", sink.Get("title"));
+  EXPECT_EQ("Band", sink.Get("artist"));
+  EXPECT_EQ("fs1411", sink.Get("bitrate"));
+  EXPECT_FALSE(sink.Has("duration"));
+}
+
 // Sizes streaming writers leave: the RIFF size and the data size say more than the file
 // holds. The walk ends at the file's end; the duration comes from the audio that is there.
 TEST(WavTagReader, SizesBeyondTheFile) {

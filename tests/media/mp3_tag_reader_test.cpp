@@ -179,7 +179,8 @@ TEST(Mp3TagReaderTest, BareGenreNumbers) {
     const char* genre;
     const char* expected;
   } cases[] = {{4, "17", "Rock"}, {4, "(17)", "Rock"}, {4, "Synth", "Synth"},
-               {4, "999", "<none>"}, {3, "17", "17"}, {3, "(17)", "Rock"}};
+               {4, "999", "<none>"}, {3, "17", "17"}, {3, "(17)", "Rock"},
+               {3, "((Live) Jazz", "(Live) Jazz"}};
   for (const auto& c : cases) {
     const std::string frame = c.major == 4 ? Frame24("TCON", Text(0, c.genre))
                                            : Frame23("TCON", Text(0, c.genre));
@@ -344,4 +345,40 @@ TEST(Mp3TagReaderTest, SurvivesFailingReads) {
     if (stream.reads() < nth) break;  // the fault never fired: every read was tried
   }
   EXPECT_GT(nth, 5);
+}
+
+// The comment is the COMM frame without a description; those with one (a player's volume
+// data, disc ids) stand in only when no frame lacks one.
+TEST(Mp3TagReaderTest, CommentIsTheFrameWithoutADescription) {
+  const std::string itunes = std::string("\0engiTunNORM\0", 13) + " 00000A2B 00000B3C";
+  const std::string plain = std::string("\0eng\0", 5) + "Plain";
+  const std::string second = std::string("\0deu\0", 5) + "Zweite";
+  // UTF-16 with an empty description written as a byte-order mark alone.
+  const std::string wide_plain = std::string("\x01" "eng\xFF\xFE\0\0\xFF\xFEW\0", 12);
+  const struct {
+    const char* what;
+    uint8_t major;
+    std::vector<std::string> bodies;
+    std::string v1_comment;
+    const char* expected;
+  } cases[] = {
+      {"described one first", 3, {itunes, plain}, "", "Plain"},
+      {"first of those without", 3, {plain, second}, "", "Plain"},
+      {"only described ones", 3, {itunes}, "", " 00000A2B 00000B3C"},
+      {"described one before ID3v1", 3, {itunes}, "v1", " 00000A2B 00000B3C"},
+      {"mark-only description", 3, {itunes, wide_plain}, "", "W"},
+      {"2.4", 4, {itunes, plain}, "", "Plain"},
+      {"2.2", 2, {itunes, plain}, "", "Plain"},
+  };
+  for (const auto& c : cases) {
+    std::string frames;
+    for (const std::string& body : c.bodies) {
+      frames += c.major == 2   ? Frame22("COM", body)
+                : c.major == 3 ? Frame23("COMM", body)
+                               : Frame24("COMM", body);
+    }
+    const std::string trailer = c.v1_comment.empty() ? "" : Id3v1("", "", "", "", c.v1_comment);
+    EXPECT_EQ(c.expected, ReadBytes(Tag(c.major, frames) + Audio(3) + trailer).Get("comment"))
+        << c.what;
+  }
 }

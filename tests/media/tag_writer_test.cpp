@@ -190,6 +190,40 @@ TEST(Id3TagWriter, KeepsOldFramesInTheir23Form) {
       {"2.2 picture", Tag(2, Frame22("PIC", std::string("\0JPG\x03\0", 6) + picture)),
        Frame23("APIC", std::string("\0image/jpeg\0\x03\0", 14) + picture), ""},
       {"2.2 frame of unknown layout", Tag(2, Frame22("XYZ", Text(0, "x"))), "", "TXXX"},
+      // 2.2 names a genre as 2.3 does; 2.4 references stay references, and only a parenthesis
+      // that opens plain text is doubled.
+      {"2.2 genre reference", Tag(2, Frame22("TCO", Text(0, "(13)"))),
+       Frame23("TCON", Text(0, "(13)")), ""},
+      {"2.4 genre reference with its name", Tag(4, Frame24("TCON", Text(0, "(17)Rock"))),
+       Frame23("TCON", Text(0, "(17)Rock")), ""},
+      {"2.4 genre in parentheses", Tag(4, Frame24("TCON", Text(3, "(Live) Jazz"))),
+       Frame23("TCON", Text(0, "((Live) Jazz")), ""},
+      {"2.2 date and time",
+       Tag(2, Frame22("TYE", Text(0, "1995")) + Frame22("TDA", Text(0, "0605")) +
+                  Frame22("TIM", Text(0, "1230"))),
+       Frame23("TYER", Text(0, "1995")) + Frame23("TDAT", Text(0, "0605")) +
+           Frame23("TIME", Text(0, "1230")),
+       ""},
+      // 2.2 has one value a frame: what follows the terminator is no text.
+      {"2.2 text ends at its terminator",
+       Tag(2, Frame22("TCM", Text(0, std::string("Comp\0junk", 9)))),
+       Frame23("TCOM", Text(0, "Comp")), "junk"},
+      {"2.2 user text ends at its terminator",
+       Tag(2, Frame22("TXX", Text(0, std::string("d\0v\0junk", 8)))),
+       Frame23("TXXX", Text(0, std::string("d\0v", 3))), "junk"},
+      {"2.4 values still joined", Tag(4, Frame24("TXXX", Text(0, std::string("d\0a\0b", 5)))),
+       Frame23("TXXX", Text(0, std::string("d\0a/b", 5))), ""},
+      // Sealed or not, frames 2.3 cannot hold go.
+      {"2.4 compressed volume frame", Tag(4, Frame24("RVA2", SyncSafe(6) + "zzzz", 0x0009)), "",
+       "RVA2"},
+      {"2.4 encrypted seek frame", Tag(4, Frame24("SEEK", "\x81zzzz", 0x0004)), "", "SEEK"},
+      {"frames behind an empty frame",
+       Tag(3, Frame23("TPE2", "") + Frame23("TCOM", Text(0, "c")), 0, 20),
+       Frame23("TCOM", Text(0, "c")), "TPE2"},
+      {"2.4 sizes stored as plain numbers",
+       Tag(4, "TCOM" + BigEndian(201, 4) + std::string(2, '\0') + Text(0, std::string(200, 'c')) +
+                  Frame24("TPE2", Text(0, "e"))),
+       Frame23("TCOM", Text(0, std::string(200, 'c'))) + Frame23("TPE2", Text(0, "e")), ""},
       // The frame's body is FF E0, stored as FF 00 E0 behind a 10-byte extended header.
       {"unsynchronised 2.3 tag with extended header",
        Tag(3, std::string("\0\0\0\x06\0\0\0\0\0\0", 10) + "TCOM" + Le32(0x03000000) +
@@ -214,6 +248,63 @@ TEST(Id3TagWriter, KeepsOldFramesInTheir23Form) {
       EXPECT_EQ(std::string::npos, frames.find(c.dropped));
     }
     EXPECT_EQ(Audio(5), bytes.substr(bytes.size() - Audio(5).size()));
+  }
+}
+
+// Genres of 2.2 and 2.4 tags read the same after an edit of another field.
+TEST(Id3TagWriter, ConvertedGenresReadAsBefore) {
+  const std::string tags[] = {Tag(2, Frame22("TCO", Text(0, "(13)"))),
+                              Tag(2, Frame22("TCO", Text(0, "(17)Rock"))),
+                              Tag(4, Frame24("TCON", Text(0, "(17)Rock"))),
+                              Tag(4, Frame24("TCON", Text(0, "13"))),
+                              Tag(4, Frame24("TCON", Text(0, "Jazz"))),
+                              Tag(4, Frame24("TCON", Text(0, "(Live) Jazz")))};
+  for (const std::string& tag : tags) {
+    TempDir dir;
+    const std::string path = dir.WriteFile("a.mp3", tag + Audio(5));
+    const std::string before = ReadMp3(path).Get("genre");
+    Result result = 1;
+    WriteTags(path, {{"title", "New"}}, &result);
+    ASSERT_EQ(rc::kOk, result);
+    EXPECT_EQ(before, ReadMp3(path).Get("genre")) << before;
+  }
+}
+
+// Setting the comment replaces the comment readers show (the first COMM frame without a
+// description), in any tag version; comments of other applications stay.
+TEST(Id3TagWriter, TheCommentReplacesOnlyTheCommentWithoutADescription) {
+  const std::string itunes = std::string("\0engiTunNORM\0", 13) + " 00000A2B";
+  const std::string old = std::string("\0eng\0", 5) + "Old";
+  const std::string other = std::string("\0deu\0", 5) + "Zweite";
+  const std::string wide_old = std::string("\x01" "eng\xFF\xFE\0\0\xFF\xFEO\0", 12);
+  const struct {
+    const char* what;
+    std::string tag;
+  } cases[] = {
+      {"2.3", Tag(3, Frame23("COMM", itunes) + Frame23("COMM", old) + Frame23("COMM", other))},
+      {"2.3 mark-only description",
+       Tag(3, Frame23("COMM", itunes) + Frame23("COMM", wide_old) + Frame23("COMM", other))},
+      {"2.4", Tag(4, Frame24("COMM", itunes) + Frame24("COMM", old) + Frame24("COMM", other))},
+      {"2.2", Tag(2, Frame22("COM", itunes) + Frame22("COM", old) + Frame22("COM", other))},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    TempDir dir;
+    const std::string path = dir.WriteFile("a.mp3", c.tag + Audio(5));
+    Result result = 1;
+    std::string bytes = WriteTags(path, {{"comment", "New"}}, &result);
+    ASSERT_EQ(rc::kOk, result);
+    EXPECT_EQ("New", ReadMp3(path).Get("comment"));
+    EXPECT_NE(std::string::npos, bytes.find(Frame23("COMM", itunes)));
+    EXPECT_NE(std::string::npos, bytes.find(Frame23("COMM", other)));
+    EXPECT_EQ(std::string::npos, bytes.find("Old"));
+    EXPECT_EQ(std::string::npos, bytes.find(std::string("O\0", 2) + std::string(2, '\0')));
+    // Any other edit keeps every comment.
+    bytes = WriteTags(path, {{"title", "T"}}, &result);
+    ASSERT_EQ(rc::kOk, result);
+    EXPECT_EQ("New", ReadMp3(path).Get("comment"));
+    EXPECT_NE(std::string::npos, bytes.find(Frame23("COMM", itunes)));
+    EXPECT_NE(std::string::npos, bytes.find(Frame23("COMM", other)));
   }
 }
 
@@ -308,6 +399,39 @@ TEST(WavTagWriter, ReplacesOnlyTheInfoList) {
                               copyright + unknown;
   const std::string info = "LIST" + Le32(static_cast<uint32_t>(4 + entries.size())) + "INFO" + entries;
   EXPECT_EQ(Wave(fmt + odd + adtl + data + info), bytes);
+}
+
+// Each INFO list is walked on its own: an unpadded or damaged last entry of one costs no
+// entry of another.
+TEST(WavTagWriter, EachInfoListIsWalkedOnItsOwn) {
+  const std::string fmt = Chunk("fmt ", std::string(16, 'f'));
+  const std::string data = Chunk("data", std::string(10, 'd'));
+  const std::string engineer = "IENG" + Le32(4) + std::string("Eng\0", 4);
+  const std::string software = "ISFT" + Le32(4) + std::string("Sft\0", 4);
+  const std::string copyright = "ICOP" + Le32(3) + "(c)";  // its pad byte missing in the list
+  const struct {
+    const char* what;
+    std::string first_list;
+    std::string kept;
+  } cases[] = {
+      {"unpadded last entry", "INFO" + copyright, copyright + '\0' + engineer + software},
+      {"damaged last entry", "INFO" + engineer + "IXYZ" + Le32(500) + "ab",
+       engineer + engineer + software},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    TempDir dir;
+    const std::string path = dir.WriteFile(
+        "a.wav", Wave(fmt + Chunk("LIST", c.first_list) + data +
+                      Chunk("LIST", "INFO" + engineer + software)));
+    Result result = 1;
+    const std::string bytes = WriteTags(path, {{"title", "T"}}, &result);
+    ASSERT_EQ(rc::kOk, result);
+    const std::string entries = "INAM" + Le32(2) + std::string("T\0", 2) + c.kept;
+    EXPECT_EQ(Wave(fmt + data + "LIST" + Le32(static_cast<uint32_t>(4 + entries.size())) +
+                   "INFO" + entries),
+              bytes);
+  }
 }
 
 TEST(WavTagWriter, BrokenFilesFailAndStayAsTheyWere) {

@@ -3,7 +3,9 @@ with mutagen, as a table for mp3_tag_oracle_test.cpp.
 
 A 5-second tone is made with sox and encoded with lame. Copies are tagged by id3v2 (ID3v2.3
 plus ID3v1, and ID3v1 alone), by eyeD3 (ID3v2.4 with a picture) and by mutagen (ID3v2.3 and
-ID3v2.4 with one text encoding per frame, COMM, TXXX and a "(17)Rock" content type). The
+ID3v2.4 with one text encoding per frame, COMM, TXXX and a "(17)Rock" content type, and a
+described volume comment in front of the user's), and two are laid out here from the ID3v2
+descriptions (2.4 frame sizes stored as plain numbers, an empty 2.3 frame). The
 expected values come from mutagen's reading of each file, turned into our keys; the
 fingerprint "rid" is computed here with hashlib over the audio between the tags whose offsets
 mutagen reports.
@@ -100,7 +102,10 @@ def expected_values(path):
         # mutagen gives an ID3v1 genre byte as its number; we deliver its name.
         values["genre"] = frames_of(v1, "TCON")[0].genres[0]
     for tags in (v2, v1):
+        # The comment is the first without a description; described ones (a player's volume
+        # data) only when there is none.
         comments = frames_of(tags, "COMM")
+        comments = [c for c in comments if not c.desc] + [c for c in comments if c.desc]
         if comments and "comment" not in values:
             values["comment"] = str(comments[0].text[0]) if comments[0].text else ""
     if "title" not in values:
@@ -167,6 +172,39 @@ def make_files(folder):
     tags.add(APIC(encoding=1, mime="image/png", type=3, desc="c\u00f6ver", data=png_bytes()))
     tags.save(tagged("mutagen_v24.mp3"), v2_version=4, v1=0)
 
+    # The volume data a common desktop player writes as a described comment, in front of the
+    # user's comment.
+    tags = ID3()
+    tags.add(TIT2(encoding=0, text="Normalised"))
+    tags.add(COMM(encoding=0, lang="eng", desc="iTunNORM", text=" 00000A2B 00000B3C 0000F00D"))
+    tags.add(COMM(encoding=1, lang="eng", desc="", text="The user's comment"))
+    tags.save(tagged("mutagen_itunnorm.mp3"), v2_version=3, v1=0)
+
+    # Laid out from the ID3v2 descriptions: a 2.4 tag whose frame sizes are plain numbers (a
+    # 200-byte title), and a 2.3 tag with an empty frame in the middle.
+    def raw_tag(major, frames):
+        body = b"".join(frames) + bytes(100)
+        return b"ID3" + bytes([major, 0, 0]) + syncsafe(len(body)) + body
+
+    def plain_frame(frame_id, text):
+        body = b"\0" + text.encode("latin-1")
+        return frame_id + len(body).to_bytes(4, "big") + b"\0\0" + body
+
+    with open(base, "rb") as f:
+        audio = f.read()
+    for name, tag in (
+            ("plain_sizes_v24.mp3", raw_tag(4, [plain_frame(b"TIT2", "Long title " * 18),
+                                                plain_frame(b"TPE1", "Plain Artist"),
+                                                plain_frame(b"TALB", "Plain Album")])),
+            ("empty_frame_v23.mp3", raw_tag(3, [plain_frame(b"TIT2", "Before"),
+                                                b"TPE2" + bytes(6),
+                                                plain_frame(b"TPE1", "Behind"),
+                                                plain_frame(b"TALB", "Album behind")]))):
+        path = os.path.join(folder, name)
+        with open(path, "wb") as f:
+            f.write(tag + audio)
+        files.append(path)
+
     # ID3v1 written by mutagen, ID3v2 removed again.
     tags = ID3()
     tags.add(TIT2(encoding=0, text="V1 by mutagen"))
@@ -177,6 +215,10 @@ def make_files(folder):
     tags.save(path, v2_version=3, v1=2)
     delete_id3(path, delete_v1=False, delete_v2=True)
     return files
+
+
+def syncsafe(n):
+    return bytes([(n >> 21) & 0x7F, (n >> 14) & 0x7F, (n >> 7) & 0x7F, n & 0x7F])
 
 
 def c_string(text):

@@ -269,7 +269,22 @@ def main(out_path):
         add(path, "duration", str(len(chunks[b"data"]) * 1000 // per_second))
         add(path, "length", str(len(data)))
         add(path, "rid", fingerprint(data, 0, len(data)))
-    for path in (info_wav, odd):
+    # Laid out from the RIFF description: a format chunk without a byte rate, and a first INFO
+    # list whose last entry runs past it, in front of ffmpeg's list.
+    with open(info_wav, "rb") as f:
+        data = f.read()
+    fmt_at = data.index(b"fmt ")
+    zero_rate = os.path.join(folder, "zero_rate.wav")
+    with open(zero_rate, "wb") as f:
+        f.write(data[:fmt_at + 16] + bytes(4) + data[fmt_at + 20:])
+    first = (b"INFO" + b"ISBJ" + struct.pack("<I", 4) + b"Sub\0" +
+             b"ITCH" + struct.pack("<I", 90) + b"Tc")
+    two_lists = os.path.join(folder, "two_lists.wav")
+    extra = b"LIST" + struct.pack("<I", len(first)) + first
+    with open(two_lists, "wb") as f:
+        f.write(data[:4] + struct.pack("<I", len(data) - 8 + len(extra)) + data[8:12] + extra +
+                data[12:])
+    for path in (info_wav, odd, zero_rate, two_lists):
         riff = exiftool_info(path)
         add(path, "title", riff["Title"])
         add(path, "artist", riff["Artist"])
@@ -277,6 +292,8 @@ def main(out_path):
         add(path, "genre", riff["Genre"])
         add(path, "comment", riff["Comment"])
         add(path, "year", riff["DateCreated"][:4])
+    add(zero_rate, "=result", "0")
+    add(two_lists, "=result", "0")
     add(wide, "title", "s24")
     add(floating, "=result", str(0x80048009 - (1 << 32)))
     expect_absent(floating, "codec", "duration", "rid")

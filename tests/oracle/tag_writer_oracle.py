@@ -19,8 +19,8 @@ import sys
 import zlib
 
 from mutagen.flac import FLAC, Picture
-from mutagen.id3 import (APIC, COMM, ID3, POPM, PRIV, TALB, TCOM, TDRC, TIT2, TPE1, TXXX,
-                         UFID, USLT)
+from mutagen.id3 import (APIC, COMM, ID3, POPM, PRIV, TALB, TCOM, TCON, TDRC, TIT2, TPE1,
+                         TXXX, UFID, USLT)
 from mutagen.oggvorbis import OggVorbis
 
 from oracle_common import windows_path
@@ -205,6 +205,57 @@ def check_ogg(path, before_md5, stream_pages):
           f"!= {stream_pages}")
 
 
+def id3v2_end(data):
+    """Where the stream behind an ID3v2 tag in front begins (0 without one)."""
+    if data[:3] != b"ID3":
+        return 0
+    return 10 + (data[6] << 21 | data[7] << 14 | data[8] << 7 | data[9])
+
+
+def ogg_id3_cases():
+    """Ogg Vorbis files with an ID3v2 tag in front (mutagen's), one with a copy of the stream's
+    first page in the tag's padding."""
+    base = os.path.join(WORK, "small.ogg")
+    with open(base, "rb") as f:
+        stream = f.read()
+    first_page = stream[:27 + stream[26] + sum(stream[27:27 + stream[26]])]
+    cases = []
+    for name, fake in (("id3_front.ogg", b""), ("id3_page_in_padding.ogg", first_page)):
+        path = os.path.join(WORK, name)
+        shutil.copy(base, path)
+        tag = ID3()
+        tag.add(TIT2(encoding=3, text="Old ID3"))
+        tag.add(TXXX(encoding=3, desc="custom", text="kept"))
+        tag.save(path, v2_version=3, padding=lambda info: 1024)
+        with open(path, "r+b") as f:
+            f.seek(id3v2_end(f.read()) - 512)
+            f.write(fake)
+        cases.append(path)
+    return cases
+
+
+def stream_behind_id3(path):
+    """A copy of the Ogg stream behind the ID3v2 tag, for the tools that expect none."""
+    with open(path, "rb") as f:
+        data = f.read()
+    copy = path + ".stream.ogg"
+    with open(copy, "wb") as f:
+        f.write(data[id3v2_end(data):])
+    return copy
+
+
+def check_ogg_id3(path, before_md5, stream_pages):
+    with open(path, "rb") as f:
+        if f.read(3) != b"ID3":
+            check(False, f"{path}: ID3 tag in front lost")
+            return
+    tag = ID3(path)
+    check(tag.version[:2] == (2, 3), f"{path}: ID3 version {tag.version}")
+    check(str(tag.get("TIT2")) == TITLE, f"{path}: ID3 title {tag.get('TIT2')}")
+    check(str(tag.get("TXXX:custom")) == "kept", f"{path}: ID3 TXXX {tag.get('TXXX:custom')}")
+    check_ogg(stream_behind_id3(path), before_md5, stream_pages)
+
+
 def ogg_serials(path):
     """The logical streams of an Ogg file, in order of first appearance."""
     with open(path, "rb") as f:
@@ -254,7 +305,16 @@ def wav_cases(tone):
         f.write(data)
     ima = os.path.join(WORK, "ima.wav")
     run("ffmpeg", "-v", "error", "-y", "-i", tone, "-c:a", "adpcm_ima_wav", ima)
-    return [info, ima]
+    # Laid out from the RIFF description: an INFO list in front of ffmpeg's whose last entry
+    # lacks its pad byte inside the list.
+    two_lists = os.path.join(WORK, "info_two_lists.wav")
+    first = (b"INFO" + b"ISBJ" + struct.pack("<I", 4) + b"Sub\0" + b"ITCH" +
+             struct.pack("<I", 3) + b"Tch")
+    extra = b"LIST" + struct.pack("<I", len(first)) + first + b"\0"
+    data = data[:12] + extra + data[12:]
+    with open(two_lists, "wb") as f:
+        f.write(data[:4] + struct.pack("<I", len(data) - 8) + data[8:])
+    return [info, ima, two_lists]
 
 
 def wav_chunks(path):
@@ -284,6 +344,8 @@ def check_wav(path, before_md5, before_chunks):
                 "TrackNumber": "7"}
     if "info" in path:
         expected["Copyright"] = "Old Copyright"
+    if "two_lists" in path:
+        expected.update({"Subject": "Sub", "Technician": "Tch"})
     for key, value in expected.items():
         check(riff.get(key) == value, f"{path}: exiftool {key} = {riff.get(key)!r}")
     # ffprobe takes INFO text for UTF-8, which the ANSI title is not: the others only.
@@ -298,6 +360,11 @@ def check_wav(path, before_md5, before_chunks):
     check(audio_md5(path) == before_md5, f"{path}: audio changed")
 
 
+# The volume data a common desktop player keeps in a described comment: a new comment must
+# not replace it.
+ITUNES_NORM = COMM(encoding=0, lang="eng", desc="iTunNORM", text=" 00000A2B 00000B3C 0000F00D")
+
+
 def mp3_cases(tone):
     mp3 = os.path.join(WORK, "plain.mp3")
     run("lame", "--quiet", "-b", "128", tone, mp3)
@@ -309,6 +376,7 @@ def mp3_cases(tone):
     tag.add(TXXX(encoding=3, desc="custom", text="kept"))
     tag.add(APIC(encoding=0, mime="image/png", type=3, desc="", data=b"\x89PNG" + bytes(300)))
     tag.add(COMM(encoding=0, lang="eng", desc="", text="old comment"))
+    tag.add(ITUNES_NORM)
     tag.save(v23, v2_version=3, v1=2)
     v24 = os.path.join(WORK, "v24.mp3")
     shutil.copy(mp3, v24)
@@ -317,6 +385,7 @@ def mp3_cases(tone):
     tag.add(TCOM(encoding=3, text="Compos\u00e9r 24"))
     tag.add(TALB(encoding=3, text="Old Album"))
     tag.add(TDRC(encoding=3, text="2001"))
+    tag.add(ITUNES_NORM)
     tag.save(v24, v2_version=4)
     big = os.path.join(WORK, "big_tag.mp3")
     shutil.copy(v23, big)
@@ -341,14 +410,18 @@ def check_mp3(path, before_md5, before_frames, has_v1):
     check(str(tag.get("TALB")) == "New Album", f"{path}: TALB")
     check(str(tag.get("TRCK")) == "7", f"{path}: TRCK")
     check(str(tag.get("TCON")) == "Jazz", f"{path}: TCON {tag.get('TCON')}")
-    comments = tag.getall("COMM")
+    comments = [c for c in tag.getall("COMM") if not c.desc]
     check([c.text[0] for c in comments] == ["Oracle comment"], f"{path}: COMM {comments}")
     check(str(tag.get("TYER")) == "1999", f"{path}: TYER {tag.get('TYER')}")
     check("TLEN" in tag, f"{path}: TLEN")
     check_ffprobe(path, {"title": TITLE, "artist": "New Artist", "album": "New Album"})
     for frame_id, frame in before_frames.items():
         got = tag.get(frame_id)
-        same = got == frame if frame_id != "TCOM" else str(got) == str(frame)
+        if frame_id.startswith("COMM"):
+            same = got is not None and (got.lang, got.desc, got.text) == (frame.lang, frame.desc,
+                                                                          frame.text)
+        else:
+            same = got == frame if frame_id != "TCOM" else str(got) == str(frame)
         check(same, f"{path}: old {frame_id} changed: {got!r}")
     check("TDRC" not in tag or str(tag["TDRC"]) == "1999", f"{path}: TDRC {tag.get('TDRC')}")
     with open(path, "rb") as f:
@@ -404,16 +477,17 @@ def picture(tag):
 
 
 def conversion_cases(plain):
-    """(name, path, what mutagen reads that must stay)."""
+    """(name, path, what mutagen reads, what it must read after the rewrite: None for what it
+    read before)."""
     cases = []
 
-    def add(name, tag_bytes, read):
+    def add(name, tag_bytes, read, expected=None):
         path = os.path.join(WORK, "convert_" + name + ".mp3")
         with open(plain, "rb") as f:
             audio = f.read()
         with open(path, "wb") as f:
             f.write(tag_bytes + audio)
-        cases.append((name, path, read))
+        cases.append((name, path, read, expected))
 
     def mutagen_tag(name, frames, read):
         path = os.path.join(WORK, "convert_" + name + ".mp3")
@@ -423,7 +497,7 @@ def conversion_cases(plain):
         for frame in frames:
             tag.add(frame)
         tag.save(path, v2_version=4)
-        cases.append((name, path, read))
+        cases.append((name, path, read, None))
 
     title22 = frame22(b"TT2", b"\0Old")
     # 2.2 names the image format ("JPG"), which mutagen hands on as it is; 2.3 a MIME type.
@@ -462,17 +536,50 @@ def conversion_cases(plain):
         id3_tag(4, [frame24(b"TIT2", b"\0Old"),
                     frame24(b"TXXX", syncsafe(len(text)) + zlib.compress(text), 0x0009)]),
         lambda t: [(f.desc, f.text) for f in t.getall("TXXX")])
+    # Genre references of 2.2 and 2.4 stay references: the genres mutagen reads in the old tag
+    # must be those of the new 2.3 tag as written (mutagen's upgrade to 2.4 would hide a
+    # doubled parenthesis).
+    add("v22_genre", id3_tag(2, [title22, frame22(b"TCO", b"\0(13)")]), None)
+    mutagen_tag("v24_genre_reference", [TCON(encoding=3, text="(17)Rock")], None)
+    for i in (-2, -1):
+        name, path, _, _ = cases[i]
+        cases[i] = (name, path, lambda t, path=path: ID3(path, translate=False)["TCON"].genres,
+                    ID3(path)["TCON"].genres)
+    # 2.2's year, date (DDMM) and time (HHMM): mutagen reads them as one recording time.
+    add("v22_date", id3_tag(2, [title22, frame22(b"TYE", b"\x001995"),
+                                frame22(b"TDA", b"\x000605"), frame22(b"TIM", b"\x001230")]),
+        lambda t: str(t["TDRC"]))
+    # 2.2 has one value a frame: the bytes behind the terminator are no text.
+    add("v22_terminated_text", id3_tag(2, [title22, frame22(b"TP1", b"\0Artist\0junk")]),
+        lambda t: t["TPE1"].text, ["Artist"])
+    # Frames behind an empty one, and 2.4 sizes stored as plain numbers (a 200-byte value).
+    add("v23_empty_frame",
+        id3_tag(3, [frame23(b"TIT2", b"\0Old"), frame23(b"TPE2", b""),
+                    frame23(b"TALB", b"\0Album behind")]),
+        lambda t: (str(t.get("TALB")), "TPE2" in t))
+    long_text = b"\0desc\0" + b"v" * 200
+    add("v24_plain_sizes",
+        id3_tag(4, [frame24(b"TIT2", b"\0Old"),
+                    b"TXXX" + len(long_text).to_bytes(4, "big") + b"\0\0" + long_text,
+                    frame24(b"TALB", b"\0Album behind")]),
+        lambda t: (str(t.get("TALB")), [(f.desc, f.text) for f in t.getall("TXXX")]))
+    # A compressed volume frame goes as its plain twin does: 2.3 has no place for it.
+    volume = b"track\0\x01\x00\x10\x00"
+    add("v24_compressed_rva2",
+        id3_tag(4, [frame24(b"TIT2", b"\0Old"),
+                    frame24(b"RVA2", syncsafe(len(volume)) + zlib.compress(volume), 0x0009)]),
+        lambda t: [f.desc for f in t.getall("RVA2")], [])
     return cases
 
 
 def check_conversions(cases, before, results):
-    for (name, path, read), result in zip(cases, results):
+    for (name, path, read, _), result in zip(cases, results):
         check(result == 0, f"{name}: write failed with {result & 0xFFFFFFFF:#x}")
         tag = ID3(path)
         check(tag.version[:2] == (2, 3), f"{name}: version {tag.version}")
         check(str(tag.get("TIT2")) == "New Title", f"{name}: title {tag.get('TIT2')}")
         old = before[path]
-        check(old and read(tag) == old, f"{name}: {read(tag)!r} != {old!r}")
+        check(read(tag) == old, f"{name}: {read(tag)!r} != {old!r}")
         check(audio_md5(path) == before[path + "#audio"], f"{name}: audio changed")
 
 
@@ -486,33 +593,40 @@ def main():
     mp3s = mp3_cases(tone)
     refused = refused_cases(tone)
     conversions = conversion_cases(os.path.join(WORK, "plain.mp3"))
+    ogg_id3 = ogg_id3_cases()
     converted_before = {}
-    for name, path, read in conversions:
-        converted_before[path] = read(ID3(path))
+    for name, path, read, expected in conversions:
+        converted_before[path] = read(ID3(path)) if expected is None else expected
+        check(expected is not None or converted_before[path],
+              f"{name}: mutagen reads nothing before the rewrite")
         converted_before[path + "#audio"] = audio_md5(path)
 
     before = {}
     for path in flacs + oggs + wavs + mp3s:
         before[path] = audio_md5(path)
     streams = {path: ogg_serials(path) for path in oggs}
+    for path in ogg_id3:
+        before[path] = audio_md5(stream_behind_id3(path))
+        streams[path] = ogg_serials(stream_behind_id3(path))
     chunks = {path: wav_chunks(path) for path in wavs}
     kept_frames = {}
     for path in mp3s:
         tag = ID3(path) if open(path, "rb").read(3) == b"ID3" else None
         frames = {}
         if tag is not None and tag.version[:2] == (2, 3):
-            for frame_id in ("TXXX:custom", "APIC:", "TCOM"):
+            for frame_id in ("TXXX:custom", "APIC:", "TCOM", "COMM:iTunNORM:eng"):
                 if frame_id in tag:
                     frames[frame_id] = tag[frame_id]
         if tag is not None and tag.version[:2] == (2, 4):
-            frames["TCOM"] = tag["TCOM"]
+            for frame_id in ("TCOM", "COMM:iTunNORM:eng"):
+                frames[frame_id] = tag[frame_id]
         with open(path, "rb") as f:
             frames["v1"] = f.read()[-128:-125] == b"TAG"
         kept_frames[path] = frames
     refused_md5 = {path: file_md5(path) for path in refused}
 
-    jobs = [(path, VALUES) for path in flacs + oggs + wavs + mp3s + refused]
-    jobs += [(path, NEW_TITLE) for _, path, _ in conversions]
+    jobs = [(path, VALUES) for path in flacs + oggs + ogg_id3 + wavs + mp3s + refused]
+    jobs += [(path, NEW_TITLE) for _, path, _, _ in conversions]
     results = run_writers(jobs)
     check_conversions(conversions, converted_before, results[-len(conversions):])
     jobs = jobs[:-len(conversions)]
@@ -529,6 +643,8 @@ def main():
         check_flac(path, before[path])
     for path in oggs:
         check_ogg(path, before[path], streams[path])
+    for path in ogg_id3:
+        check_ogg_id3(path, before[path], streams[path])
     for path in wavs:
         check_wav(path, before[path], chunks[path])
     for path in mp3s:
