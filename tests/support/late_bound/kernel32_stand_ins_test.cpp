@@ -1,0 +1,107 @@
+// The late binder's other stand-ins beside the system's own functions: where Windows 9x has
+// an answer they give the system's, and where it has none they fail the way 9x does.
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <string>
+
+#include "support/late_bound_kernel32.h"
+
+namespace {
+
+// Runs `call` once with the system's function and once with the stand-in of `name`.
+template <typename Call>
+void BothWays(const char* name, Call call) {
+  for (bool stand_in : {false, true}) {
+    SCOPED_TRACE(stand_in ? "stand-in" : "system");
+    late_bound::PretendAbsent(stand_in ? name : nullptr);
+    call(stand_in);
+    late_bound::PretendAbsent(nullptr);
+  }
+}
+
+TEST(Kernel32StandInsTest, TickCountFollowsTheMillisecondCount) {
+  BothWays("GetTickCount64", [](bool) {
+    const ULONGLONG before = GetTickCount();
+    const ULONGLONG wide = GetTickCount64();
+    const ULONGLONG after = GetTickCount();
+    EXPECT_LE(before & 0xFFFFFFFFu, wide & 0xFFFFFFFFu);
+    EXPECT_LE(wide & 0xFFFFFFFFu, after & 0xFFFFFFFFu);
+  });
+}
+
+TEST(Kernel32StandInsTest, HandleInformationTellsAnOpenHandleFromAClosedOne) {
+  BothWays("GetHandleInformation", [](bool) {
+    HANDLE event = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    DWORD flags = 0xFFFF;
+    EXPECT_TRUE(GetHandleInformation(event, &flags));
+    CloseHandle(event);
+    SetLastError(0);
+    EXPECT_FALSE(GetHandleInformation(nullptr, &flags));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
+  });
+}
+
+TEST(Kernel32StandInsTest, ModuleHandleOfAnAddressIsItsModule) {
+  BothWays("GetModuleHandleExW", [](bool) {
+    HMODULE module = nullptr;
+    ASSERT_TRUE(GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS |
+                                       GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                                   reinterpret_cast<LPCWSTR>(&GetModuleHandleA), &module));
+    EXPECT_EQ(module, GetModuleHandleA("KERNEL32.DLL"));
+    ASSERT_TRUE(GetModuleHandleExW(0, L"kernel32.dll", &module));
+    EXPECT_EQ(module, GetModuleHandleA("KERNEL32.DLL"));
+    EXPECT_TRUE(FreeLibrary(module)) << "a handle taken without UNCHANGED_REFCOUNT holds one";
+    EXPECT_FALSE(GetModuleHandleExW(0, L"no such module.dll", &module));
+    EXPECT_EQ(module, nullptr);
+  });
+}
+
+TEST(Kernel32StandInsTest, AnUncontendedSectionIsEntered) {
+  BothWays("TryEnterCriticalSection", [](bool) {
+    CRITICAL_SECTION section;
+    InitializeCriticalSection(&section);
+    EXPECT_TRUE(TryEnterCriticalSection(&section));
+    LeaveCriticalSection(&section);
+    DeleteCriticalSection(&section);
+  });
+}
+
+TEST(Kernel32StandInsTest, TheProcessRunsOnTheFirstProcessorAtLeast) {
+  BothWays("GetProcessAffinityMask", [](bool) {
+    DWORD_PTR process = 0, system = 0;
+    ASSERT_TRUE(GetProcessAffinityMask(GetCurrentProcess(), &process, &system));
+    EXPECT_NE(process & 1, 0u);
+    EXPECT_EQ(process & ~system, 0u);
+  });
+  BothWays("SetProcessAffinityMask", [](bool) {
+    DWORD_PTR process = 0, system = 0;
+    ASSERT_TRUE(GetProcessAffinityMask(GetCurrentProcess(), &process, &system));
+    EXPECT_TRUE(SetProcessAffinityMask(GetCurrentProcess(), process));
+  });
+}
+
+// Windows 9x has no file locks and no mount points: the callers take the failure as "none".
+TEST(Kernel32StandInsTest, LocksAndVolumePathsFailAsOnWindows9x) {
+  char windows[MAX_PATH];
+  GetWindowsDirectoryA(windows, MAX_PATH);
+  BothWays("LockFileEx", [](bool stand_in) {
+    HANDLE file = CreateFileA("NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                              OPEN_EXISTING, 0, nullptr);
+    OVERLAPPED where = {};
+    SetLastError(0);
+    const BOOL locked = LockFileEx(file, LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &where);
+    if (stand_in) {
+      EXPECT_FALSE(locked);
+      EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_CALL_NOT_IMPLEMENTED));
+    }
+    CloseHandle(file);
+  });
+  BothWays("GetVolumePathNameA", [&](bool stand_in) {
+    char volume[MAX_PATH] = {};
+    const BOOL found = GetVolumePathNameA(windows, volume, MAX_PATH);
+    EXPECT_EQ(found, stand_in ? FALSE : TRUE);
+  });
+}
+
+}  // namespace
