@@ -51,8 +51,9 @@ HANDLE OpenPath(Win32UsbApi* api, const std::string& name) {
 }
 
 // DeviceIoControl on a handle opened for overlapped I/O, which the platform requires to come
-// with an OVERLAPPED and its event. The driver ends every control request of its own accord
-// (a vendor request after its own time-out), so the wait has no bound of ours.
+// with an OVERLAPPED and its event. The driver ends its control requests itself (the current
+// vendor request after a time-out of its own), so the wait has no bound of ours, as the call
+// without an OVERLAPPED had none.
 BOOL ControlAndWait(Win32UsbApi* api, HANDLE file, OVERLAPPED* overlapped, DWORD code,
                     void* input, DWORD input_size, void* output, DWORD output_size,
                     DWORD* returned) {
