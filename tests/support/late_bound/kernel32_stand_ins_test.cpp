@@ -3,6 +3,11 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <sys/stat.h>
+#include <sys/utime.h>
+
+#include <cerrno>
+#include <cstdio>
 #include <string>
 
 #include "support/late_bound_kernel32.h"
@@ -103,5 +108,45 @@ TEST(Kernel32StandInsTest, LocksAndVolumePathsFailAsOnWindows9x) {
     EXPECT_EQ(found, stand_in ? FALSE : TRUE);
   });
 }
+
+#ifndef _WIN64
+// The C library before XP has its file times in 32 bits only: the 64-bit forms fall back to
+// the narrow ones and must give what the wide ones give.
+TEST(CLibraryStandInsTest, FileStatusAndTimesAgreeWithTheSystems) {
+  char folder[MAX_PATH];
+  GetTempPathA(MAX_PATH, folder);
+  const std::string path = std::string(folder) + "late bound status.txt";
+  const std::wstring wide_path(path.begin(), path.end());
+  FILE* file = std::fopen(path.c_str(), "wb");
+  ASSERT_NE(file, nullptr);
+  std::fputs("twelve bytes", file);
+  std::fclose(file);
+  const __time64_t when = 1087813800;  // 21 June 2004, 10:30 UTC
+  for (const char* name : {"_stat64", "_wstat64", "_fstat64", "_wutime64"}) {
+    SCOPED_TRACE(name);
+    BothWays(name, [&](bool) {
+      struct __utimbuf64 times = {when, when};
+      ASSERT_EQ(_wutime64(wide_path.c_str(), &times), 0);
+      struct _stat64 by_name = {}, by_wide_name = {}, by_descriptor = {};
+      ASSERT_EQ(_stat64(path.c_str(), &by_name), 0);
+      ASSERT_EQ(_wstat64(wide_path.c_str(), &by_wide_name), 0);
+      FILE* open = std::fopen(path.c_str(), "rb");
+      ASSERT_NE(open, nullptr);
+      EXPECT_EQ(_fstat64(_fileno(open), &by_descriptor), 0);
+      std::fclose(open);
+      for (const struct _stat64* status : {&by_name, &by_wide_name, &by_descriptor}) {
+        EXPECT_EQ(status->st_size, 12);
+        EXPECT_EQ(status->st_mtime, when);
+        EXPECT_TRUE(status->st_mode & _S_IFREG);
+      }
+      struct _stat64 missing;
+      errno = 0;
+      EXPECT_EQ(_stat64((path + ".missing").c_str(), &missing), -1);
+      EXPECT_EQ(errno, ENOENT);
+    });
+  }
+  DeleteFileA(path.c_str());
+}
+#endif
 
 }  // namespace
