@@ -83,6 +83,21 @@ TEST(Kernel32StandInsTest, TheProcessRunsOnTheFirstProcessorAtLeast) {
     DWORD_PTR process = 0, system = 0;
     ASSERT_TRUE(GetProcessAffinityMask(GetCurrentProcess(), &process, &system));
     EXPECT_TRUE(SetProcessAffinityMask(GetCurrentProcess(), process));
+    SetLastError(0);
+    EXPECT_FALSE(SetProcessAffinityMask(GetCurrentProcess(), 0));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+  });
+}
+
+LONG CALLBACK PassOn(EXCEPTION_POINTERS*) { return EXCEPTION_CONTINUE_SEARCH; }
+
+// Windows 9x has no vectored handlers: nothing is added, and removing nothing is harmless.
+TEST(Kernel32StandInsTest, VectoredHandlersAreAddedOnlyWhereTheSystemHasThem) {
+  BothWays("AddVectoredExceptionHandler", [](bool stand_in) {
+    PVOID handler = AddVectoredExceptionHandler(0, &PassOn);
+    EXPECT_EQ(handler == nullptr, stand_in);
+    late_bound::PretendAbsent(stand_in ? "RemoveVectoredExceptionHandler" : nullptr);
+    EXPECT_EQ(RemoveVectoredExceptionHandler(handler) != 0, !stand_in);
   });
 }
 
