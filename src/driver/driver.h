@@ -126,6 +126,8 @@ NTSTATUS MirrinResetPipe(PMIRRIN_EXTENSION ext, USBD_PIPE_HANDLE pipe);
 NTSTATUS MirrinCheckPort(PMIRRIN_EXTENSION ext);
 /* Aborts the transfers of every pipe and closes the open flags of those it aborted. */
 void MirrinAbortPipes(PMIRRIN_EXTENSION ext);
+/* Aborts the transfers of every pipe; handles keep their pipes. */
+void MirrinAbortTransfers(PMIRRIN_EXTENSION ext);
 /* Passes the request down and waits for it; the request is the caller's again afterwards. */
 NTSTATUS MirrinForwardAndWait(PMIRRIN_EXTENSION ext, PIRP irp);
 NTSTATUS MirrinPassDown(PMIRRIN_EXTENSION ext, PIRP irp);
@@ -169,6 +171,10 @@ static inline void* MirrinAllocate(SIZE_T size) {
 }
 /* Windows 98 has no ExFreePoolWithTag. */
 static inline void MirrinFree(void* block) { ExFreePool(block); }
+/* Windows 98 and ME (WDM before 1.10) send STOP_DEVICE to disable a device. */
+static inline BOOLEAN MirrinStopDisables(PMIRRIN_EXTENSION ext) {
+  return ext->WdmVersion == MIRRIN_WDM_105 || ext->WdmVersion == MIRRIN_WDM_100;
+}
 static inline MIRRIN_PNP_STATE MirrinPnpState(PMIRRIN_EXTENSION ext) {
   return *(volatile MIRRIN_PNP_STATE*)&ext->PnpState;
 }

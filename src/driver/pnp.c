@@ -187,9 +187,23 @@ static NTSTATUS CancelStopOrRemove(PMIRRIN_EXTENSION ext, PIRP irp, MIRRIN_PNP_S
   return MirrinCompleteRequest(irp, status, irp->IoStatus.Information);
 }
 
-static NTSTATUS StopDevice(PMIRRIN_EXTENSION ext, PIRP irp) {
+/* Windows 98 and ME also stop a device to disable it, and after a failed start, without asking
+ * first: requests fail, the interfaces go away until the next start, and transfers in flight
+ * end before the configuration they use is freed. On the NT family a stop only rebalances
+ * resources: requests wait for the start that follows. */
+static NTSTATUS StopDevice(PMIRRIN_EXTENSION ext, PIRP irp, BOOLEAN* count_dropped) {
   MirrinCancelWaitWake(ext);
-  SetPnpState(ext, MIRRIN_STOPPED, FALSE, MIRRIN_QUEUE_HOLD);
+  if (MirrinStopDisables(ext)) {
+    SetPnpState(ext, MIRRIN_STOPPED, FALSE, MIRRIN_QUEUE_FAIL);
+    MirrinProcessQueue(ext);
+    SetInterfaces(ext, FALSE);
+    MirrinAbortTransfers(ext);
+    *count_dropped = TRUE;
+    MirrinIoDecrement(ext);
+    MirrinWaitForIdle(ext);
+  } else {
+    SetPnpState(ext, MIRRIN_STOPPED, FALSE, MIRRIN_QUEUE_HOLD);
+  }
   Deconfigure(ext);
   FreeConfiguration(ext);
   /* A stop may not fail: a device that cannot be deconfigured is stopped all the same. */
@@ -263,7 +277,7 @@ static NTSTATUS DispatchMinor(PMIRRIN_EXTENSION ext, PIRP irp, BOOLEAN* count_dr
     case IRP_MN_CANCEL_STOP_DEVICE:
       return CancelStopOrRemove(ext, irp, MIRRIN_STOP_PENDING);
     case IRP_MN_STOP_DEVICE:
-      return StopDevice(ext, irp);
+      return StopDevice(ext, irp, count_dropped);
     case IRP_MN_QUERY_REMOVE_DEVICE:
       *count_dropped = TRUE;
       return QueryStopOrRemove(ext, irp, MIRRIN_REMOVE_PENDING);

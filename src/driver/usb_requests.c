@@ -70,17 +70,21 @@ NTSTATUS MirrinCheckPort(PMIRRIN_EXTENSION ext) {
   return status;
 }
 
-void MirrinAbortPipes(PMIRRIN_EXTENSION ext) {
+static void AbortEveryPipe(PMIRRIN_EXTENSION ext, BOOLEAN close_handles) {
   PUSBD_INTERFACE_INFORMATION info = ext->InterfaceInfo;
   if (!info) return;
   /* Every pipe: in single-pipe mode a handle's transfers run on a pipe it did not open. */
   for (ULONG i = 0; i < info->NumberOfPipes; ++i) {
     const NTSTATUS status = PipeRequest(ext, info->Pipes[i].PipeHandle, URB_FUNCTION_ABORT_PIPE);
-    if (NT_SUCCESS(status) && i < MIRRIN_MAX_NAMED_PIPES) {
+    if (close_handles && NT_SUCCESS(status) && i < MIRRIN_MAX_NAMED_PIPES) {
       InterlockedExchange(&ext->Pipes[i].Open, 0);
     }
   }
 }
+
+void MirrinAbortPipes(PMIRRIN_EXTENSION ext) { AbortEveryPipe(ext, TRUE); }
+
+void MirrinAbortTransfers(PMIRRIN_EXTENSION ext) { AbortEveryPipe(ext, FALSE); }
 
 NTSTATUS MirrinForwardAndWait(PMIRRIN_EXTENSION ext, PIRP irp) {
   KEVENT done;

@@ -5,7 +5,9 @@
 #include "setup/dialog_language.h"
 #include "setup/error_text.h"
 #include "setup/haldor_resource.h"
+#include "setup/install_plan.h"
 #include "setup/install_thread.h"
+#include "setup/manual_stage.h"
 
 using namespace setup_dialog;
 
@@ -181,7 +183,7 @@ void DriverSetupDialog::Complete() {
     Enter(kFailed);
     return;
   }
-  if (thread_->ManualStage()) ShowWindow(GetDlgItem(window_, IDC_MANUAL_STAGE_NOTE), SW_SHOW);
+  if (thread_->ManualStage()) ShowManualStage();
   if (thread_->RestartNeeded()) {
     SetStatus(String(kStringRestartNeeded));
     Enter(kRestartNeeded);
@@ -189,6 +191,19 @@ void DriverSetupDialog::Complete() {
     SetStatus(String(kStringComplete));
     Enter(kComplete);
   }
+}
+
+void DriverSetupDialog::ShowManualStage() {
+  const std::string folder = DriverPackageFolder(environment_.folders, false, std::string());
+  if (ShowManualStageSteps(environment_.language, folder, environment_.show_text_file)) {
+    ShowWindow(GetDlgItem(window_, IDC_MANUAL_STAGE_NOTE), SW_SHOW);
+    return;
+  }
+  // The note would point at nothing: the person gets the steps here instead.
+  char caption[64] = {};
+  GetWindowTextA(window_, caption, sizeof(caption));
+  MessageBoxA(window_, ManualStageSteps(environment_.language, folder).c_str(), caption,
+              MB_OK | MB_ICONINFORMATION);
 }
 
 void DriverSetupDialog::Enter(setup_dialog::State state) {

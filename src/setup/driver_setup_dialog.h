@@ -33,6 +33,8 @@ class DriverSetupDialog {
   void StartInstall();
   void Progress();
   void Complete();
+  // Windows 9x: the steps of the manual stage in Notepad, and the note that points at them.
+  void ShowManualStage();
   void Enter(setup_dialog::State state);
   void PressButton();
   void Close();

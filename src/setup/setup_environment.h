@@ -7,6 +7,7 @@
 #include "setup/admin_check.h"
 #include "setup/driver_setup_api.h"
 #include "setup/install_location.h"
+#include "setup/manual_stage.h"
 
 struct SetupEnvironment {
   SetupFolders folders;
@@ -15,6 +16,8 @@ struct SetupEnvironment {
   AdminCheckApi admin_api;
   unsigned registration_pause_ms = 500;
   LANGID language = 0;  // of the dialog and its texts; 0: the one Windows picks
+  // Shows a text file to the person at the machine: the manual stage's steps on Windows 9x.
+  std::function<bool(const std::string& path)> show_text_file = &OpenInNotepad;
 
   static SetupEnvironment OfThisProcess();
 };

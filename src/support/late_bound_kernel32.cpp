@@ -5,6 +5,8 @@
 // the linker takes ours instead of the system's: each slot points at a stand-in that looks the
 // function up by name on first use and, where the system has none, does the nearest thing
 // with what every Windows has.
+#include "support/late_bound_kernel32.h"
+
 #include <windows.h>
 
 #include <sys/stat.h>
@@ -13,11 +15,16 @@
 #include <cerrno>
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 
 namespace {
 
+const char* volatile g_absent_name = nullptr;
+
 template <typename Function>
 Function Lookup(const char* module_name, const char* name) {
+  const char* absent = g_absent_name;
+  if (absent && std::strcmp(absent, name) == 0) return nullptr;
   HMODULE module = GetModuleHandleA(module_name);
   return module ? reinterpret_cast<Function>(
                       reinterpret_cast<void*>(GetProcAddress(module, name)))
@@ -29,9 +36,9 @@ Function Lookup(const char* module_name, const char* name) {
 template <typename Function>
 Function Bound(const char* module_name, const char* name, Function volatile* slot) {
   Function found = *slot;
-  if (!found) {
+  if (!found || g_absent_name) {
     found = Lookup<Function>(module_name, name);
-    *slot = found;
+    if (found) *slot = found;
   }
   return found;
 }
@@ -155,20 +162,44 @@ BOOL WINAPI ModuleHandleEx(DWORD flags, LPCWSTR name, HMODULE* module) {
   return TRUE;
 }
 
+// What CopyFile keeps of the source on the copy: its attributes and its last-write time.
+const DWORD kCopiedAttributes =
+    FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE;
+
+// Asks the progress routine; false when it says to end the copy. PROGRESS_QUIET ends the
+// questions, not the copy.
+bool GoOn(LPPROGRESS_ROUTINE* progress, LARGE_INTEGER total, LARGE_INTEGER done, DWORD reason,
+          HANDLE in, HANDLE out, LPVOID data) {
+  if (!*progress) return true;
+  const DWORD answer = (*progress)(total, done, total, done, 1, reason, in, out, data);
+  if (answer == PROGRESS_QUIET) *progress = nullptr;
+  return answer != PROGRESS_CANCEL && answer != PROGRESS_STOP;
+}
+
 // Windows 9x has no CopyFileEx: the bytes are copied in pieces, the progress routine told of
-// each, and a routine that cancels or stops removes the unfinished copy.
+// each, and a routine that cancels or stops removes the unfinished copy. As with CopyFile, a
+// source another program holds open for writing can be copied, and the copy takes the
+// source's attributes and last-write time.
 BOOL WINAPI CopyFileWithProgress(LPCSTR source, LPCSTR destination,
                                  LPPROGRESS_ROUTINE progress, LPVOID data, LPBOOL cancel,
                                  DWORD flags) {
   typedef BOOL(WINAPI * Function)(LPCSTR, LPCSTR, LPPROGRESS_ROUTINE, LPVOID, LPBOOL, DWORD);
   TORVEX_BOUND(Function, "CopyFileExA");
   if (system) return system(source, destination, progress, data, cancel, flags);
-  HANDLE in = CreateFileA(source, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                          FILE_ATTRIBUTE_NORMAL, nullptr);
+  HANDLE in = CreateFileA(source, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                          OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (in == INVALID_HANDLE_VALUE) return FALSE;
+  BY_HANDLE_FILE_INFORMATION information;
+  if (!GetFileInformationByHandle(in, &information)) {
+    const DWORD error = GetLastError();
+    CloseHandle(in);
+    SetLastError(error);
+    return FALSE;
+  }
+  const DWORD attributes = information.dwFileAttributes & kCopiedAttributes;
   const DWORD creation = (flags & COPY_FILE_FAIL_IF_EXISTS) ? CREATE_NEW : CREATE_ALWAYS;
   HANDLE out = CreateFileA(destination, GENERIC_WRITE, 0, nullptr, creation,
-                           FILE_ATTRIBUTE_NORMAL, nullptr);
+                           attributes ? attributes : FILE_ATTRIBUTE_NORMAL, nullptr);
   if (out == INVALID_HANDLE_VALUE) {
     const DWORD error = GetLastError();
     CloseHandle(in);
@@ -176,14 +207,17 @@ BOOL WINAPI CopyFileWithProgress(LPCSTR source, LPCSTR destination,
     return FALSE;
   }
   LARGE_INTEGER total, done;
-  DWORD high = 0;
-  total.LowPart = GetFileSize(in, &high);
-  total.HighPart = static_cast<LONG>(high);
+  total.LowPart = information.nFileSizeLow;
+  total.HighPart = static_cast<LONG>(information.nFileSizeHigh);
   done.QuadPart = 0;
   const DWORD kChunk = 64 * 1024;
   char* buffer = static_cast<char*>(std::malloc(kChunk));
   BOOL ok = buffer != nullptr;
   DWORD error = buffer ? 0 : ERROR_NOT_ENOUGH_MEMORY;
+  if (ok && !GoOn(&progress, total, done, CALLBACK_STREAM_SWITCH, in, out, data)) {
+    ok = FALSE;
+    error = ERROR_REQUEST_ABORTED;
+  }
   while (ok) {
     if (cancel && *cancel) {
       ok = FALSE;
@@ -204,24 +238,26 @@ BOOL WINAPI CopyFileWithProgress(LPCSTR source, LPCSTR destination,
       break;
     }
     done.QuadPart += got;
-    if (progress) {
-      const DWORD answer = progress(total, done, total, done, 1, CALLBACK_CHUNK_FINISHED, in,
-                                    out, data);
-      if (answer == PROGRESS_CANCEL || answer == PROGRESS_STOP) {
-        ok = FALSE;
-        error = ERROR_REQUEST_ABORTED;
-        break;
-      }
+    if (!GoOn(&progress, total, done, CALLBACK_CHUNK_FINISHED, in, out, data)) {
+      ok = FALSE;
+      error = ERROR_REQUEST_ABORTED;
     }
   }
   std::free(buffer);
   CloseHandle(in);
+  // Set after the last write, which would otherwise stamp the copy with the time of copying.
+  if (ok && !SetFileTime(out, nullptr, nullptr, &information.ftLastWriteTime)) {
+    ok = FALSE;
+    error = GetLastError();
+  }
   // Data the system held back may fail only when the file is closed.
   if (!CloseHandle(out) && ok) {
     ok = FALSE;
     error = GetLastError();
   }
   if (!ok) {
+    // A read-only copy would refuse to go.
+    SetFileAttributesA(destination, FILE_ATTRIBUTE_NORMAL);
     DeleteFileA(destination);
     SetLastError(error);
   }
@@ -333,6 +369,8 @@ int __cdecl WideSetTimes64(const wchar_t* path, struct __utimbuf64* times) {
 #endif
 
 }  // namespace
+
+void late_bound::PretendAbsent(const char* name) { g_absent_name = name; }
 
 // The import-table slot names: on i686 a stdcall function's slot carries its argument bytes.
 #ifdef _WIN64

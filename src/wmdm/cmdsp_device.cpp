@@ -23,7 +23,7 @@ constexpr DWORD kDeviceType = WMDM_DEVICE_TYPE_PLAYBACK | WMDM_DEVICE_TYPE_RECOR
                               WMDM_DEVICE_TYPE_STORAGE | WMDM_DEVICE_TYPE_SDMI |
                               WMDM_DEVICE_TYPE_NONSDMI;
 constexpr WORD kIconResource = 201;
-const LPCWSTR kGroupIconType = MAKEINTRESOURCEW(14);  // RT_GROUP_ICON
+const LPCSTR kGroupIconType = MAKEINTRESOURCEA(14);  // RT_GROUP_ICON
 constexpr WORD kFormatMp3 = 0x55;
 constexpr WORD kFormatWma = 0x161;
 constexpr DWORD kWmaAverageBytes = 45000;
@@ -407,10 +407,12 @@ HRESULT CMDSPDevice::GetDeviceIcon(ULONG* icon) {
     const HRESULT hr = CheckOutPointer(S_OK, icon);
     if (FAILED(hr)) return hr;
     // Looked up first: without the resource there is no need to start the window system.
+    // The ANSI forms: Windows 9x has the wide ones only as stubs that fail.
     const HMODULE module = ThisModule();
-    const HICON handle = FindResourceW(module, MAKEINTRESOURCEW(kIconResource), kGroupIconType)
-                             ? LoadIconW(module, MAKEINTRESOURCEW(kIconResource))
-                             : nullptr;
+    const HICON handle =
+        FindResourceExA(module, kGroupIconType, MAKEINTRESOURCEA(kIconResource), LANG_NEUTRAL)
+            ? LoadIconA(module, MAKEINTRESOURCEA(kIconResource))
+            : nullptr;
     if (!handle) {
       const DWORD error = GetLastError();
       return error ? HResultFromWin32(error) : E_FAIL;

@@ -48,7 +48,7 @@ class ClientSide::Api : public Win32UsbApi {
     return paths;
   }
 
-  HANDLE CreateFileA(LPCSTR name, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD, DWORD,
+  HANDLE CreateFileA(LPCSTR name, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD, DWORD flags,
                      HANDLE) override {
     const std::string text = name;
     for (const auto& path : Paths()) {
@@ -61,6 +61,7 @@ class ClientSide::Api : public Win32UsbApi {
         return INVALID_HANDLE_VALUE;
       }
       files_.insert(file);
+      if (flags & FILE_FLAG_OVERLAPPED) overlapped_files_.insert(file);
       return reinterpret_cast<HANDLE>(file);
     }
     ::SetLastError(ERROR_FILE_NOT_FOUND);
@@ -71,6 +72,7 @@ class ClientSide::Api : public Win32UsbApi {
     DriverPort::File* file = Find(handle);
     if (!file) return ::CloseHandle(handle);
     files_.erase(file);
+    overlapped_files_.erase(file);
     port_.Close(file);
     return TRUE;
   }
@@ -79,6 +81,7 @@ class ClientSide::Api : public Win32UsbApi {
                        DWORD out_size, LPDWORD returned, LPOVERLAPPED overlapped) override {
     DriverPort::File* file = Find(device);
     if (!file) return Fail(ERROR_INVALID_HANDLE);
+    if (Refused(file, overlapped)) return Fail(ERROR_INVALID_PARAMETER);
     if (settings_.first_generation_driver && code == MIRRIN_IOCTL_VENDOR_REQUEST) {
       return Fail(ERROR_INVALID_PARAMETER);
     }
@@ -90,6 +93,7 @@ class ClientSide::Api : public Win32UsbApi {
                 LPOVERLAPPED overlapped) override {
     DriverPort::File* file = Find(handle);
     if (!file) return Fail(ERROR_INVALID_HANDLE);
+    if (Refused(file, overlapped)) return Fail(ERROR_INVALID_PARAMETER);
     return Start(file, port_.Read(file, buffer, length), done, overlapped);
   }
 
@@ -97,6 +101,7 @@ class ClientSide::Api : public Win32UsbApi {
                  LPOVERLAPPED overlapped) override {
     DriverPort::File* file = Find(handle);
     if (!file) return Fail(ERROR_INVALID_HANDLE);
+    if (Refused(file, overlapped)) return Fail(ERROR_INVALID_PARAMETER);
     return Start(file, port_.Write(file, buffer, length), done, overlapped);
   }
 
@@ -154,6 +159,12 @@ class ClientSide::Api : public Win32UsbApi {
     return Succeeded(status) ? TRUE : Fail(RtlNtStatusToDosError(status));
   }
 
+  // A handle opened for overlapped I/O needs an overlapped structure with an event for every
+  // call: the platform does not say what happens without, so such a call is refused.
+  bool Refused(DriverPort::File* file, LPOVERLAPPED overlapped) {
+    return overlapped_files_.count(file) && (!overlapped || !overlapped->hEvent);
+  }
+
   // Without an overlapped structure the call waits for the end; with one, a request the
   // driver has not ended yet leaves ERROR_IO_PENDING and sets the event when it ends.
   BOOL Start(DriverPort::File* file, DriverPort::CallPtr call, LPDWORD done,
@@ -172,6 +183,7 @@ class ClientSide::Api : public Win32UsbApi {
   DriverPort& port_;
   ClientSettings settings_;
   std::set<DriverPort::File*> files_;
+  std::set<DriverPort::File*> overlapped_files_;
   std::map<LPOVERLAPPED, Pending> pending_;
 };
 

@@ -11,6 +11,14 @@ using ::testing::IsEmpty;
 
 constexpr int kWatchdogMs = 5000;
 
+// The WDM versions of the two families: Windows 98 and 98 SE, ME; Windows 2000, XP, 2003.
+struct WdmVersion {
+  const char* system;
+  UCHAR major, minor;
+};
+constexpr WdmVersion kWindows9x[] = {{"98", 1, 0x00}, {"ME", 1, 0x05}};
+constexpr WdmVersion kWindowsNt[] = {{"2000", 1, 0x10}, {"XP", 1, 0x20}, {"2003", 1, 0x30}};
+
 class PnpTest : public DriverFixture {
  protected:
   DriverHost::RequestPtr HeldRead(File* file) {
@@ -21,6 +29,26 @@ class PnpTest : public DriverFixture {
     auto read = host_->Read(file, buffer_, sizeof(buffer_));
     EXPECT_TRUE(bus_->WaitForHeld(before + 1, kWatchdogMs));
     return read;
+  }
+  // A fresh driver over a fresh bus on the system of `version`, with the player started and
+  // its first pipe open.
+  std::unique_ptr<File> StartedOn(const WdmVersion& version) {
+    TearDown();
+    SetUp();
+    ksub::SetWdmVersion(version.major, version.minor);
+    StartPlayer();
+    return Open(L"\\PIPE00");
+  }
+  // A new read and an I/O control code on `pipe` fail at once, and nothing reaches the bus.
+  void ExpectNewRequestsFail(File* pipe) {
+    auto late = host_->Read(pipe, buffer_, sizeof(buffer_));
+    ASSERT_TRUE(late->Wait(kWatchdogMs));
+    EXPECT_EQ(late->status(), STATUS_DELETE_PENDING);
+    std::vector<uint8_t> descriptor(18);
+    auto control = host_->Control(pipe, 0x220018, nullptr, 0, descriptor.data(), 18);
+    ASSERT_TRUE(control->Wait(kWatchdogMs));
+    EXPECT_EQ(control->status(), STATUS_DELETE_PENDING);
+    EXPECT_TRUE(bus_->Transfers().empty());
   }
   uint8_t buffer_[64];
 };
@@ -143,18 +171,88 @@ TEST_F(PnpTest, QueryStopWaitsForReadsInFlightAndHoldsNewOnesUntilCancelStop) {
   host_->Close(std::move(pipe));
 }
 
-TEST_F(PnpTest, AReadHeldOverAStopRunsAfterTheNextStart) {
-  StartPlayer();
-  auto pipe = Open(L"\\PIPE00");
-  ASSERT_EQ(host_->Pnp(IRP_MN_QUERY_STOP_DEVICE), STATUS_SUCCESS);
-  ASSERT_EQ(host_->Pnp(IRP_MN_STOP_DEVICE), STATUS_SUCCESS);
-  EXPECT_FALSE(bus_->configured) << "a stopped device is deconfigured";
-  auto held = host_->Read(pipe.get(), buffer_, sizeof(buffer_));
-  EXPECT_FALSE(held->Wait(100));
-  ASSERT_EQ(host_->Pnp(IRP_MN_START_DEVICE), STATUS_SUCCESS);
-  ASSERT_TRUE(held->Wait(kWatchdogMs));
-  EXPECT_EQ(held->status(), STATUS_SUCCESS);
-  host_->Close(std::move(pipe));
+// The NT family stops a device only to rebalance its resources: what comes meanwhile waits
+// for the next start. Windows 98 and ME also stop a device to disable it: the player must
+// vanish from the interface lists and every request fail at once, held or new, until a start
+// brings it back. A handle kept over the stop works again after the start.
+TEST_F(PnpTest, AStopHoldsRequestsOnTheNtFamilyAndDisablesThePlayerOnWindows9x) {
+  std::vector<std::pair<WdmVersion, bool>> systems;  // the version, and whether a stop disables
+  for (const auto& version : kWindowsNt) systems.emplace_back(version, false);
+  for (const auto& version : kWindows9x) systems.emplace_back(version, true);
+  for (const auto& [version, disables] : systems) {
+    SCOPED_TRACE(version.system);
+    auto pipe = StartedOn(version);
+    ASSERT_EQ(host_->Pnp(IRP_MN_QUERY_STOP_DEVICE), STATUS_SUCCESS);
+    auto held = host_->Read(pipe.get(), buffer_, sizeof(buffer_));
+    EXPECT_FALSE(held->Wait(50));
+    ASSERT_EQ(host_->Pnp(IRP_MN_STOP_DEVICE), STATUS_SUCCESS);
+    EXPECT_FALSE(bus_->configured) << "a stopped device is deconfigured";
+    EXPECT_EQ(ksub::InterfaceEnabled(kDriverInterface), !disables);
+    EXPECT_EQ(ksub::InterfaceEnabled(kProductInterface), !disables);
+    if (disables) {
+      ASSERT_TRUE(held->Wait(kWatchdogMs)) << "a held read still waits on a disabled player";
+      EXPECT_EQ(held->status(), STATUS_DELETE_PENDING);
+      ExpectNewRequestsFail(pipe.get());
+      std::unique_ptr<File> other;
+      EXPECT_EQ(host_->Open(L"\\PIPE01", &other), STATUS_INVALID_DEVICE_STATE);
+    } else {
+      EXPECT_FALSE(held->Wait(100)) << "a read while stopped is held";
+    }
+
+    ASSERT_EQ(host_->Pnp(IRP_MN_START_DEVICE), STATUS_SUCCESS);
+    EXPECT_TRUE(ksub::InterfaceEnabled(kDriverInterface));
+    EXPECT_TRUE(ksub::InterfaceEnabled(kProductInterface));
+    if (!disables) {
+      ASSERT_TRUE(held->Wait(kWatchdogMs));
+      EXPECT_EQ(held->status(), STATUS_SUCCESS);
+    }
+    std::unique_ptr<File> second;
+    EXPECT_EQ(host_->Open(L"\\PIPE00", &second), STATUS_DEVICE_BUSY)
+        << "the handle kept over the stop still holds its pipe";
+    auto again = host_->Read(pipe.get(), buffer_, sizeof(buffer_));
+    ASSERT_TRUE(again->Wait(kWatchdogMs));
+    EXPECT_EQ(again->status(), STATUS_SUCCESS);
+    host_->Close(std::move(pipe));
+  }
+}
+
+// Without a query first, a transfer may still be at the bus when the stop comes: it ends
+// before the configuration goes.
+TEST_F(PnpTest, OnWindows9xAStopWithoutAQueryEndsTransfersInFlight) {
+  for (const auto& version : kWindows9x) {
+    SCOPED_TRACE(version.system);
+    auto pipe = StartedOn(version);
+    auto in_flight = HeldRead(pipe.get());
+    auto stop = host_->SendPnp(IRP_MN_STOP_DEVICE);
+    ASSERT_TRUE(stop->Wait(kWatchdogMs)) << "STOP did not end";
+    EXPECT_EQ(stop->status(), STATUS_SUCCESS);
+    ASSERT_TRUE(in_flight->Wait(kWatchdogMs));
+    EXPECT_EQ(in_flight->status(), STATUS_CANCELLED);
+    EXPECT_FALSE(bus_->configured);
+    EXPECT_FALSE(ksub::InterfaceEnabled(kProductInterface));
+    host_->Close(std::move(pipe));
+  }
+}
+
+// After a failed start Windows 98 and ME send a stop; the player stays disabled until a start
+// that works.
+TEST_F(PnpTest, OnWindows9xAStopAfterAFailedStartKeepsThePlayerDisabled) {
+  for (const auto& version : kWindows9x) {
+    SCOPED_TRACE(version.system);
+    TearDown();
+    SetUp();
+    ksub::SetWdmVersion(version.major, version.minor);
+    bus_->fail_descriptor_reads = true;
+    ASSERT_EQ(host_->AddDevice(), STATUS_SUCCESS);
+    EXPECT_FALSE(NT_SUCCESS(host_->Start()));
+    ASSERT_EQ(host_->Pnp(IRP_MN_STOP_DEVICE), STATUS_SUCCESS);
+    EXPECT_FALSE(ksub::InterfaceEnabled(kDriverInterface));
+    EXPECT_FALSE(ksub::InterfaceEnabled(kProductInterface));
+    bus_->fail_descriptor_reads = false;
+    ASSERT_EQ(host_->Pnp(IRP_MN_START_DEVICE), STATUS_SUCCESS);
+    EXPECT_TRUE(ksub::InterfaceEnabled(kProductInterface));
+    EXPECT_EQ(OneByteOn(L"\\PIPE00", false), STATUS_SUCCESS);
+  }
 }
 
 TEST_F(PnpTest, CleanupCancelsTheHeldRequestsOfItsFileOnly) {
@@ -197,14 +295,7 @@ TEST_F(PnpTest, SurpriseRemovalFailsHeldAndNewRequests) {
   EXPECT_EQ(held->status(), STATUS_DELETE_PENDING);
   EXPECT_FALSE(ksub::InterfaceEnabled(kDriverInterface));
   EXPECT_FALSE(ksub::InterfaceEnabled(kProductInterface));
-  auto late = host_->Read(pipe.get(), buffer_, sizeof(buffer_));
-  ASSERT_TRUE(late->Wait(kWatchdogMs));
-  EXPECT_EQ(late->status(), STATUS_DELETE_PENDING);
-  std::vector<uint8_t> descriptor(18);
-  auto control = host_->Control(pipe.get(), 0x220018, nullptr, 0, descriptor.data(), 18);
-  ASSERT_TRUE(control->Wait(kWatchdogMs));
-  EXPECT_EQ(control->status(), STATUS_DELETE_PENDING);
-  EXPECT_TRUE(bus_->Transfers().empty());
+  ExpectNewRequestsFail(pipe.get());
   host_->Close(std::move(pipe));
   EXPECT_EQ(host_->Pnp(IRP_MN_REMOVE_DEVICE), STATUS_SUCCESS);
 }

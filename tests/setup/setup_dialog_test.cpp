@@ -167,6 +167,71 @@ TEST_F(SetupDialogTest, AutomaticRunsEndByThemselves) {
   EXPECT_EQ(RunWith(options, [](HWND) {}), 1004);
 }
 
+// Windows 98 and ME install the driver in a manual stage: the dialog writes its steps, with
+// the real folder of the driver files, to a file in that folder, has Notepad show it, and
+// only then points at Notepad with its note.
+TEST_F(SetupDialogTest, OnWindows98TheManualStageStepsOpenInNotepad) {
+  environment.nt_family = false;
+  const std::string folder = layout.Windows("QelDrivers");
+  const struct {
+    const char* what;
+    LANGID language;
+    const char* wizard;  // how the steps name the hardware wizard
+    const char* close;
+  } languages[] = {
+      {"English", MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US), "Add New Hardware Wizard",
+       "Close"},
+      {"German", MAKELANGID(LANG_GERMAN, SUBLANG_GERMAN), "Hardware-Assistent",
+       "Schlie\xdf" "en"},
+      {"Spanish", MAKELANGID(LANG_SPANISH, SUBLANG_SPANISH_MODERN),
+       "Asistente para agregar nuevo hardware", "Cerrar"},
+  };
+  for (const auto& language : languages) {
+    SCOPED_TRACE(language.what);
+    environment.language = language.language;
+    std::vector<std::string> shown;
+    environment.show_text_file = [&](const std::string& path) {
+      shown.push_back(path);
+      return true;
+    };
+    const int result = RunWith(SetupOptions(), [&](HWND dialog) {
+      Press(dialog, IDC_ACTION);
+      ASSERT_TRUE(ButtonReads(dialog, language.close));
+      EXPECT_TRUE(ItemVisible(dialog, IDC_MANUAL_STAGE_NOTE));
+      Press(dialog, IDC_ACTION);
+    }, "");
+    EXPECT_EQ(result, 1);
+    ASSERT_EQ(shown, std::vector<std::string>{folder + "\\INSTALL.TXT"});
+    const std::string steps = ReadText(shown[0]);
+    EXPECT_NE(steps.find("    " + folder + "\r\n"), std::string::npos) << steps;
+    EXPECT_NE(steps.find(language.wizard), std::string::npos) << steps;
+    EXPECT_EQ(steps.find('\n'), steps.find("\r\n") + 1) << "Notepad of Windows 9x wants CR LF";
+    EXPECT_TRUE(FileExists(folder + "\\MIRRIN.INF"));
+    DeleteFileA(shown[0].c_str());
+  }
+}
+
+// When Notepad does not start, the note would point at nothing: the steps show in a message
+// box instead, and the note stays hidden.
+TEST_F(SetupDialogTest, OnWindows98WithoutNotepadTheStepsShowInTheDialog) {
+  environment.nt_family = false;
+  environment.show_text_file = [](const std::string&) { return false; };
+  const DWORD dialog_thread = GetCurrentThreadId();
+  const int result = RunWith(SetupOptions(), [&](HWND dialog) {
+    Press(dialog, IDC_ACTION);
+    HWND box = WaitForDialog(dialog_thread, "", 10000, dialog);
+    EXPECT_NE(box, nullptr) << "the steps are not shown";
+    if (box) {
+      EXPECT_NE(MessageBoxText(box).find(layout.Windows("QelDrivers")), std::string::npos);
+      PostMessageA(box, WM_COMMAND, IDOK, 0);
+    }
+    ASSERT_TRUE(ButtonReads(dialog, "Close"));
+    EXPECT_FALSE(ItemVisible(dialog, IDC_MANUAL_STAGE_NOTE));
+    Press(dialog, IDC_ACTION);
+  });
+  EXPECT_EQ(result, 1);
+}
+
 // Where the dialog item `id` lies in the dialog's client area.
 RECT ItemBox(HWND dialog, int id) {
   RECT box;

@@ -155,6 +155,24 @@ TEST_F(SetupRunTest, AutomaticRunsInstallRegisterAndDeferTheRestart) {
   EXPECT_NE(Query("HKLM\\SOFTWARE\\Qel\\Installer", "Reboot1").find("0x1"), std::string::npos);
 }
 
+// Wine told to be Windows 98 for the program: the driver files stay in the folder for the
+// manual stage, whose steps the program leaves there and opens in Notepad.
+TEST_F(SetupRunTest, OnWindows98TheRunLeavesTheManualStageStepsInNotepad) {
+  const std::string app_defaults = "HKCU\\Software\\Wine\\AppDefaults\\Haldor.exe";
+  ASSERT_EQ(Reg("add " + app_defaults + " /v Version /d win98 /f").exit_code, 0u);
+  const std::string shown = layout.Root() + "\\shown.txt";
+  SetEnvironmentVariableA("HALDOR_SHOWN_FILES", shown.c_str());
+  const ProcessResult run = Haldor("/auto /deferreboot");
+  SetEnvironmentVariableA("HALDOR_SHOWN_FILES", nullptr);
+  Reg("delete " + app_defaults + " /f");
+  ASSERT_EQ(run.exit_code, 1u) << run.output;
+  const std::string folder = layout.Windows("QelDrivers");
+  EXPECT_TRUE(FileExists(folder + "\\MIRRIN.INF"));
+  EXPECT_FALSE(FileExists(layout.Root() + "\\Drivers\\MIRRIN.INF")) << "installed as on NT";
+  EXPECT_EQ(Lines(ReadText(shown)), std::vector<std::string>{folder + "\\INSTALL.TXT"});
+  EXPECT_NE(ReadText(folder + "\\INSTALL.TXT").find(folder), std::string::npos);
+}
+
 TEST_F(SetupRunTest, UnknownOptionEndsWithTheMessageBoxAndInstallsNothing) {
   std::string message;
   const ProcessResult run = Haldor("/auto /bogus", [&](const PROCESS_INFORMATION& process) {

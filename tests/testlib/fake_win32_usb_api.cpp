@@ -47,7 +47,18 @@ HANDLE FakeWin32UsbApi::CreateFileA(LPCSTR name, DWORD, DWORD, LPSECURITY_ATTRIB
     last_error_ = error->second;
     return INVALID_HANDLE_VALUE;
   }
-  return NewHandle(name);
+  const HANDLE handle = NewHandle(name);
+  if (flags & FILE_FLAG_OVERLAPPED) overlapped_files_.insert(handle);
+  return handle;
+}
+
+bool FakeWin32UsbApi::RefusedWithoutOverlapped(HANDLE file, LPOVERLAPPED overlapped) {
+  if (!overlapped_files_.count(file)) return false;
+  const auto event = overlapped ? handles_.find(overlapped->hEvent) : handles_.end();
+  if (event != handles_.end() && event->second == "event") return false;
+  ++calls_without_overlapped;
+  last_error_ = ERROR_INVALID_PARAMETER;
+  return true;
 }
 
 BOOL FakeWin32UsbApi::CloseHandle(HANDLE handle) {
@@ -57,6 +68,7 @@ BOOL FakeWin32UsbApi::CloseHandle(HANDLE handle) {
     last_error_ = ERROR_INVALID_HANDLE;
     return FALSE;
   }
+  overlapped_files_.erase(handle);
   if (found->second.rfind(kSemaphorePrefix, 0) == 0) {
     --semaphores_[found->second.substr(sizeof(kSemaphorePrefix) - 1)];
   }
@@ -68,6 +80,7 @@ BOOL FakeWin32UsbApi::DeviceIoControl(HANDLE device, DWORD code, LPVOID in, DWOR
                                       LPVOID out, DWORD out_size, LPDWORD returned,
                                       LPOVERLAPPED overlapped) {
   if (!Known(device)) return Answer(Fail(ERROR_INVALID_HANDLE), returned);
+  if (RefusedWithoutOverlapped(device, overlapped)) return FALSE;
   const auto* input = static_cast<const uint8_t*>(in);
   ioctls.push_back({handles_[device], code,
                     std::vector<uint8_t>(input, input ? input + in_size : input), out_size,
@@ -78,8 +91,10 @@ BOOL FakeWin32UsbApi::DeviceIoControl(HANDLE device, DWORD code, LPVOID in, DWOR
   return Answer(step, returned);
 }
 
-BOOL FakeWin32UsbApi::ReadFile(HANDLE file, LPVOID, DWORD length, LPDWORD done, LPOVERLAPPED) {
+BOOL FakeWin32UsbApi::ReadFile(HANDLE file, LPVOID, DWORD length, LPDWORD done,
+                               LPOVERLAPPED overlapped) {
   if (!Known(file)) return Answer(Fail(ERROR_INVALID_HANDLE), done);
+  if (RefusedWithoutOverlapped(file, overlapped)) return FALSE;
   read_lengths.push_back(length);
   Step step = Done(length);
   if (!reads.empty()) {
@@ -91,8 +106,9 @@ BOOL FakeWin32UsbApi::ReadFile(HANDLE file, LPVOID, DWORD length, LPDWORD done, 
 }
 
 BOOL FakeWin32UsbApi::WriteFile(HANDLE file, LPCVOID, DWORD length, LPDWORD done,
-                                LPOVERLAPPED) {
+                                LPOVERLAPPED overlapped) {
   if (!Known(file)) return Answer(Fail(ERROR_INVALID_HANDLE), done);
+  if (RefusedWithoutOverlapped(file, overlapped)) return FALSE;
   write_lengths.push_back(length);
   Step step = Done(length);
   if (!writes.empty()) {

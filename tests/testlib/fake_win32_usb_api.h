@@ -56,6 +56,10 @@ class FakeWin32UsbApi : public Win32UsbApi {
   std::vector<DWORD> write_lengths;
   std::vector<DWORD> wait_timeouts;
   int cancels = 0;
+  // I/O on a handle opened with FILE_FLAG_OVERLAPPED that came without an OVERLAPPED holding
+  // an event: the platform leaves its outcome undefined, so the fake refuses it with
+  // ERROR_INVALID_PARAMETER.
+  int calls_without_overlapped = 0;
 
   ~FakeWin32UsbApi() override;
 
@@ -90,9 +94,11 @@ class FakeWin32UsbApi : public Win32UsbApi {
   HANDLE NewHandle(const std::string& name);
   BOOL Answer(const Step& step, LPDWORD done);
   bool Known(HANDLE handle) const { return handles_.count(handle) != 0; }
+  bool RefusedWithoutOverlapped(HANDLE file, LPOVERLAPPED overlapped);
 
   std::map<HANDLE, std::string> handles_;
   std::set<HANDLE> real_handles_;
+  std::set<HANDLE> overlapped_files_;
   std::map<std::string, int> semaphores_;  // simulated: name -> open handles
   uintptr_t next_handle_ = 0x1000;
   DWORD pending_length_ = 0;

@@ -3,11 +3,13 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "devices/device_results.h"
+#include "testlib/import_patch.h"
 #include "testlib/recording_wmdm_logger.h"
 #include "testlib/scripted_player.h"
 #include "wmdm/wmdm_types.h"
@@ -539,12 +541,65 @@ TEST_F(CMDSPDeviceTest, FormatSupport2LogsItsFlags) {
 
 namespace {
 
-TEST(CMDSPDeviceIconTest, MissingIconIsAWin32Result) {
-  auto player = SimPlayer::WithStorages({"Internal"});
-  std::unique_ptr<ComRef<CMDSPDevice>> device(NewDevice(player, 0));
-  ULONG icon = 0;
-  const HRESULT hr = (*device)->GetDeviceIcon(&icon);
-  EXPECT_EQ(HRESULT_FACILITY(hr), FACILITY_WIN32);
+// Windows 9x has the wide resource and icon functions only as stubs that fail.
+HRSRC WINAPI StubFindResourceW(HMODULE, LPCWSTR, LPCWSTR) {
+  SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
+  return nullptr;
+}
+HICON WINAPI StubLoadIconW(HINSTANCE, LPCWSTR) {
+  SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
+  return nullptr;
+}
+// What a module without the icon answers.
+HRSRC WINAPI NoIconFindResourceExA(HMODULE, LPCSTR, LPCSTR, WORD) {
+  SetLastError(ERROR_RESOURCE_TYPE_NOT_FOUND);
+  return nullptr;
+}
+HRSRC WINAPI NoIconFindResourceW(HMODULE, LPCWSTR, LPCWSTR) {
+  SetLastError(ERROR_RESOURCE_TYPE_NOT_FOUND);
+  return nullptr;
+}
+
+// The test program carries the DLL's resources, so the icon is found as in Torvex.dll.
+TEST(CMDSPDeviceIconTest, TheIconLoadsOnEveryWindowsAndItsAbsenceIsAWin32Result) {
+  struct Import {
+    const char* dll;
+    const char* name;
+    const void* replacement;
+  };
+  const struct {
+    const char* what;
+    std::vector<Import> imports;
+    bool found;
+  } cases[] = {
+      {"this Windows", {}, true},
+      {"Windows 9x",
+       {{"KERNEL32.DLL", "FindResourceW", reinterpret_cast<const void*>(&StubFindResourceW)},
+        {"USER32.DLL", "LoadIconW", reinterpret_cast<const void*>(&StubLoadIconW)}},
+       true},
+      {"no icon in the module",
+       {{"KERNEL32.DLL", "FindResourceExA", reinterpret_cast<const void*>(&NoIconFindResourceExA)},
+        {"KERNEL32.DLL", "FindResourceW", reinterpret_cast<const void*>(&NoIconFindResourceW)}},
+       false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    std::vector<std::unique_ptr<ImportPatch>> patches;
+    for (const auto& import : c.imports) {
+      patches.push_back(std::make_unique<ImportPatch>(GetModuleHandleA(nullptr), import.dll,
+                                                      import.name, import.replacement));
+    }
+    auto player = SimPlayer::WithStorages({"Internal"});
+    std::unique_ptr<ComRef<CMDSPDevice>> device(NewDevice(player, 0));
+    ULONG icon = 0;
+    const HRESULT hr = (*device)->GetDeviceIcon(&icon);
+    if (c.found) {
+      EXPECT_EQ(hr, S_OK);
+      EXPECT_NE(icon, 0u);
+    } else {
+      EXPECT_EQ(HRESULT_FACILITY(hr), FACILITY_WIN32);
+    }
+  }
 }
 
 }  // namespace

@@ -50,6 +50,23 @@ HANDLE OpenPath(Win32UsbApi* api, const std::string& name) {
                           FILE_FLAG_OVERLAPPED, nullptr);
 }
 
+// DeviceIoControl on a handle opened for overlapped I/O, which the platform requires to come
+// with an OVERLAPPED and its event. The driver ends its control requests itself (the current
+// vendor request after a time-out of its own), so the wait has no bound of ours, as the call
+// without an OVERLAPPED had none.
+BOOL ControlAndWait(Win32UsbApi* api, HANDLE file, OVERLAPPED* overlapped, DWORD code,
+                    void* input, DWORD input_size, void* output, DWORD output_size,
+                    DWORD* returned) {
+  *returned = 0;
+  api->ResetEvent(overlapped->hEvent);
+  if (api->DeviceIoControl(file, code, input, input_size, output, output_size, returned,
+                           overlapped)) {
+    return TRUE;
+  }
+  if (api->GetLastError() != ERROR_IO_PENDING) return FALSE;
+  return api->GetOverlappedResult(file, overlapped, returned, TRUE);
+}
+
 // Only a 32-bit process can hand the driver its buffer's address in the record.
 uint32_t ReplyAddress(const void* reply) {
   return sizeof(void*) == 4 ? static_cast<uint32_t>(reinterpret_cast<uintptr_t>(reply)) : 0;
@@ -149,9 +166,8 @@ Result Win32UsbHardware::ControlRequest(uint8_t request, uint16_t value, uint16_
   EncodeVendorRecord(request, value, index, kReplySize, ReplyAddress(reply), record);
   if (control_code_ == MIRRIN_IOCTL_VENDOR_REQUEST) {
     DWORD returned = 0;
-    if (api_->DeviceIoControl(device_, MIRRIN_IOCTL_VENDOR_REQUEST, record,
-                              MIRRIN_VENDOR_RECORD_SIZE, reply, kReplySize, &returned,
-                              nullptr)) {
+    if (ControlAndWait(api_, device_, &overlapped_, MIRRIN_IOCTL_VENDOR_REQUEST, record,
+                       MIRRIN_VENDOR_RECORD_SIZE, reply, kReplySize, &returned)) {
       return returned == kReplySize ? rc::kOk : rc::kWrongReplySize;
     }
     const DWORD error = api_->GetLastError();
@@ -166,8 +182,8 @@ Result Win32UsbHardware::SendOldVendorRequest(uint8_t* record, uint8_t* reply) {
   // The record holds the reply's address in 32 bits, which no 64-bit address fits.
   if (sizeof(void*) != 4) return rc::kNotImplemented;
   DWORD returned = 0;
-  if (api_->DeviceIoControl(device_, MIRRIN_IOCTL_VENDOR_REQUEST_AT_ADDRESS, record,
-                            MIRRIN_VENDOR_RECORD_SIZE, reply, kReplySize, &returned, nullptr)) {
+  if (ControlAndWait(api_, device_, &overlapped_, MIRRIN_IOCTL_VENDOR_REQUEST_AT_ADDRESS, record,
+                     MIRRIN_VENDOR_RECORD_SIZE, reply, kReplySize, &returned)) {
     return rc::kOk;
   }
   return ControlError(api_->GetLastError());
@@ -183,9 +199,8 @@ uint32_t Win32UsbHardware::QueryMaxTransfer() {
   std::unique_ptr<uint8_t[]> info(new (std::nothrow) uint8_t[kInterfaceInfoSize]());
   DWORD returned = 0;
   if (info &&
-      api_->DeviceIoControl(device_, MIRRIN_IOCTL_GET_INTERFACE_INFO, info.get(),
-                            kInterfaceInfoSize, info.get(), kInterfaceInfoSize, &returned,
-                            nullptr) &&
+      ControlAndWait(api_, device_, &overlapped_, MIRRIN_IOCTL_GET_INTERFACE_INFO, info.get(),
+                     kInterfaceInfoSize, info.get(), kInterfaceInfoSize, &returned) &&
       returned >= sizeof(USBD_INTERFACE_INFORMATION) &&
       bytes::Le32(info.get() + kPipeCountOffset) != 0) {
     max_transfer_ = bytes::Le32(info.get() + kMaxTransferOffset);
@@ -337,11 +352,19 @@ Result ReadUsbProductId(const std::string& path, uint32_t* product_id, Win32UsbA
   if (!api) api = Win32UsbApi::System();
   const HANDLE device = OpenPath(api, path);
   if (device == INVALID_HANDLE_VALUE) return ErrorResult(api->GetLastError());
+  OVERLAPPED overlapped = {};
+  overlapped.hEvent = api->CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  if (!overlapped.hEvent) {
+    const Result result = ErrorResult(api->GetLastError());
+    api->CloseHandle(device);
+    return result;
+  }
   uint8_t descriptor[kDescriptorSize] = {};
   DWORD returned = 0;
-  const BOOL ok = api->DeviceIoControl(device, MIRRIN_IOCTL_GET_DEVICE_DESCRIPTOR, descriptor,
-                                       kDescriptorSize, descriptor, kDescriptorSize, &returned,
-                                       nullptr);
+  const BOOL ok = ControlAndWait(api, device, &overlapped, MIRRIN_IOCTL_GET_DEVICE_DESCRIPTOR,
+                                 descriptor, kDescriptorSize, descriptor, kDescriptorSize,
+                                 &returned);
+  api->CloseHandle(overlapped.hEvent);
   api->CloseHandle(device);
   if (!ok || returned != kDescriptorSize) return rc::kNoDeviceDescriptor;
   *product_id = descriptor[kProductIdOffset] | (descriptor[kProductIdOffset + 1] << 8);

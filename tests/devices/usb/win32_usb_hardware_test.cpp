@@ -177,7 +177,7 @@ TEST_F(Win32UsbHardwareTest, ControlRequestSendsTheRecordToTheDeviceAndTakesTheR
   EXPECT_EQ(call.target, kPath);
   EXPECT_EQ(call.code, MIRRIN_IOCTL_VENDOR_REQUEST);
   EXPECT_EQ(call.out_size, 12u);
-  EXPECT_FALSE(call.overlapped);
+  EXPECT_TRUE(call.overlapped);
   ASSERT_EQ(call.input.size(), 12u);
   const std::vector<uint8_t> head(call.input.begin(), call.input.begin() + 8);
   EXPECT_EQ(head, (std::vector<uint8_t>{0xC0, 0x85, 0x34, 0x12, 0xEF, 0xBE, 0x0C, 0x00}));
@@ -240,6 +240,59 @@ TEST_F(Win32UsbHardwareTest, InvalidParameterFallsBackToTheOlderRequestForGood) 
   api_.on_ioctl = nullptr;
   EXPECT_EQ(clone->ControlRequest(3, 0, 0, reply), rc::kOk);
   EXPECT_EQ(api_.IoctlCodes(), std::vector<DWORD>{MIRRIN_IOCTL_VENDOR_REQUEST});
+}
+
+// The handles are opened for overlapped I/O: every control code goes with an OVERLAPPED and
+// its event, and one the driver leaves pending is waited for and its result taken.
+TEST_F(Win32UsbHardwareTest, ControlCodesLeftPendingAreAwaited) {
+  struct {
+    const char* what;
+    Step overlapped_result;
+    Result expected;
+  } const cases[] = {
+      {"whole reply", FakeWin32UsbApi::Done(12), rc::kOk},
+      {"short reply", FakeWin32UsbApi::Done(5), rc::kWrongReplySize},
+      {"player gone meanwhile", FakeWin32UsbApi::Fail(ERROR_DEVICE_NOT_CONNECTED),
+       rc::kPlayerGone},
+  };
+  OpenOrFail();
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    api_.ioctls.clear();
+    api_.on_ioctl = [](const FakeWin32UsbApi::IoctlCall&, uint8_t* out) {
+      std::memset(out, 0x5A, 12);
+      return FakeWin32UsbApi::Pending();
+    };
+    api_.overlapped_results = {c.overlapped_result};
+    uint8_t reply[UsbHardware::kReplySize] = {};
+    EXPECT_EQ(hardware_.ControlRequest(7, 0, 0, reply), c.expected);
+    EXPECT_EQ(api_.IoctlCodes(), std::vector<DWORD>{MIRRIN_IOCTL_VENDOR_REQUEST});
+    EXPECT_TRUE(api_.overlapped_results.empty()) << "the pending request was not awaited";
+  }
+  EXPECT_EQ(api_.calls_without_overlapped, 0);
+}
+
+TEST_F(Win32UsbHardwareTest, NoControlCodeGoesWithoutAnOverlappedStructure) {
+  OpenOrFail();
+  api_.on_ioctl = [](const FakeWin32UsbApi::IoctlCall& call, uint8_t* out) {
+    if (call.code == MIRRIN_IOCTL_VENDOR_REQUEST) return FakeWin32UsbApi::Fail(ERROR_INVALID_PARAMETER);
+    return FakeWin32UsbApi::DefaultIoctl(call, out);
+  };
+  uint8_t reply[UsbHardware::kReplySize] = {};
+  hardware_.ControlRequest(1, 0, 0, reply);  // the current code, then on 32 bits the older one
+  uint8_t buffer[64];
+  uint32_t done = 0;
+  hardware_.Read(buffer, sizeof buffer, &done, 1000);  // asks the interface information first
+  hardware_.Write(buffer, sizeof buffer, &done, 1000);
+  uint32_t product_id = 0;
+  ReadUsbProductId(kPath, &product_id, &api_);
+  std::vector<DWORD> expected = {MIRRIN_IOCTL_VENDOR_REQUEST};
+  if (!k64Bit) expected.push_back(MIRRIN_IOCTL_VENDOR_REQUEST_AT_ADDRESS);
+  expected.insert(expected.end(),
+                  {MIRRIN_IOCTL_GET_INTERFACE_INFO, MIRRIN_IOCTL_GET_DEVICE_DESCRIPTOR});
+  EXPECT_EQ(api_.IoctlCodes(), expected);
+  for (const auto& call : api_.ioctls) EXPECT_TRUE(call.overlapped) << std::hex << call.code;
+  EXPECT_EQ(api_.calls_without_overlapped, 0);
 }
 
 // --- bulk transfers ---
@@ -524,7 +577,31 @@ TEST(ReadUsbProductIdTest, TakesIdProductOfTheWholeDescriptorAndClosesTheHandle)
     EXPECT_EQ(product_id, c.expected == rc::kOk ? 0x5010u : 7u);
     EXPECT_EQ(api.opened, std::vector<std::string>{kPath});
     EXPECT_EQ(api.OpenHandleCount(), 0u);
+    EXPECT_EQ(api.calls_without_overlapped, 0);
   }
+}
+
+TEST(ReadUsbProductIdTest, ADescriptorLeftPendingIsAwaited) {
+  FakeWin32UsbApi api;
+  api.on_ioctl = [](const FakeWin32UsbApi::IoctlCall&, uint8_t* out) {
+    const uint8_t descriptor[18] = {18, 1, 0x10, 0x01, 0, 0, 0, 64, 0x21, 0x0E, 0x03, 0x50};
+    std::memcpy(out, descriptor, sizeof descriptor);
+    return FakeWin32UsbApi::Pending();
+  };
+  api.overlapped_results = {FakeWin32UsbApi::Done(18)};
+  uint32_t product_id = 0;
+  EXPECT_EQ(ReadUsbProductId(kPath, &product_id, &api), rc::kOk);
+  EXPECT_EQ(product_id, 0x5003u);
+  EXPECT_EQ(api.OpenHandleCount(), 0u);
+}
+
+TEST(ReadUsbProductIdTest, NoEventMeansNoRequest) {
+  FakeWin32UsbApi api;
+  api.event_error = ERROR_NOT_ENOUGH_MEMORY;
+  uint32_t product_id = 0;
+  EXPECT_EQ(ReadUsbProductId(kPath, &product_id, &api), static_cast<Result>(0x80070008));
+  EXPECT_TRUE(api.ioctls.empty());
+  EXPECT_EQ(api.OpenHandleCount(), 0u);
 }
 
 TEST(ReadUsbProductIdTest, PathThatDoesNotOpenGivesItsError) {
