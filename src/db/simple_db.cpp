@@ -267,7 +267,7 @@ Result SimpleDB::GetColumnKind(int32_t column, ColumnKind* kind) const {
 Result SimpleDB::ChangeEntry(const std::string& key, IndexChange change) {
   if (batch_depth_ == 0) return ChangeStoredEntry(key, {change});
   queued_.Queue(key, change);
-  if (queued_.queued() >= IndexChangeQueue::kMaxQueued) MakeQueued(std::string());
+  if (queued_.Full()) MakeQueued(std::string());
   return rc::kOk;
 }
 
