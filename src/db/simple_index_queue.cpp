@@ -120,7 +120,20 @@ uint16_t IndexChangeQueue::HeadNumber(const std::string& key, size_t head_length
       return static_cast<uint16_t>(i);
     }
   }
-  heads_.push_back(key.substr(0, head_length));
+  const std::string head = key.substr(0, head_length);
+  // Heads of which none begins another order keys by themselves, whatever follows them.
+  for (const std::string& other : heads_) {
+    const size_t common = std::min(other.size(), head.size());
+    if (other.compare(0, common, head, 0, common) == 0) heads_prefix_free_ = false;
+  }
+  heads_.push_back(head);
+  std::vector<uint16_t> order(heads_.size());
+  for (size_t i = 0; i < order.size(); ++i) order[i] = static_cast<uint16_t>(i);
+  std::sort(order.begin(), order.end(), [this](uint16_t a, uint16_t b) {
+    return heads_[a] < heads_[b];
+  });
+  head_rank_.assign(heads_.size(), 0);
+  for (size_t i = 0; i < order.size(); ++i) head_rank_[order[i]] = static_cast<uint16_t>(i);
   return static_cast<uint16_t>(heads_.size() - 1);
 }
 
@@ -147,6 +160,8 @@ int IndexChangeQueue::CompareKeys(uint32_t a, uint32_t b) const {
                                    std::min(qa.rest_length, qb.rest_length));
     order = common != 0 ? common : (qa.rest_length < qb.rest_length ? -1 :
                                     qa.rest_length > qb.rest_length ? 1 : 0);
+  } else if (heads_prefix_free_) {
+    order = head_rank_[qa.head] < head_rank_[qb.head] ? -1 : 1;
   } else {
     const KeyPieces pa = PiecesOf(qa), pb = PiecesOf(qb);
     const char* a_bytes[2] = {pa.head, pa.rest};
@@ -197,6 +212,8 @@ void IndexChangeQueue::SortTail() {
 
 void IndexChangeQueue::Clear() {
   heads_.clear();
+  head_rank_.clear();
+  heads_prefix_free_ = true;
   std::string().swap(rests_);
   std::vector<Queued>().swap(queued_);
   std::vector<std::vector<uint32_t>>().swap(runs_);
@@ -208,6 +225,17 @@ void IndexChangeQueue::Clear() {
 std::vector<uint32_t> IndexChangeQueue::Matching(const std::string& prefix) const {
   const char* p_bytes[2] = {prefix.data(), prefix.data()};
   const size_t p_lengths[2] = {prefix.size(), 0};
+  // The one head that the prefix begins with, when heads are prefix-free: a change under
+  // another head cannot match.
+  int prefix_head = -1;
+  if (heads_prefix_free_) {
+    for (size_t i = 0; i < heads_.size() && prefix_head < 0; ++i) {
+      if (prefix.size() >= heads_[i].size() &&
+          prefix.compare(0, heads_[i].size(), heads_[i]) == 0) {
+        prefix_head = static_cast<int>(i);
+      }
+    }
+  }
   const auto compare = [&](uint32_t position) {
     const KeyPieces pieces = PiecesOf(queued_[position]);
     const char* bytes[2] = {pieces.head, pieces.rest};
@@ -224,6 +252,7 @@ std::vector<uint32_t> IndexChangeQueue::Matching(const std::string& prefix) cons
     }
   }
   for (size_t i = tail_; i < queued_.size(); ++i) {
+    if (prefix_head >= 0 && queued_[i].head != prefix_head) continue;
     if (!queued_[i].made && compare(static_cast<uint32_t>(i)) == 0) {
       found.push_back(static_cast<uint32_t>(i));
     }

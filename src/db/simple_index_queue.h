@@ -82,6 +82,8 @@ class IndexChangeQueue {
   std::vector<uint32_t> Matching(const std::string& prefix) const;
 
   std::vector<std::string> heads_;
+  std::vector<uint16_t> head_rank_;  // each head's place in the byte order of the heads
+  bool heads_prefix_free_ = true;    // no head begins another
   std::string rests_;
   std::vector<Queued> queued_;
   std::vector<std::vector<uint32_t>> runs_;  // positions in queued_, each run in order

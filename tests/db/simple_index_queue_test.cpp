@@ -17,8 +17,10 @@ using Model = std::map<std::string, std::vector<std::pair<uint32_t, bool>>>;
 using Made = std::vector<std::pair<std::string, std::vector<std::pair<uint32_t, bool>>>>;
 
 // Index keys of several heads (one, two and three columns) and texts that are prefixes of one
-// another, as the file source's indexes make them.
-std::string Key(uint32_t n) {
+// another, as the file source's indexes make them; with `short_keys`, also keys too short to
+// have a head, which every head begins with.
+std::string Key(uint32_t n, bool short_keys = false) {
+  if (short_keys && n % 11 == 0) return std::string(n % 3, '\x21');
   static const char* const kTexts[] = {"", "a", "ab", "abc", "b", "ba", "river", "riverside"};
   std::vector<uint32_t> columns;
   for (uint32_t c = 0; c <= n % 3; ++c) columns.push_back(17 + c);
@@ -54,12 +56,13 @@ Made TakeFromModel(Model& model, const std::string& prefix) {
 }
 
 TEST(SimpleIndexQueue, MakeHandsEveryKeyOfAPrefixOnceInKeyOrderWithItsChangesInOrder) {
-  for (uint32_t count : {3u, 255u, 256u, 1000u, 5000u}) {
+  for (uint32_t count : {3u, 255u, 256u, 1000u, 5000u, 5001u}) {
     SCOPED_TRACE(count);
+    const bool short_keys = count % 2 == 1;
     IndexChangeQueue queue;
     Model model;
     for (uint32_t i = 0; i < count; ++i) {
-      const std::string key = Key((i * 7919u) % 97u);
+      const std::string key = Key((i * 7919u) % 97u, short_keys);
       const bool addition = i % 3 != 0;
       queue.Queue(key, {i, addition});
       model[key].emplace_back(i, addition);
@@ -70,6 +73,7 @@ TEST(SimpleIndexQueue, MakeHandsEveryKeyOfAPrefixOnceInKeyOrderWithItsChangesInO
         Key(3 * 6).substr(0, Key(3 * 6).find('\0', 12) + 1),
         simple_layout::IndexKeyHead({17}) + "ab",
         simple_layout::IndexKeyHead({17, 18}),
+        "!",
         ""};
     for (const std::string& prefix : prefixes) {
       EXPECT_EQ(MakeAll(queue, prefix), TakeFromModel(model, prefix));
