@@ -148,7 +148,7 @@ bool IndexChangeQueue::SameKey(uint32_t a, uint32_t b) const {
 
 bool IndexChangeQueue::Before(uint32_t a, uint32_t b) const {
   const int order = CompareKeys(a, b);
-  return order != 0 ? order < 0 : queued_[a].sequence < queued_[b].sequence;
+  return order != 0 ? order < 0 : a < b;
 }
 
 int IndexChangeQueue::CompareKeys(uint32_t a, uint32_t b) const {
@@ -180,14 +180,11 @@ void IndexChangeQueue::Queue(const std::string& key, IndexChange change) {
   queued.rest = static_cast<uint32_t>(rests_.size());
   queued.rest_length = static_cast<uint32_t>(key.size() - head_length);
   queued.record = change.record;
-  queued.sequence = static_cast<uint32_t>(queued_.size());
   queued.addition = change.addition;
   queued.made = false;
   rests_.append(key, head_length, std::string::npos);
   queued_.push_back(queued);
   ++waiting_;
-  // Its bytes, its place in a run and in a merge, and what the containers hold in reserve.
-  bytes_ += (queued.rest_length + sizeof(Queued) + 2 * sizeof(uint32_t)) * 3 / 2;
   if (queued_.size() - tail_ >= kTailLength) SortTail();
 }
 
@@ -219,7 +216,13 @@ void IndexChangeQueue::Clear() {
   std::vector<std::vector<uint32_t>>().swap(runs_);
   tail_ = 0;
   waiting_ = 0;
-  bytes_ = 0;
+}
+
+bool IndexChangeQueue::Full() const {
+  // The runs hold a position of every change before the tail, and a merge as many again.
+  const size_t bytes = rests_.capacity() + queued_.capacity() * sizeof(Queued) +
+                       tail_ * 2 * sizeof(uint32_t);
+  return bytes >= kMaxQueuedBytes;
 }
 
 std::vector<uint32_t> IndexChangeQueue::Matching(const std::string& prefix) const {

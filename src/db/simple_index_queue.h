@@ -34,15 +34,16 @@ bool MakeIndexChanges(const std::vector<IndexChange>& changes, bool damaged,
 // so that the changes of one key or prefix are found without a walk over all of them.
 class IndexChangeQueue {
  public:
-  // The queued changes are made once they take this much memory.
-  static constexpr size_t kMaxQueuedBytes = size_t{32} << 20;
+  // The queued changes are made once they take this much memory: about the changes of a pass
+  // over 20,000 tracks of the file source's 33 indexes.
+  static constexpr size_t kMaxQueuedBytes = size_t{48} << 20;
 
   void Queue(const std::string& key, IndexChange change);
   bool empty() const { return waiting_ == 0; }
   // How many changes wait.
   size_t queued() const { return waiting_; }
-  // True when the queue takes about kMaxQueuedBytes or more.
-  bool Full() const { return bytes_ >= kMaxQueuedBytes; }
+  // True when the queue takes kMaxQueuedBytes or more.
+  bool Full() const;
   void Clear();
 
   typedef std::function<Result(const std::string& key, const std::vector<IndexChange>& changes)>
@@ -57,7 +58,6 @@ class IndexChangeQueue {
     uint32_t rest;         // offset of the key's bytes after its head in rests_
     uint32_t rest_length;
     uint32_t record;
-    uint32_t sequence;     // arrival order
     uint16_t head;         // index into heads_
     bool addition;
     bool made;
@@ -85,9 +85,8 @@ class IndexChangeQueue {
   std::vector<uint16_t> head_rank_;  // each head's place in the byte order of the heads
   bool heads_prefix_free_ = true;    // no head begins another
   std::string rests_;
-  std::vector<Queued> queued_;
+  std::vector<Queued> queued_;              // in arrival order
   std::vector<std::vector<uint32_t>> runs_;  // positions in queued_, each run in order
   size_t tail_ = 0;                          // queued_ from here on is in no run yet
   size_t waiting_ = 0;
-  size_t bytes_ = 0;
 };
