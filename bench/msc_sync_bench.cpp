@@ -6,10 +6,14 @@
 // how the cold and the deleting passes grow with the number of files, as the exponent k of
 // time ~ n^k beside the one n log n growth would give. Then NewFid over a table of the largest
 // size with one gap early, in the middle and none at all (then the next fid is cached),
-// against one walk over every record of the same table.
+// against one walk over every record of the same table. A further cold pass of each kind at
+// each size, its B-tree calls timed, prints where a cold pass spends its time: reading the
+// tags (the same readers over the same files, alone, in plain walks), writing records, making
+// the index entries (the flushes of the queued changes), syncing, and the rest.
 //   msc_sync_bench [--files N]   (one size only)
 #include <windows.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -19,8 +23,12 @@
 #include <vector>
 
 #include "bench_common.h"
+#include "db/db185_api.h"
 #include "devices/msc/file_source.h"
 #include "devices/msc/scan_listener.h"
+#include "devices/msc/source_sinks.h"
+#include "media/property_set.h"
+#include "media/tag_reader_factory.h"
 #include "support/file_helpers.h"
 #include "testlib/id3_builder.h"
 #include "testlib/mpeg_frames.h"
@@ -91,6 +99,103 @@ uint32_t PlainWalk(const std::string& folder) {
   return files;
 }
 
+// Reads the tags of every track as a pass does, and nothing else.
+uint32_t ReadTagsAlone(const std::string& folder, bool fingerprint) {
+  uint32_t files = 0;
+  WIN32_FIND_DATAA found;
+  HANDLE search = FindFirstFileA((folder + "\\*").c_str(), &found);
+  if (search == INVALID_HANDLE_VALUE) return 0;
+  do {
+    const std::string name = found.cFileName;
+    if (name == "." || name == "..") continue;
+    const std::string path = folder + "\\" + name;
+    if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+      files += ReadTagsAlone(path, fingerprint);
+      continue;
+    }
+    RefPtr<PropertySet> tags;
+    std::unique_ptr<TagReader> reader;
+    if (rc::Failed(PropertySet::Create(&tags)) ||
+        rc::Failed(TagReaderFactory(path, std::string(), &reader))) {
+      continue;
+    }
+    reader->SetComputeFingerprint(fingerprint);
+    PropertySetTagSink sink(tags.Get());
+    files += rc::Succeeded(reader->ReadFile(path, &sink));
+  } while (FindNextFileA(search, &found));
+  FindClose(search);
+  return files;
+}
+
+// Time spent in the B-tree's calls during an instrumented pass, by what they touch.
+struct TreeTimes {
+  double records = 0;   // record entries and the counter
+  double indexes = 0;   // index entries: the flushes of queued changes, and exact lookups
+  double syncs = 0;
+  double other = 0;     // cursor moves and reads of anything else
+  void Clear() { *this = TreeTimes(); }
+};
+TreeTimes tree_times;
+DB real_calls;
+
+double* TimeOf(const DBT* key) {
+  const uint8_t* bytes = static_cast<const uint8_t*>(key->data);
+  if (key->size >= 4 && bytes[0] == 0x21 && bytes[1] == 0x43 && bytes[2] == 0x65 &&
+      bytes[3] == 0x87) {
+    return &tree_times.indexes;
+  }
+  if (key->size == 8 && bytes[0] == 0x78 && bytes[1] == 0x56) return &tree_times.records;
+  return &tree_times.other;
+}
+
+template <typename Call>
+int Timed(double* into, Call call) {
+  const BenchClock::time_point start = BenchClock::now();
+  const int status = call();
+  *into += MsSince(start);
+  return status;
+}
+
+int TimedGet(const DB* db, const DBT* key, DBT* value, u_int flags) {
+  return Timed(TimeOf(key), [&] { return real_calls.get(db, key, value, flags); });
+}
+int TimedPut(const DB* db, DBT* key, const DBT* value, u_int flags) {
+  return Timed(TimeOf(key), [&] { return real_calls.put(db, key, value, flags); });
+}
+int TimedDel(const DB* db, const DBT* key, u_int flags) {
+  return Timed(TimeOf(key), [&] { return real_calls.del(db, key, flags); });
+}
+int TimedSeq(const DB* db, DBT* key, DBT* value, u_int flags) {
+  return Timed(&tree_times.other, [&] { return real_calls.seq(db, key, value, flags); });
+}
+int TimedSync(const DB* db, u_int flags) {
+  return Timed(&tree_times.syncs, [&] { return (real_calls.sync)(db, flags); });
+}
+
+struct __db* TimedOpen(const char* path, int flags, int mode, const void* info) {
+  DB* db = dbopen(path, flags, mode, DB_BTREE, info);
+  if (db == nullptr) return nullptr;
+  real_calls = *db;
+  db->get = TimedGet;
+  db->put = TimedPut;
+  db->del = TimedDel;
+  db->seq = TimedSeq;
+  db->sync = TimedSync;
+  return db;
+}
+
+// On a busy machine one walk can stray far either way: the middle one of three.
+double MedianWalkMs(const std::string& root) {
+  double ms[3];
+  for (double& one : ms) {
+    const BenchClock::time_point start = BenchClock::now();
+    PlainWalk(root);
+    one = MsSince(start);
+  }
+  std::sort(ms, ms + 3);
+  return ms[1];
+}
+
 class CountingListener : public ScanListener {
  public:
   Result OnTrack(RecordSet&) override {
@@ -141,6 +246,35 @@ void PrintRate(const char* kind, const char* pass, uint32_t files, double ms, do
               ms / 1000, rate / reference);
 }
 
+// A cold pass with its B-tree calls timed, over the tree as MakeTree leaves it, and the tags
+// read alone, against a plain walk measured beside them.
+void PrintColdSplit(const DatabaseKind& kind, const std::string& root,
+                    const std::string& database, uint32_t files) {
+  MakeTree(root, files);
+  PlainWalk(root);
+  const double walk_ms = MedianWalkMs(root);
+  BenchClock::time_point start = BenchClock::now();
+  ReadTagsAlone(root, (kind.flags & DirectorySource::kNoFingerprint) == 0);
+  const double tags_ms = MsSince(start);
+  UnlinkFile(database);
+  uint32_t tracks = 0;
+  double pass_ms = 0;
+  {
+    FileSource source(kind.flags, database, root, TimedOpen);
+    if (rc::Failed(source.OpenDatabase(nullptr))) std::exit(1);
+    tree_times.Clear();
+    pass_ms = Synchronise(source, &tracks);
+  }
+  UnlinkFile(database);
+  const TreeTimes t = tree_times;
+  const double rest = pass_ms - tags_ms - t.records - t.indexes - t.syncs - t.other;
+  std::printf("  %s cold split (%.2f s, timed): tags read alone %.2f s (%.2f plain walks), "
+              "records %.2f s, index entries %.2f s, syncs %.2f s, cursor and other reads "
+              "%.2f s, the rest %.2f s\n",
+              kind.name, pass_ms / 1000, tags_ms / 1000, tags_ms / walk_ms, t.records / 1000,
+              t.indexes / 1000, t.syncs / 1000, t.other / 1000, rest / 1000);
+}
+
 // One size: the reference, then each kind of database. Returns the times of each kind.
 std::vector<PassTimes> SyncBench(uint32_t files) {
   const std::string root = Folder("msc_sync_bench");
@@ -150,10 +284,9 @@ std::vector<PassTimes> SyncBench(uint32_t files) {
   for (const DatabaseKind& kind : kKinds) {
     MakeTree(root, files);
     PlainWalk(root);  // the same file-system cache for every measurement
-    const BenchClock::time_point start = BenchClock::now();
-    const uint32_t walked = PlainWalk(root);
-    const double reference = walked / (MsSince(start) / 1000);
-    std::printf("  reference, a plain walk reading every file: %8.0f files/s\n", reference);
+    const double reference = files / (MedianWalkMs(root) / 1000);
+    std::printf("  reference, a plain walk reading every file: %8.0f files/s (median of 3)\n",
+                reference);
 
     UnlinkFile(database);
     uint32_t cold_tracks = 0, warm_tracks = 0, left_tracks = 0, deleted = 0;
@@ -173,6 +306,7 @@ std::vector<PassTimes> SyncBench(uint32_t files) {
       std::exit(1);
     }
     PrintRate(kind.name, "cold", files, pass.cold, reference);
+    PrintColdSplit(kind, root, database, files);
     PrintRate(kind.name, "warm", files, warm_ms, reference);
     std::printf("  %s deleting %u records: %8.0f records/s  %7.2f s (with the %u files left)\n",
                 kind.name, deleted, deleted / (pass.deleting / 1000), pass.deleting / 1000,

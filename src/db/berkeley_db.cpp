@@ -69,9 +69,18 @@ Result BerkeleyDb::Close() {
   return db->close(db) == 0 ? rc::kOk : LibraryError();
 }
 
+Result BerkeleyDb::PassWriteGate() {
+  if (!write_gate_) return rc::kOk;
+  const Result answer = write_gate_();
+  if (rc::Succeeded(answer)) write_gate_ = nullptr;
+  return answer;
+}
+
 Result BerkeleyDb::Put(const void* key, uint32_t key_length, const void* value,
                        uint32_t value_length) {
   if (db_ == nullptr) return rc::kNotFound;
+  const Result gate = PassWriteGate();
+  if (rc::Failed(gate)) return gate;
   DBT k = Bytes(key, key_length);
   const DBT v = Bytes(value, value_length);
   return db_->put(db_, &k, &v, 0) == 0 ? rc::kOk : LibraryError();
@@ -90,6 +99,8 @@ Result BerkeleyDb::Get(const void* key, uint32_t key_length, std::string* value)
 
 Result BerkeleyDb::Delete(const void* key, uint32_t key_length) {
   if (db_ == nullptr) return rc::kNotFound;
+  const Result gate = PassWriteGate();
+  if (rc::Failed(gate)) return gate;
   const DBT k = Bytes(key, key_length);
   const int status = db_->del(db_, &k, 0);
   if (status < 0) return LibraryError();

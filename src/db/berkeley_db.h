@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include "support/result_codes.h"
@@ -49,11 +50,19 @@ class BerkeleyDb {
   }
   Result Sync();
 
+  // Asked before every Put and Delete until it has once answered success; a failure is that
+  // write's answer and the file stays untouched. Null removes it. Kept across Open and Close.
+  void SetWriteGate(std::function<Result()> gate) { write_gate_ = std::move(gate); }
+
   struct __db* Handle() const { return db_; }
 
  private:
+  // The write gate's answer (success once it has opened).
+  Result PassWriteGate();
+
   OpenFunction open_;
   struct __db* db_ = nullptr;
+  std::function<Result()> write_gate_;
 };
 
 class BerkeleyDbCursor {

@@ -1,6 +1,7 @@
 #include "db/simple_db.h"
 
 #include <clocale>
+#include <memory>
 #include <new>
 
 #include "db/simple_layout.h"
@@ -266,7 +267,7 @@ Result SimpleDB::GetColumnKind(int32_t column, ColumnKind* kind) const {
 Result SimpleDB::ChangeEntry(const std::string& key, IndexChange change) {
   if (batch_depth_ == 0) return ChangeStoredEntry(key, {change});
   queued_.Queue(key, change);
-  if (queued_.queued() >= IndexChangeQueue::kMaxQueued) MakeQueued(std::string());
+  if (queued_.Full()) MakeQueued(std::string());
   return rc::kOk;
 }
 
@@ -316,16 +317,19 @@ bool KeyColumnsEqual(const std::vector<SimpleColumn>& columns, const std::vector
 Result SimpleDB::MoveInIndexes(uint32_t record, const SimpleCells* before,
                                const SimpleCells* after) {
   if (!db_) return rc::kNotFound;
+  std::unique_ptr<RecordKeyParts> before_parts, after_parts;
+  if (before) before_parts.reset(new RecordKeyParts(columns_, *before));
+  if (after) after_parts.reset(new RecordKeyParts(columns_, *after));
   for (const std::vector<uint32_t>& index : indexes_) {
     if (before && after && KeyColumnsEqual(columns_, index, *before, *after)) continue;
     if (before) {
-      for (const std::string& key : IndexKeys(columns_, index, *before)) {
+      for (const std::string& key : IndexKeys(index, before_parts.get())) {
         const Result result = ChangeEntry(key, {record, false});
         if (rc::Failed(result)) return result;
       }
     }
     if (after) {
-      for (const std::string& key : IndexKeys(columns_, index, *after)) {
+      for (const std::string& key : IndexKeys(index, after_parts.get())) {
         const Result result = ChangeEntry(key, {record, true});
         if (rc::Failed(result)) return result;
       }

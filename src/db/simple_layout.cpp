@@ -230,22 +230,46 @@ class PartCollector : public KeyEmitter {
 
 }  // namespace
 
-std::vector<std::string> IndexKeys(const std::vector<SimpleColumn>& columns,
-                                   const std::vector<uint32_t>& index, const SimpleCells& cells) {
+RecordKeyParts::RecordKeyParts(const std::vector<SimpleColumn>& columns, const SimpleCells& cells)
+    : columns_(columns), cells_(cells), parts_(columns.size()), made_(columns.size(), false) {}
+
+const std::vector<std::string>& RecordKeyParts::TextParts(uint32_t column) {
+  if (!made_[column]) {
+    const char* text = cells_[column].bytes.c_str();
+    if (columns_[column].transform != nullptr) {
+      PartCollector collector;
+      columns_[column].transform->Transform(text, &collector);
+      parts_[column] = std::move(collector.parts);
+    } else {
+      std::string part = FoldedText(text);
+      part.push_back('\0');
+      parts_[column] = {std::move(part)};
+    }
+    made_[column] = true;
+  }
+  return parts_[column];
+}
+
+std::vector<std::string> IndexKeys(const std::vector<uint32_t>& index, RecordKeyParts* parts) {
   std::vector<std::string> keys{IndexKeyHead(index)};
   for (uint32_t number : index) {
-    const SimpleColumn& column = columns[number];
-    const SimpleCell& cell = cells[number];
-    if (column.type == kSimpleText && column.transform != nullptr) {
-      PartCollector collector;
-      column.transform->Transform(cell.bytes.c_str(), &collector);
-      std::vector<std::string> grown;
-      for (const std::string& key : keys) {
-        for (const std::string& part : collector.parts) grown.push_back(key + part);
+    switch (parts->columns()[number].type) {
+      case kSimpleNumber:
+        for (std::string& key : keys) AppendKeyPart(&key, kSimpleNumber, parts->cells()[number]);
+        break;
+      case kSimpleText: {
+        const std::vector<std::string>& emitted = parts->TextParts(number);
+        if (emitted.size() == 1) {
+          for (std::string& key : keys) key += emitted[0];
+          break;
+        }
+        std::vector<std::string> grown;
+        for (const std::string& key : keys) {
+          for (const std::string& part : emitted) grown.push_back(key + part);
+        }
+        keys = std::move(grown);
+        break;
       }
-      keys = std::move(grown);
-    } else {
-      for (std::string& key : keys) AppendKeyPart(&key, column.type, cell);
     }
   }
   // A transform that emits one value twice must not list the record twice in one entry.
@@ -257,6 +281,12 @@ std::vector<std::string> IndexKeys(const std::vector<SimpleColumn>& columns,
     if (!seen) unique.push_back(std::move(key));
   }
   return unique;
+}
+
+std::vector<std::string> IndexKeys(const std::vector<SimpleColumn>& columns,
+                                   const std::vector<uint32_t>& index, const SimpleCells& cells) {
+  RecordKeyParts parts(columns, cells);
+  return IndexKeys(index, &parts);
 }
 
 bool FirstTransformedPart(KeyTransform* transform, const char* text, std::string* part) {

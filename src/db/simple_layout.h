@@ -58,8 +58,25 @@ void PadKey(std::string* key);
 std::string IndexKeyHead(const std::vector<uint32_t>& index);
 // Appends one column's key part for a number or a text without transform.
 void AppendKeyPart(std::string* key, uint32_t type, const SimpleCell& cell);
+// The key parts of one record's text columns (the folded text, or what the column's transform
+// emits, each part with its zero byte), each column's made once however many indexes use it.
+class RecordKeyParts {
+ public:
+  RecordKeyParts(const std::vector<SimpleColumn>& columns, const SimpleCells& cells);
+  const std::vector<std::string>& TextParts(uint32_t column);
+  const std::vector<SimpleColumn>& columns() const { return columns_; }
+  const SimpleCells& cells() const { return cells_; }
+
+ private:
+  const std::vector<SimpleColumn>& columns_;
+  const SimpleCells& cells_;
+  std::vector<std::vector<std::string>> parts_;
+  std::vector<bool> made_;
+};
+
 // Every key under which a record with these values stands in the index: one per combination
 // of the values its transformed columns emit (none when a transform emits nothing).
+std::vector<std::string> IndexKeys(const std::vector<uint32_t>& index, RecordKeyParts* parts);
 std::vector<std::string> IndexKeys(const std::vector<SimpleColumn>& columns,
                                    const std::vector<uint32_t>& index, const SimpleCells& cells);
 // The first key part a transform emits for a text, with its zero byte; false when it emits

@@ -78,8 +78,8 @@ void DirectorySource::RemoveChangeListener(SourceChangeListener* listener) {
 }
 
 FileSource::FileSource(uint32_t flags, const std::string& database_path,
-                       const std::string& first_root)
-    : DirectorySource(flags, first_root, &db_), database_path_(database_path) {
+                       const std::string& first_root, BerkeleyDb::OpenFunction open)
+    : DirectorySource(flags, first_root, &db_), database_path_(database_path), db_(open) {
   AddRootFolder(first_root);
   observer_.reset(new FileSourceObserver(this));
 }

@@ -155,8 +155,9 @@ class FileSource : public DirectorySource, public MscFileSource {
   static const char kRootTitle[];
 
   // `database_path` empty: "/.source.db" under the first root (or a temporary database under
-  // flag 0x10).
-  FileSource(uint32_t flags, const std::string& database_path, const std::string& first_root);
+  // flag 0x10). `open` makes the database's B-tree handle (tests wrap its operations).
+  FileSource(uint32_t flags, const std::string& database_path, const std::string& first_root,
+             BerkeleyDb::OpenFunction open = nullptr);
   ~FileSource() override;
 
   // The MscFileSourceFactory of the mass-storage device.

@@ -4,6 +4,7 @@
 #include <cstdlib>
 
 #include "devices/msc/file_source_observer.h"
+#include "devices/msc/library_pass_backup.h"
 #include "support/debug_trace.h"
 #include "support/file_helpers.h"
 #include "support/text_convert.h"
@@ -148,6 +149,7 @@ bool FileSource::SchemaMatches() const {
 }
 
 Result FileSource::OpenAt(const std::string& path) {
+  PassBackup::RestoreInterruptedPass(path);
   return db_.Open(path.empty() ? nullptr : path.c_str(), kOpenMode);
 }
 

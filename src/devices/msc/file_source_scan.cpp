@@ -9,6 +9,7 @@
 #include <memory>
 #include <set>
 
+#include "devices/msc/library_pass_backup.h"
 #include "devices/msc/msc_results.h"
 #include "devices/msc/msc_track_records.h"
 #include "devices/msc/scan_listener.h"
@@ -217,17 +218,20 @@ Result FileSource::CountFiles(ScanListener* listener) {
 Result FileSource::Synchronise(ScanListener* listener, const std::string& sub_path,
                                bool skip_counting) {
   // The index entries that every track shares (its type, a common genre or year) are written
-  // once at the end of the pass, not once per track, and the database is synced once.
+  // once at the end of the pass, not once per track, and the database is synced once. Until
+  // then the file on the disk is torn, so a copy taken before the first write stands in for it.
   const bool sync_on_change = db_.SyncOnChange();
   db_.SetSyncOnChange(false);
+  PassBackup backup(database_path_, &db_);
   db_.BeginIndexBatch();
   Result result = SynchronisePass(listener, sub_path, skip_counting);
   Result written = db_.EndIndexBatch();
   db_.SetSyncOnChange(sync_on_change);
-  if (sync_on_change) {
+  if (sync_on_change || backup.Taken()) {
     const Result synced = db_.Sync();
     if (rc::Succeeded(written)) written = synced;
   }
+  backup.Finish(written);
   if (rc::Failed(written) && rc::Succeeded(result)) {
     result = AnswerOrSelf(listener, &ScanListener::OnDatabaseError, RootPath(), written);
     if (rc::Succeeded(result)) result = rc::kOk;
