@@ -27,8 +27,8 @@ constexpr uint32_t kMaxRequest117Index = 4000;
 }  // namespace
 
 MscChannel::MscChannel(const MscDriveRecord& record, MscFileSource* file_source,
-                       const MscEnvironment& environment)
-    : record_(record), file_source_(file_source), environment_(environment) {}
+                       const MscEnvironment& environment, RefCounted* owner)
+    : owner_(owner), record_(record), file_source_(file_source), environment_(environment) {}
 
 MscChannel::~MscChannel() = default;
 
