@@ -562,6 +562,27 @@ TEST_F(MscLibraryTest, TheLibraryFileIsCompleteWhenTheLastReferenceGoes) {
   }
 }
 
+// An upload the caller finishes after letting go of the channel and the device is recorded,
+// and the library file holds it once the stream goes too.
+TEST_F(MscLibraryTest, AnUploadOutlivingItsChannelAndDeviceIsRecorded) {
+  OpenChannel();
+  OutputStream* raw = nullptr;
+  ASSERT_EQ(channel_->CreateNewFile(0, &raw), rc::kOk);
+  std::unique_ptr<OutputStream> upload(raw);
+  CloseDevice();
+  const std::string bytes = AudioFixture("mp3").Bytes();
+  ASSERT_EQ(upload->Write(reinterpret_cast<const uint8_t*>(bytes.data()),
+                          static_cast<uint32_t>(bytes.size())),
+            rc::kOk);
+  PropertyHolder file = Tune("Late Arrival", "The Quiet Hours", "Harbour", 4);
+  ASSERT_EQ(upload->Finish(file), rc::kOk);
+  upload.reset();
+  const Lines values = RunHostOracle("dump", database_);
+  ASSERT_FALSE(values.empty());
+  ASSERT_EQ(values[0].rfind("error=", 0), std::string::npos) << values[0];
+  EXPECT_NE(std::find(values.begin(), values.end(), "Late Arrival"), values.end());
+}
+
 TEST_F(MscLibraryTest, RewrittenMetadataGoesIntoTheFileAndTheRecord) {
   Channel& channel = OpenChannel();
   ContentsRecorder contents = Contents();
