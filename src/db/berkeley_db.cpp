@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "db/berkeley_db_native.h"
 #include "db/db185_api.h"
 #include "support/debug_trace.h"
 
@@ -46,12 +47,19 @@ Result BerkeleyDb::Open(const char* path, uint32_t mode) {
 #ifdef O_BINARY
   flags |= O_BINARY;
 #endif
-  errno = 0;
   // The library's 1.85 layer does not pass O_EXCL on; an existing file is refused here.
   struct stat existing;
-  if ((mode & kExclusive) && path != nullptr && stat(path, &existing) == 0) {
+  const bool exists = path != nullptr && stat(path, &existing) == 0;
+  if ((mode & kExclusive) && exists) {
     errno = EEXIST;
   } else {
+    if ((mode & kVerify) && exists && existing.st_size > 0) {
+      // Damage that the library meets only inside a later call can crash the process there
+      // (a page size of 0, an item outside its page): the file is checked whole first.
+      const Result verified = berkeley_native::VerifyFile(path);
+      if (rc::Failed(verified)) return verified;
+    }
+    errno = 0;
     db_ = (open_ ? open_ : OpenBtree)(path, flags, 0664, &info);
   }
   if (db_ == nullptr) {
@@ -66,6 +74,7 @@ Result BerkeleyDb::Close() {
   if (db_ == nullptr) return rc::kOk;
   DB* db = db_;
   db_ = nullptr;
+  berkeley_native::LetCloseThroughAPanic(db->internal);
   return db->close(db) == 0 ? rc::kOk : LibraryError();
 }
 

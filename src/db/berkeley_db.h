@@ -18,6 +18,9 @@ class BerkeleyDb {
   static constexpr uint32_t kWrite = 2;
   static constexpr uint32_t kCreate = 4;
   static constexpr uint32_t kExclusive = 8;
+  // An existing file passes Berkeley DB's own verification before it is opened; a file that
+  // fails it is refused with rc::kBadData. For files that others may have written or damaged.
+  static constexpr uint32_t kVerify = 16;
 
   // How the handle is made: dbopen(path, flags, mode, DB_BTREE, info) by default. Tests
   // replace it to wrap the handle's operations.
@@ -30,6 +33,8 @@ class BerkeleyDb {
 
   // A null path opens a temporary tree without a named file.
   Result Open(const char* path, uint32_t mode);
+  // Releases the file and everything the library holds for it, also after the library
+  // panicked (on damage it found in the file).
   Result Close();
   bool IsOpen() const { return db_ != nullptr; }
 

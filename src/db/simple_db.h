@@ -68,7 +68,8 @@ class SimpleDB : public RecordDatabase {
   Result OpenRecordSet(RefPtr<RecordSet>* out) override;
 
   // Mode bits of BerkeleyDb::Open. A schema or index list that does not fit its entry is
-  // damage: rc::kBadData, and the file is closed again.
+  // damage: rc::kBadData, and the file is closed again; so is a file that fails the check
+  // that BerkeleyDb::kVerify asks for.
   Result Open(const char* path, uint32_t mode);
   Result Close();
   Result Sync();

@@ -11,7 +11,10 @@
 
 namespace {
 
-constexpr uint32_t kOpenMode = BerkeleyDb::kRead | BerkeleyDb::kWrite | BerkeleyDb::kCreate;
+// The file lies on the player's drive or was given to us: it is checked before use, and a
+// damaged one is built anew like an outdated one.
+constexpr uint32_t kOpenMode =
+    BerkeleyDb::kRead | BerkeleyDb::kWrite | BerkeleyDb::kCreate | BerkeleyDb::kVerify;
 constexpr Result kAccessDenied = static_cast<Result>(0x8004100D);
 constexpr Result kNoSuchFile = static_cast<Result>(0x80041002);
 constexpr Result kNotADatabase = static_cast<Result>(0x80041016);  // EINVAL from the library

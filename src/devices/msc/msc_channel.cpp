@@ -27,8 +27,8 @@ constexpr uint32_t kMaxRequest117Index = 4000;
 }  // namespace
 
 MscChannel::MscChannel(const MscDriveRecord& record, MscFileSource* file_source,
-                       const MscEnvironment& environment)
-    : record_(record), file_source_(file_source), environment_(environment) {}
+                       const MscEnvironment& environment, RefCounted* owner)
+    : owner_(owner), record_(record), file_source_(file_source), environment_(environment) {}
 
 MscChannel::~MscChannel() = default;
 
@@ -101,8 +101,8 @@ Result MscChannel::EnumFiles(uint32_t storage, HolderVisitor* visitor) {
 Result MscChannel::CreateNewFile(uint32_t storage, OutputStream** stream) {
   const MscDriveEntry* entry = Entry(storage);
   if (entry == nullptr) return rc::kBadIndex;
-  std::unique_ptr<MscFileWriter> writer(
-      new (std::nothrow) MscFileWriter(DriveRoot(entry->drive_letter), file_source_));
+  std::unique_ptr<MscFileWriter> writer(new (std::nothrow) MscFileWriter(
+      DriveRoot(entry->drive_letter), file_source_, owner_.Get()));
   if (!writer) return rc::kOutOfMemory;
   Result result = writer->Open();
   if (rc::Failed(result)) return UnlessGone(result);

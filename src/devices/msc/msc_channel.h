@@ -17,9 +17,11 @@
 
 class MscChannel : public Channel {
  public:
-  // `file_source` is the device's; it outlives the channel.
+  // `file_source` belongs to `owner` (the device), which the channel holds: a caller may
+  // release the device before the channel, and the source, with its library file, is closed
+  // only when the last of the two goes. Without an owner the source must outlive the channel.
   MscChannel(const MscDriveRecord& record, MscFileSource* file_source,
-             const MscEnvironment& environment);
+             const MscEnvironment& environment, RefCounted* owner = nullptr);
   ~MscChannel() override;
 
   int32_t GetState() override;
@@ -82,6 +84,7 @@ class MscChannel : public Channel {
   Result Forward(ScsiDevice::Entry entry, Operation operation);
   const MscDriveEntry* Entry(uint32_t storage) const;
 
+  RefPtr<RefCounted> owner_;  // first: released after everything that uses the source
   MscDriveRecord record_;
   MscFileSource* file_source_;
   MscEnvironment environment_;

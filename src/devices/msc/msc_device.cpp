@@ -38,7 +38,7 @@ Result MscDevice::OpenChannel(Channel** channel) {
   *channel = nullptr;
   const Result status = EnsureFileSource();
   if (rc::Failed(status)) return status;
-  *channel = new (std::nothrow) MscChannel(record_, file_source_.get(), environment_);
+  *channel = new (std::nothrow) MscChannel(record_, file_source_.get(), environment_, this);
   return *channel ? status : rc::kOutOfMemory;
 }
 

@@ -12,8 +12,9 @@
 #include "support/stream_io.h"
 #include "support/text_convert.h"
 
-MscFileWriter::MscFileWriter(const std::string& drive_root, MscFileSource* file_source)
-    : BlockWriter(kBlockSize), drive_root_(drive_root), file_source_(file_source) {}
+MscFileWriter::MscFileWriter(const std::string& drive_root, MscFileSource* file_source,
+                             RefCounted* owner)
+    : BlockWriter(kBlockSize), owner_(owner), drive_root_(drive_root), file_source_(file_source) {}
 
 MscFileWriter::~MscFileWriter() { Abort(); }
 

@@ -9,6 +9,7 @@
 
 #include "devices/block_writer.h"
 #include "support/file_stream.h"
+#include "support/ref_counted.h"
 
 class MscFileSource;
 
@@ -16,8 +17,12 @@ class MscFileWriter : public BlockWriter {
  public:
   static constexpr uint32_t kBlockSize = 0x100000;
 
-  // `drive_root` is "E:\"; `file_source` (not owned) records the finished file.
-  MscFileWriter(const std::string& drive_root, MscFileSource* file_source);
+  // `drive_root` is "E:\"; `file_source` records the finished file. It belongs to `owner` (the
+  // device), which the writer holds, so that an upload finished after its channel and device
+  // were released still reaches an open library. Without an owner the source must outlive
+  // the writer.
+  MscFileWriter(const std::string& drive_root, MscFileSource* file_source,
+                RefCounted* owner = nullptr);
   ~MscFileWriter() override;
 
   const std::string& temporary_path() const { return temporary_path_; }
@@ -34,6 +39,7 @@ class MscFileWriter : public BlockWriter {
   Result Destination(PropertyHolder& file, std::string* path) const;
   void CloseTemporary();
 
+  RefPtr<RefCounted> owner_;
   std::string drive_root_;
   MscFileSource* file_source_;
   std::string temporary_path_;

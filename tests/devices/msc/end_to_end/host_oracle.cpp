@@ -32,9 +32,11 @@ std::string UnixPathOf(const std::string& windows_path) {
 }
 
 std::vector<std::string> RunHostOracle(const std::string& command, const std::string& path) {
-  std::string result;
-  if (rc::Failed(TempFileName("ora", &result))) return {"error=no temporary file"};
-  UnlinkFile(result);
+  // The temporary file stays until the answer is read: it keeps its name, and with it the
+  // answer's, from every other call while an oracle may still write there.
+  std::string reserved;
+  if (rc::Failed(TempFileName("ora", &reserved))) return {"error=no temporary file"};
+  const std::string result = reserved + ".answer";
   const std::string unix_path = UnixPathOf(path);
   const std::string unix_result = UnixPathOf(result);
   // Wine hands the arguments of a Linux program over as they stand: Linux paths.
@@ -45,16 +47,19 @@ std::vector<std::string> RunHostOracle(const std::string& command, const std::st
   PROCESS_INFORMATION process = {};
   if (!CreateProcessA(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
                       &process)) {
+    UnlinkFile(reserved);
     return {"error=the oracle did not start"};
   }
   if (process.hProcess) CloseHandle(process.hProcess);
   if (process.hThread) CloseHandle(process.hThread);
-  for (int waited = 0; waited < 600 && !FileExists(result); ++waited) Sleep(100);
+  for (int waited = 0; waited < 3000 && !FileExists(result); ++waited) Sleep(100);
   std::ifstream in(result);
+  // Without an answer the name stays taken: the oracle may still write it.
   if (!in) return {"error=the oracle gave no answer"};
   std::vector<std::string> lines;
   for (std::string text; std::getline(in, text);) lines.push_back(text);
   in.close();
   UnlinkFile(result);
+  UnlinkFile(reserved);
   return lines;
 }

@@ -524,6 +524,65 @@ TEST_F(MscLibraryTest, RescanFollowsChangesMadeBehindItsBack) {
   EXPECT_FALSE(stored(outside_));
 }
 
+// The caller may let go of the device before the channel it opened: the channel goes on
+// working on the player's library, and when the last of the two goes the library file holds
+// everything the last listing showed.
+TEST_F(MscLibraryTest, TheLibraryFileIsCompleteWhenTheLastReferenceGoes) {
+  for (const bool device_first : {true, false}) {
+    SCOPED_TRACE(device_first ? "device released first" : "channel released first");
+    OpenChannel();
+    Contents();
+    const std::string added =
+        std::string("M:\\Music\\New\\0") + (device_first ? "1" : "2") + " New.mp3";
+    WriteBytes(added, AudioFixture("mp3").Bytes());
+    UnlinkFile(kMemo);
+    ContentsRecorder contents;
+    if (device_first) {
+      devices_.clear();
+      contents = Contents();
+      channel_.reset();
+    } else {
+      contents = Contents();
+      channel_.reset();
+      devices_.clear();
+    }
+    ASSERT_EQ(contents.files.count(added), 1u);
+    const Lines values = RunHostOracle("dump", database_);
+    ASSERT_FALSE(values.empty());
+    ASSERT_EQ(values[0].rfind("error=", 0), std::string::npos) << values[0];
+    for (const auto& file : contents.files) {
+      EXPECT_NE(std::find(values.begin(), values.end(), file.first), values.end()) << file.first;
+      const std::string title = file.second->GetString("title");
+      if (title.size() >= 3) {  // the reader keeps the longer texts only
+        EXPECT_NE(std::find(values.begin(), values.end(), title), values.end()) << title;
+      }
+    }
+    EXPECT_EQ(std::find(values.begin(), values.end(), kMemo), values.end());
+    WriteBytes(kMemo, AudioFixture("wav").Bytes());
+  }
+}
+
+// An upload the caller finishes after letting go of the channel and the device is recorded,
+// and the library file holds it once the stream goes too.
+TEST_F(MscLibraryTest, AnUploadOutlivingItsChannelAndDeviceIsRecorded) {
+  OpenChannel();
+  OutputStream* raw = nullptr;
+  ASSERT_EQ(channel_->CreateNewFile(0, &raw), rc::kOk);
+  std::unique_ptr<OutputStream> upload(raw);
+  CloseDevice();
+  const std::string bytes = AudioFixture("mp3").Bytes();
+  ASSERT_EQ(upload->Write(reinterpret_cast<const uint8_t*>(bytes.data()),
+                          static_cast<uint32_t>(bytes.size())),
+            rc::kOk);
+  PropertyHolder file = Tune("Late Arrival", "The Quiet Hours", "Harbour", 4);
+  ASSERT_EQ(upload->Finish(file), rc::kOk);
+  upload.reset();
+  const Lines values = RunHostOracle("dump", database_);
+  ASSERT_FALSE(values.empty());
+  ASSERT_EQ(values[0].rfind("error=", 0), std::string::npos) << values[0];
+  EXPECT_NE(std::find(values.begin(), values.end(), "Late Arrival"), values.end());
+}
+
 TEST_F(MscLibraryTest, RewrittenMetadataGoesIntoTheFileAndTheRecord) {
   Channel& channel = OpenChannel();
   ContentsRecorder contents = Contents();
