@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include "setup/setup_codes.h"
+#include "support/file_helpers.h"
 
 namespace {
 
@@ -17,14 +18,6 @@ void ClearProtectingAttributes(const std::string& path) {
 Result LastError() { return rc::FromWin32(GetLastError()); }
 
 bool IsSharingViolation(Result code) { return code == setup_rc::kSharingViolation; }
-
-// Puts a complete copy in the destination's place; Windows 9x has no MoveFileEx.
-bool ReplaceWithCopy(const std::string& copy, const std::string& destination) {
-  if (MoveFileExA(copy.c_str(), destination.c_str(), MOVEFILE_REPLACE_EXISTING)) return true;
-  if (GetLastError() != ERROR_CALL_NOT_IMPLEMENTED) return false;
-  if (!DeleteFileA(destination.c_str()) && GetLastError() != ERROR_FILE_NOT_FOUND) return false;
-  return MoveFileA(copy.c_str(), destination.c_str()) != FALSE;
-}
 
 // The short (8.3) form of an existing file's path, which is all WININIT.INI understands.
 Result ShortPathOf(const std::string& path, std::string* short_path) {
@@ -87,8 +80,8 @@ Result FileReplacer::Install(const std::string& source, const std::string& desti
   }
   ClearProtectingAttributes(copy);
   ClearProtectingAttributes(destination);
-  if (ReplaceWithCopy(copy, destination)) return 0;
-  const Result code = LastError();
+  const Result code = ReplaceFileWith(copy, destination);
+  if (rc::Succeeded(code)) return 0;
   if (!IsSharingViolation(code) && code != rc::FromWin32(ERROR_ACCESS_DENIED)) {
     DeleteFileA(copy.c_str());
     return code;

@@ -74,10 +74,18 @@ Result RenameFile(const std::string& from, const std::string& to) {
 }
 
 Result ReplaceFileWith(const std::string& from, const std::string& to) {
-  if (!MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED)) {
+  if (MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED)) {
+    return rc::kOk;
+  }
+  if (GetLastError() != ERROR_CALL_NOT_IMPLEMENTED) return LastWin32Error();
+  // Windows 9x exports MoveFileEx only as a stub: the old file goes first, then the new one
+  // moves into its place (MoveFile copies across volumes there). The source is checked
+  // before, so that a missing one never costs the destination.
+  if (GetFileAttributesA(from.c_str()) == INVALID_FILE_ATTRIBUTES) return LastWin32Error();
+  if (!DeleteFileA(to.c_str()) && GetLastError() != ERROR_FILE_NOT_FOUND) {
     return LastWin32Error();
   }
-  return rc::kOk;
+  return MoveFileA(from.c_str(), to.c_str()) ? rc::kOk : LastWin32Error();
 }
 
 Result MakeDirectories(const std::string& path, std::string* first_made) {

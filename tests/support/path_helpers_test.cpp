@@ -5,9 +5,11 @@
 
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <string>
 
 #include "support/file_helpers.h"
+#include "testlib/import_patch.h"
 #include "testlib/temp_dir.h"
 
 namespace {
@@ -103,6 +105,40 @@ TEST(FileHelpers, RenameAndReplace) {
   EXPECT_FALSE(FileExists(a));
   EXPECT_EQ(ReplaceFileWith(a, b), rc::FromWin32(ERROR_FILE_NOT_FOUND));
   EXPECT_EQ(TempDir::ReadFile(b), "new");
+}
+
+// Windows 9x exports MoveFileExA as a stub that fails.
+BOOL WINAPI MoveFileExStub(LPCSTR, LPCSTR, DWORD) {
+  SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
+  return FALSE;
+}
+
+// A replace answers and leaves the same files whether the system has MoveFileEx or not.
+TEST(FileHelpers, ReplaceWorksWithoutMoveFileEx) {
+  for (const bool stub : {false, true}) {
+    SCOPED_TRACE(stub ? "MoveFileExA a stub" : "the system's MoveFileExA");
+    std::unique_ptr<ImportPatch> patch;
+    if (stub) {
+      patch = std::make_unique<ImportPatch>(GetModuleHandleA(nullptr), "kernel32.dll",
+                                            "MoveFileExA",
+                                            reinterpret_cast<const void*>(&MoveFileExStub));
+      ASSERT_TRUE(patch->applied());
+    }
+    TempDir dir;
+    const std::string a = dir.WriteFile("a", "new");
+    const std::string b = dir.WriteFile("b", "old");
+    const std::string fresh = dir.File("fresh");
+    ASSERT_EQ(ReplaceFileWith(a, b), 0);
+    EXPECT_EQ(TempDir::ReadFile(b), "new");
+    EXPECT_FALSE(FileExists(a));
+    // A missing source fails and never costs the destination.
+    EXPECT_EQ(ReplaceFileWith(a, b), rc::FromWin32(ERROR_FILE_NOT_FOUND));
+    EXPECT_EQ(TempDir::ReadFile(b), "new");
+    // No destination yet.
+    ASSERT_EQ(ReplaceFileWith(b, fresh), 0);
+    EXPECT_EQ(TempDir::ReadFile(fresh), "new");
+    EXPECT_FALSE(FileExists(b));
+  }
 }
 
 class ContinuingSink : public CopyProgressSink {
