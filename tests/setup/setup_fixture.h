@@ -7,11 +7,11 @@
 
 #include "setup/install_location.h"
 #include "setup/install_log.h"
+#include "support/file_helpers.h"
 
 // Z:\... of a path on the host.
 std::string HostPath(const std::string& unix_path);
 
-bool FileExists(const std::string& path);
 std::string ReadText(const std::string& path);
 void WriteText(const std::string& path, const std::string& text);
 void CopyHostFile(const std::string& unix_path, const std::string& destination);
