@@ -102,7 +102,7 @@ Result BerkeleyDb::Get(const void* key, uint32_t key_length, std::string* value)
   const int status = db_->get(db_, &k, &v, 0);
   if (status < 0) return LibraryError();
   if (status > 0) return rc::kNotFound;
-  *value = Copy(v);
+  value->assign(static_cast<const char*>(v.data), v.size);  // keeps the caller's storage
   return rc::kOk;
 }
 

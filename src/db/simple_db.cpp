@@ -42,7 +42,7 @@ Result SimpleDB::Open(const char* path, uint32_t mode) {
   counter_ = 0;
   schema_empty_ = true;
   columns_.clear();
-  indexes_.clear();
+  SetIndexes({});
   Result result = db_->Open(path, mode);
   if (rc::Failed(result)) {
     TORVEX_TRACE("Opening database %s failed, rc = 0x%x\n", path ? path : "(null)",
@@ -55,7 +55,7 @@ Result SimpleDB::Open(const char* path, uint32_t mode) {
   if (rc::Succeeded(result)) result = LoadIndexList();
   if (rc::Failed(result)) {
     columns_.clear();
-    indexes_.clear();
+    SetIndexes({});
     schema_empty_ = true;
     db_.reset();
   }
@@ -78,11 +78,19 @@ Result SimpleDB::LoadIndexList() {
   BerkeleyDbCursor cursor(db_.get());
   cursor.Seek(WordKey(kIndexListKey), true);
   if (cursor.AtEnd()) return rc::kOk;
-  if (!DecodeIndexList(cursor.Value(), columns_.size(), &indexes_)) {
+  std::vector<std::vector<uint32_t>> indexes;
+  if (!DecodeIndexList(cursor.Value(), columns_.size(), &indexes)) {
     TORVEX_TRACE("Damaged database index list\n");
     return rc::kBadData;
   }
+  SetIndexes(std::move(indexes));
   return rc::kOk;
+}
+
+void SimpleDB::SetIndexes(std::vector<std::vector<uint32_t>> indexes) {
+  indexes_ = std::move(indexes);
+  index_heads_.clear();
+  for (const std::vector<uint32_t>& index : indexes_) index_heads_.push_back(IndexKeyHead(index));
 }
 
 Result SimpleDB::Close() {
@@ -164,7 +172,9 @@ Result SimpleDB::AddIndex(const std::vector<std::string>& names) {
     if (column < 0) return rc::kNotFound;
     index.push_back(static_cast<uint32_t>(column));
   }
-  indexes_.push_back(std::move(index));
+  std::vector<std::vector<uint32_t>> indexes = indexes_;
+  indexes.push_back(std::move(index));
+  SetIndexes(std::move(indexes));
   return WriteIndexList();
 }
 
@@ -273,10 +283,11 @@ Result SimpleDB::ChangeEntry(const std::string& key, IndexChange change) {
 
 Result SimpleDB::ChangeStoredEntry(const std::string& key,
                                    const std::vector<IndexChange>& changes) {
-  std::string value;
+  std::string& value = entry_value_;
   const Result found = db_->Get(key, &value);
   if (found != rc::kNotFound && rc::Failed(found)) return found;
-  std::vector<uint32_t> numbers;
+  std::vector<uint32_t>& numbers = entry_numbers_;
+  numbers.clear();
   const bool damaged = found == rc::kOk && !DecodeNumberList(value, &numbers);
   if (damaged) {
     MarkInconsistent();
@@ -288,10 +299,9 @@ Result SimpleDB::ChangeStoredEntry(const std::string& key,
     const Result deleted = db_->Delete(key);
     return deleted == rc::kNotFound ? rc::kOk : deleted;
   }
-  std::string changed;
-  changed.reserve(numbers.size() * 4);
-  for (uint32_t number : numbers) AppendLe32(&changed, number);
-  return db_->Put(key, changed);
+  value.clear();
+  for (uint32_t number : numbers) AppendLe32(&value, number);
+  return db_->Put(key, value);
 }
 
 namespace {
@@ -320,17 +330,19 @@ Result SimpleDB::MoveInIndexes(uint32_t record, const SimpleCells* before,
   std::unique_ptr<RecordKeyParts> before_parts, after_parts;
   if (before) before_parts.reset(new RecordKeyParts(columns_, *before));
   if (after) after_parts.reset(new RecordKeyParts(columns_, *after));
-  for (const std::vector<uint32_t>& index : indexes_) {
+  for (size_t i = 0; i < indexes_.size(); ++i) {
+    const std::vector<uint32_t>& index = indexes_[i];
     if (before && after && KeyColumnsEqual(columns_, index, *before, *after)) continue;
-    if (before) {
-      for (const std::string& key : IndexKeys(index, before_parts.get())) {
-        const Result result = ChangeEntry(key, {record, false});
-        if (rc::Failed(result)) return result;
-      }
-    }
-    if (after) {
-      for (const std::string& key : IndexKeys(index, after_parts.get())) {
-        const Result result = ChangeEntry(key, {record, true});
+    const struct {
+      RecordKeyParts* parts;
+      std::vector<std::string>* keys;
+      bool addition;
+    } sides[] = {{before_parts.get(), &old_keys_, false}, {after_parts.get(), &new_keys_, true}};
+    for (const auto& side : sides) {
+      if (side.parts == nullptr) continue;
+      const size_t count = WriteIndexKeys(index_heads_[i], index, side.parts, side.keys);
+      for (size_t k = 0; k < count; ++k) {
+        const Result result = ChangeEntry((*side.keys)[k], {record, side.addition});
         if (rc::Failed(result)) return result;
       }
     }

@@ -135,6 +135,9 @@ class SimpleDB : public RecordDatabase {
   // remembered for EndIndexBatch.
   Result MakeQueued(const std::string& prefix);
 
+  // Sets the index list and the key head of each index.
+  void SetIndexes(std::vector<std::vector<uint32_t>> indexes);
+
   BerkeleyDb::OpenFunction open_function_;
   std::unique_ptr<BerkeleyDb> db_;
   RegisteredLock lock_{"SimpleDB"};
@@ -145,6 +148,11 @@ class SimpleDB : public RecordDatabase {
   uint32_t counter_ = 0;
   std::vector<SimpleColumn> columns_;
   std::vector<std::vector<uint32_t>> indexes_;
+  std::vector<std::string> index_heads_;  // IndexKeyHead of each index
+  // Storage used again by each record's index maintenance and each entry change.
+  std::vector<std::string> old_keys_, new_keys_;
+  std::string entry_value_;
+  std::vector<uint32_t> entry_numbers_;
   uint32_t batch_depth_ = 0;
   IndexChangeQueue queued_;
   Result queue_failure_ = rc::kOk;  // the first failed write of queued changes in this batch

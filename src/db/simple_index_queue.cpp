@@ -245,22 +245,31 @@ std::vector<uint32_t> IndexChangeQueue::Matching(const std::string& prefix) cons
     const size_t lengths[2] = {pieces.head_length, pieces.rest_length};
     return ComparePieces(bytes, lengths, p_bytes, p_lengths, true);
   };
+  const auto before = [this](uint32_t a, uint32_t b) { return Before(a, b); };
   std::vector<uint32_t> found;
+  // Each run's matches come in order: merged with those found before, not sorted again.
+  const auto merge_from = [&](size_t start) {
+    std::inplace_merge(found.begin(), found.begin() + start, found.end(), before);
+  };
   for (const std::vector<uint32_t>& run : runs_) {
+    const size_t start = found.size();
     // Keys that begin with the prefix stand together in a run, behind every key below it.
     auto at = std::partition_point(run.begin(), run.end(),
                                    [&](uint32_t position) { return compare(position) < 0; });
     for (; at != run.end() && compare(*at) == 0; ++at) {
       if (!queued_[*at].made) found.push_back(*at);
     }
+    merge_from(start);
   }
+  const size_t tail_start = found.size();
   for (size_t i = tail_; i < queued_.size(); ++i) {
     if (prefix_head >= 0 && queued_[i].head != prefix_head) continue;
     if (!queued_[i].made && compare(static_cast<uint32_t>(i)) == 0) {
       found.push_back(static_cast<uint32_t>(i));
     }
   }
-  std::sort(found.begin(), found.end(), [this](uint32_t a, uint32_t b) { return Before(a, b); });
+  std::sort(found.begin() + tail_start, found.end(), before);
+  merge_from(tail_start);
   return found;
 }
 
@@ -269,9 +278,10 @@ Result IndexChangeQueue::Make(const std::string& prefix, const EntryChanger& cha
   const std::vector<uint32_t> found = Matching(prefix);
   Result first_failure = rc::kOk;
   std::vector<IndexChange> changes;
+  std::string key;
   for (size_t i = 0; i < found.size();) {
     const KeyPieces pieces = PiecesOf(queued_[found[i]]);
-    std::string key(pieces.head, pieces.head_length);
+    key.assign(pieces.head, pieces.head_length);
     key.append(pieces.rest, pieces.rest_length);
     changes.clear();
     size_t end = i;

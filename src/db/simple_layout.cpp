@@ -120,6 +120,7 @@ uint64_t EncodedRecordLength(const std::vector<SimpleColumn>& columns, const Sim
 
 std::string EncodeRecord(const std::vector<SimpleColumn>& columns, const SimpleCells& cells) {
   std::string value;
+  value.reserve(static_cast<size_t>(EncodedRecordLength(columns, cells)));
   const char filler = static_cast<char>(kFiller);
   for (size_t i = 0; i < columns.size(); ++i) {
     const SimpleCell& cell = cells[i];
@@ -250,37 +251,51 @@ const std::vector<std::string>& RecordKeyParts::TextParts(uint32_t column) {
   return parts_[column];
 }
 
-std::vector<std::string> IndexKeys(const std::vector<uint32_t>& index, RecordKeyParts* parts) {
-  std::vector<std::string> keys{IndexKeyHead(index)};
+size_t WriteIndexKeys(const std::string& head, const std::vector<uint32_t>& index,
+                      RecordKeyParts* parts, std::vector<std::string>* keys) {
+  if (keys->empty()) keys->emplace_back();
+  (*keys)[0].assign(head);
+  size_t count = 1;
   for (uint32_t number : index) {
     switch (parts->columns()[number].type) {
       case kSimpleNumber:
-        for (std::string& key : keys) AppendKeyPart(&key, kSimpleNumber, parts->cells()[number]);
+        for (size_t k = 0; k < count; ++k) {
+          AppendKeyPart(&(*keys)[k], kSimpleNumber, parts->cells()[number]);
+        }
         break;
       case kSimpleText: {
         const std::vector<std::string>& emitted = parts->TextParts(number);
         if (emitted.size() == 1) {
-          for (std::string& key : keys) key += emitted[0];
+          for (size_t k = 0; k < count; ++k) (*keys)[k] += emitted[0];
           break;
         }
         std::vector<std::string> grown;
-        for (const std::string& key : keys) {
-          for (const std::string& part : emitted) grown.push_back(key + part);
+        for (size_t k = 0; k < count; ++k) {
+          for (const std::string& part : emitted) grown.push_back((*keys)[k] + part);
         }
-        keys = std::move(grown);
+        count = grown.size();
+        if (keys->size() < count) keys->resize(count);
+        for (size_t k = 0; k < count; ++k) (*keys)[k].swap(grown[k]);
         break;
       }
     }
   }
   // A transform that emits one value twice must not list the record twice in one entry.
-  std::vector<std::string> unique;
-  for (std::string& key : keys) {
+  size_t unique = 0;
+  for (size_t k = 0; k < count; ++k) {
+    std::string& key = (*keys)[k];
     PadKey(&key);
     bool seen = false;
-    for (const std::string& kept : unique) seen = seen || kept == key;
-    if (!seen) unique.push_back(std::move(key));
+    for (size_t kept = 0; kept < unique && !seen; ++kept) seen = (*keys)[kept] == key;
+    if (!seen) (*keys)[unique++].swap(key);
   }
   return unique;
+}
+
+std::vector<std::string> IndexKeys(const std::vector<uint32_t>& index, RecordKeyParts* parts) {
+  std::vector<std::string> keys;
+  keys.resize(WriteIndexKeys(IndexKeyHead(index), index, parts, &keys));
+  return keys;
 }
 
 std::vector<std::string> IndexKeys(const std::vector<SimpleColumn>& columns,

@@ -77,6 +77,10 @@ class RecordKeyParts {
 // Every key under which a record with these values stands in the index: one per combination
 // of the values its transformed columns emit (none when a transform emits nothing).
 std::vector<std::string> IndexKeys(const std::vector<uint32_t>& index, RecordKeyParts* parts);
+// The same keys, for an index whose IndexKeyHead is `head`, written over the first strings of
+// `keys` (grown as needed; their storage is used again); returns how many there are.
+size_t WriteIndexKeys(const std::string& head, const std::vector<uint32_t>& index,
+                      RecordKeyParts* parts, std::vector<std::string>* keys);
 std::vector<std::string> IndexKeys(const std::vector<SimpleColumn>& columns,
                                    const std::vector<uint32_t>& index, const SimpleCells& cells);
 // The first key part a transform emits for a text, with its zero byte; false when it emits
