@@ -4,6 +4,7 @@
 
 #include "db/simple_db.h"
 #include "support/debug_trace.h"
+#include "support/file_helpers.h"
 
 namespace {
 
@@ -135,15 +136,11 @@ void PassBackup::RestoreInterruptedPass(const std::string& library) {
   CloseHandle(probe);
   TORVEX_TRACE("A pass over %s was cut short: the copy taken before it goes back in place\n",
                library.c_str());
-  // Deleted first, as Windows 9x cannot replace in one step; a stop in between leaves the
+  // On Windows 9x the library goes first and the copy follows; a stop in between leaves the
   // copy alone, which the next open moves in place.
-  if (!DeleteFileA(library.c_str()) && GetLastError() != ERROR_FILE_NOT_FOUND) {
-    TORVEX_TRACE("Cannot remove %s, error %u\n", library.c_str(),
-                 static_cast<unsigned>(GetLastError()));
-    return;
-  }
-  if (!MoveFileA(copy.c_str(), library.c_str())) {
-    TORVEX_TRACE("Cannot move %s in place, error %u\n", copy.c_str(),
-                 static_cast<unsigned>(GetLastError()));
+  const Result restored = ReplaceFileWith(copy, library);
+  if (rc::Failed(restored)) {
+    TORVEX_TRACE("Cannot move %s in place, rc = 0x%x\n", copy.c_str(),
+                 static_cast<unsigned>(restored));
   }
 }
